@@ -15,6 +15,7 @@ inline constexpr int kCannotOpenDatabase = 3049;    // damaged file
 inline constexpr int kDatabaseAlreadyExists = 3204; // "Database already exists."
 inline constexpr int kUnrecognizedFormat = 3343;    // "Unrecognized database format '<path>'."
 inline constexpr int kDatabaseInUse = 3356;         // another process holds the file
+inline constexpr int kNotBuiltYet = 3251;          // operation not supported (yet)
 }  // namespace errc
 
 inline constexpr const char* kEngineSource = "Quillmar Jet engine";

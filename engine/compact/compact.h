@@ -1,0 +1,40 @@
+#pragma once
+// Compaction: copy a database into a new file the way a fresh database would
+// hold it. The source is only ever read.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace jet {
+
+class Env;
+
+struct CompactRequest {
+  std::string source_path;
+  std::string destination_path;
+  // Password the source is opened with (";pwd=" of the source connect string).
+  std::optional<std::string> source_password;  // UTF-8
+  // Password the new file gets; none keeps the source's password.
+  std::optional<std::string> destination_password;  // UTF-8
+  // Sort order the new file's text indexes use, as a Windows language id
+  // (0x0409 is the General order). None keeps the source's order.
+  std::optional<std::uint16_t> destination_language;
+  // Called now and then with pages done and pages in all.
+  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+  // File layer to use; null means the real file system.
+  Env* env = nullptr;
+};
+
+struct CompactResult {
+  std::uint32_t pages_before = 0;
+  std::uint32_t pages_after = 0;
+  std::uint64_t bytes_before = 0;
+  std::uint64_t bytes_after = 0;
+};
+
+// Throws jet::Error (number, description, source) on any failure; the
+// destination is then not left behind.
+CompactResult compact_database(const CompactRequest& request);
+
+}  // namespace jet
