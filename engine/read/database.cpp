@@ -188,15 +188,26 @@ std::vector<PageNumber> Database::usage_map_pages(const Bytes& raw_map) {
   });
 }
 
-std::vector<PageNumber> Database::table_pages(const TableDef& table) {
-  return usage_map_pages(table.usage_map_owned);
+std::vector<PageNumber> Database::table_pages(const TableDef& table, RowSource source) {
+  if (source == RowSource::kUsageMap) return usage_map_pages(table.usage_map_owned);
+  return guarded(path_, [&] {
+    std::vector<PageNumber> pages;
+    for (PageNumber p = 1; p < page_count_; ++p) {
+      auto page = cache_->get(p);
+      if ((*page)[0] == page_type::kData && data_page_owner(format(), *page) == table.definition_page) {
+        pages.push_back(p);
+      }
+    }
+    return pages;
+  });
 }
 
 void Database::scan_raw_rows(
     const TableDef& table,
-    const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
+    const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
+    RowSource source) {
   const JetFormat& f = format();
-  std::vector<PageNumber> pages = table_pages(table);
+  std::vector<PageNumber> pages = table_pages(table, source);
   guarded(path_, [&] {
     for (PageNumber p : pages) {
       if (p >= page_count_) damaged("table's usage map marks page " + std::to_string(p) + " beyond the file");
@@ -223,11 +234,15 @@ void Database::scan_raw_rows(
 }
 
 void Database::scan_rows(const TableDef& table,
-                         const std::function<void(RowPointer, const Row&)>& visit) {
-  scan_raw_rows(table, [&](RowPointer where, std::span<const std::uint8_t> bytes) {
-    Row row = decode_row(table, bytes);
-    visit(where, row);
-  });
+                         const std::function<void(RowPointer, const Row&)>& visit,
+                         RowSource source) {
+  scan_raw_rows(
+      table,
+      [&](RowPointer where, std::span<const std::uint8_t> bytes) {
+        Row row = decode_row(table, bytes);
+        visit(where, row);
+      },
+      source);
 }
 
 Row Database::decode_row(const TableDef& table, std::span<const std::uint8_t> row_bytes) {

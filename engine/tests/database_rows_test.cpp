@@ -184,6 +184,18 @@ TEST(DatabaseRows, UsageMapsListTheTablesDataPages) {
   EXPECT_EQ(db->table("MSysObjects").definition_page, 2u);
 }
 
+TEST(DatabaseRows, ScanningByPageOwnerFindsRowsAnEmptiedUsageMapLost) {
+  QUILLMAR_REQUIRE_CORPUS(corpus_dir() / "jet4/testV2003.mdb");
+  auto db = open_corpus("jet4/testV2003.mdb");
+  TableDef t = db->table("Table1");
+  auto by_map = all_rows(*db, t);
+  t.usage_map_owned.assign(t.usage_map_owned.size(), 0);  // as if the map were wiped
+  EXPECT_TRUE(all_rows(*db, t).empty());
+  std::vector<Row> by_owner;
+  db->scan_rows(t, [&](RowPointer, const Row& r) { by_owner.push_back(r); }, RowSource::kPageOwner);
+  EXPECT_EQ(by_owner, by_map);
+}
+
 TEST(DatabaseRows, UnknownTableNameIsAnError) {
   QUILLMAR_REQUIRE_CORPUS(corpus_dir() / "jet4/testV2003.mdb");
   auto db = open_corpus("jet4/testV2003.mdb");
