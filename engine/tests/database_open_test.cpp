@@ -174,5 +174,41 @@ TEST(HeaderPage, MaskingTwiceRestoresTheBytesAndThePasswordSitsUnderTheDateMask)
   EXPECT_EQ(Bytes(info.unmasked.begin() + 0x42, info.unmasked.begin() + 0x42 + 4), (Bytes{'p', 0, 'a', 0}));
 }
 
+// Puts `password` into a copy of a corpus file's header the way Access
+// stores it, then checks the reader finds it again: covers Jet 3, which has
+// no password sample, and the Jet 4 creation-date mask.
+TEST(HeaderPage, PasswordsWrittenIntoEitherFormatAreRecognised) {
+  ScratchDir dir;
+  for (const char* file : {"jet3/testV1997.mdb", "jet4/testV2000.mdb"}) {
+    SCOPED_TRACE(file);
+    QUILLMAR_REQUIRE_CORPUS(corpus_dir() / file);
+    Bytes bytes = testing::read_file(corpus_dir() / file);
+    HeaderInfo info;
+    ASSERT_TRUE(parse_header_page(bytes.data(), bytes.size(), file, info));
+    const JetFormat& f = *info.format;
+    Bytes header = info.unmasked;
+    toggle_password_date_mask(f, header.data());  // now the plain, zero-padded password
+    // "S\u00E9same": an accented letter checks the code page / UCS-2 path.
+    std::u16string secret = u"S\u00E9same";
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+      if (f.text_is_ucs2()) {
+        header[f.header_password_offset + 2 * i] = static_cast<std::uint8_t>(secret[i]);
+        header[f.header_password_offset + 2 * i + 1] = static_cast<std::uint8_t>(secret[i] >> 8);
+      } else {
+        header[f.header_password_offset + i] = static_cast<std::uint8_t>(secret[i]);
+      }
+    }
+    toggle_password_date_mask(f, header.data());
+    toggle_header_mask(f, header.data());
+    std::copy(header.begin(), header.end(), bytes.begin());
+    auto path = dir / (std::string(f.name) + ".mdb");
+    testing::write_file(path, bytes);
+
+    EXPECT_EQ(open_error(path.string(), with_password("S\xC3\xA9same")), 0);
+    EXPECT_EQ(open_error(path.string(), with_password("s\xC3\xA9same")), errc::kNotAValidPassword);
+    EXPECT_EQ(open_error(path.string()), errc::kNotAValidPassword);
+  }
+}
+
 }  // namespace
 }  // namespace jet
