@@ -283,6 +283,8 @@ Bytes Database::read_long_value(std::span<const std::uint8_t> field) {
       auto [page, slot] = row_at(next);
       std::span<const std::uint8_t> row(page->data() + slot.start, slot.end - slot.start);
       next = get_u32(row, 0);
+      // Every link carries data; an empty one could only pad a damaged chain.
+      if (row.size() == 4) damaged("long value chain has an empty link");
       std::size_t take = std::min<std::size_t>(row.size() - 4, ref.length - out.size());
       out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<std::ptrdiff_t>(take));
     }

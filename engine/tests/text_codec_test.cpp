@@ -36,6 +36,20 @@ TEST(Jet4Text, CompressedFormSwitchesBetweenOneAndTwoByteCharacters) {
   EXPECT_EQ(decode_ucs2(encode_ucs2(u"\u00E4\u4E2D")), u"\u00E4\u4E2D");
 }
 
+TEST(Jet4Text, EncodingCompressesOnlyWhatTheReaderCanTellApart) {
+  for (std::u16string text : {std::u16string(u"plain ascii text"), std::u16string(u"ab\u4E2D\u4E2Dcd\u00E4"),
+                              std::u16string(u"\u0100\u0100 low byte zero"), std::u16string(u"\u4E2D"),
+                              std::u16string()}) {
+    Bytes stored = encode_jet4_text(text, true);
+    EXPECT_EQ(decode_jet4_text(stored), text);
+    EXPECT_LE(stored.size(), text.size() * 2);
+  }
+  EXPECT_EQ(encode_jet4_text(u"abc", true), (Bytes{0xFF, 0xFE, 'a', 'b', 'c'}));
+  EXPECT_EQ(encode_jet4_text(u"abc", false), (Bytes{'a', 0, 'b', 0, 'c', 0}));
+  // U+0100 would read back as a mode switch: the whole value stays plain.
+  EXPECT_EQ(encode_jet4_text(u"aaaa\u0100", true), encode_ucs2(u"aaaa\u0100"));
+}
+
 TEST(Utf8, ConvertsBothWaysIncludingSurrogatePairsAndRejectsBrokenInput) {
   std::u16string text = u"A\u00E4\u4E2D\U0001F600";
   std::string utf8 = utf16_to_utf8(text);
