@@ -101,6 +101,8 @@ std::shared_ptr<const Bytes> Database::page(PageNumber page) {
   return guarded(path_, [&] { return cache_->get(page); });
 }
 
+std::size_t Database::cached_pages() const { return cache_->size(); }
+
 TableDef Database::catalog_table() { return table_at(kCatalogPage, "MSysObjects"); }
 
 std::vector<CatalogEntry> Database::catalog() {

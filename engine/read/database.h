@@ -87,6 +87,9 @@ class Database {
   Bytes read_page(PageNumber page);
   // The same through the page cache, without copying.
   std::shared_ptr<const Bytes> page(PageNumber page);
+  // Pages the cache holds now (never more than OpenOptions::cache_pages,
+  // at least 4).
+  std::size_t cached_pages() const;
 
   // The catalog: every row of MSysObjects.
   std::vector<CatalogEntry> catalog();

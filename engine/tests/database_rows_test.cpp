@@ -171,6 +171,20 @@ TEST(DatabaseRows, CompressedUnicodeDeletedColumnsAndOverflowRows) {
   }
 }
 
+TEST(DatabaseRows, MemoryStaysWithinThePageCacheWhateverTheFileSize) {
+  QUILLMAR_REQUIRE_CORPUS(corpus_dir() / "jet4/testV2003.mdb");
+  OpenOptions o;
+  o.cache_pages = 6;
+  auto db = Database::open((corpus_dir() / "jet4/testV2003.mdb").string(), o);
+  std::size_t rows = 0;
+  for (const TableDef& t : db->tables()) {
+    db->scan_rows(t, [&](RowPointer, const Row&) { ++rows; }, RowSource::kPageOwner);
+    EXPECT_LE(db->cached_pages(), 6u);
+  }
+  EXPECT_GT(db->page_count(), 700u);  // the scans touched every page
+  EXPECT_GT(rows, 100u);
+}
+
 TEST(DatabaseRows, UsageMapsListTheTablesDataPages) {
   QUILLMAR_REQUIRE_CORPUS(corpus_dir() / "jet4/testV2003.mdb");
   auto db = open_corpus("jet4/testV2003.mdb");
