@@ -134,6 +134,15 @@ class Database {
 
  private:
   Database() = default;
+  // The public operations' bodies; they throw DamagedData, which the public
+  // wrappers turn into 3049 for this file.
+  std::optional<Bytes> row_bytes_at(RowPointer where);
+  Bytes long_value_of(std::span<const std::uint8_t> field);
+  Row decode_row_unchecked(const TableDef& table, std::span<const std::uint8_t> row_bytes);
+  void scan_raw_rows_unchecked(
+      const TableDef& table,
+      const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
+      RowSource source);
 
   std::string path_;
   HeaderInfo header_;
