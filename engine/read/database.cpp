@@ -216,11 +216,29 @@ void Database::scan_raw_rows(
 void Database::scan_raw_rows_unchecked(
     const TableDef& table,
     const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
-    RowSource source) {
+    RowSource source, const std::function<void(RowPointer, const Error&)>* on_damage) {
   const JetFormat& f = format();
-  std::vector<PageNumber> pages = table_pages(table, source);
+  auto report = [&](RowPointer where, const std::string& detail) {
+    std::string at = "table '" + table.name + "', page " + std::to_string(where.page);
+    if (where.row != kWholePage) at += " row " + std::to_string(where.row);
+    if (on_damage == nullptr) damaged(at + ": " + detail);
+    (*on_damage)(where, damaged_file_error(path_, at + ": " + detail));
+  };
+  std::vector<PageNumber> pages;
+  try {
+    pages = table_pages(table, source);
+  } catch (const Error&) {
+    if (on_damage == nullptr || source == RowSource::kPageOwner) throw;
+    pages = table_pages(table, RowSource::kPageOwner);
+  }
   for (PageNumber p : pages) {
-    auto page = cache_->get(p);
+    std::shared_ptr<const Bytes> page;
+    try {
+      page = cache_->get(p);
+    } catch (const DamagedData& e) {
+      report(RowPointer{p, kWholePage}, e.what());
+      continue;
+    }
     // The owned-pages map can mark pages that are no longer this table's
     // data pages (freed, reused); only its own data pages hold its rows.
     if ((*page)[0] != page_type::kData || data_page_owner(f, *page) != table.definition_page) {
@@ -230,7 +248,8 @@ void Database::scan_raw_rows_unchecked(
     try {
       rows = data_page_row_count(f, *page);
     } catch (const DamagedData& e) {
-      damaged("table '" + table.name + "', page " + std::to_string(p) + ": " + e.what());
+      report(RowPointer{p, kWholePage}, e.what());
+      continue;
     }
     for (std::uint16_t r = 0; r < rows; ++r) {
       RowPointer where{p, r};
@@ -245,8 +264,7 @@ void Database::scan_raw_rows_unchecked(
         std::optional<Bytes> moved = row_bytes_at(where);
         if (moved) visit(where, *moved);
       } catch (const DamagedData& e) {
-        damaged("table '" + table.name + "', page " + std::to_string(p) + " row " + std::to_string(r) +
-                ": " + e.what());
+        report(where, e.what());
       }
     }
   }
@@ -263,6 +281,21 @@ void Database::scan_rows(const TableDef& table,
           visit(where, row);
         },
         source);
+  });
+}
+
+void Database::salvage_rows(const TableDef& table,
+                            const std::function<void(RowPointer, const Row&)>& visit,
+                            const std::function<void(RowPointer, const Error&)>& damaged_row,
+                            RowSource source) {
+  guarded(path_, [&] {
+    scan_raw_rows_unchecked(
+        table,
+        [&](RowPointer where, std::span<const std::uint8_t> bytes) {
+          Row row = decode_row_unchecked(table, bytes);
+          visit(where, row);
+        },
+        source, &damaged_row);
   });
 }
 

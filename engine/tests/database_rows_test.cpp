@@ -241,6 +241,17 @@ TEST(DatabaseRows, DamageInARowNamesTheTableAndTheRow) {
     EXPECT_NE(e.description().find("bad-row.mdb"), std::string::npos);
     EXPECT_NE(e.source().find("table 'Table1', page 27 row 1"), std::string::npos) << e.source();
   }
+  // Salvaging skips that row, reports it, and keeps the other.
+  std::vector<RowPointer> good;
+  std::vector<RowPointer> bad;
+  db->salvage_rows(
+      t, [&](RowPointer where, const Row&) { good.push_back(where); },
+      [&](RowPointer where, const Error& e) {
+        EXPECT_EQ(e.number(), errc::kCannotOpenDatabase);
+        bad.push_back(where);
+      });
+  EXPECT_EQ(good, (std::vector<RowPointer>{{27, 0}}));
+  EXPECT_EQ(bad, (std::vector<RowPointer>{{27, 1}}));
 }
 
 // Flips random bytes of real files: reading must either succeed or fail
