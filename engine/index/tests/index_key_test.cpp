@@ -159,6 +159,15 @@ TEST(IndexKey, TextFoldsCaseOrdersAccentsAndIgnoresTrailingSpaces) {
   EXPECT_EQ(key(text(long_a), ColumnType::Text), key(text(long_a.substr(0, 255) + u"zzz"), ColumnType::Text));
 }
 
+TEST(IndexKey, CentralEuropeanLettersSortWithTheirBaseLetters) {
+  // Latin Extended-A comes from the extended table; its case pairs share
+  // codes and sit between the base letter and the next one.
+  expect_sorted({text(u"lodz"), text(u"\u0141\u00F3d\u017A"), text(u"lodzz"), text(u"m")}, ColumnType::Text);
+  EXPECT_EQ(key(text(u"\u010Cesk\u00FD"), ColumnType::Text), key(text(u"\u010Desk\u00DD"), ColumnType::Text));
+  // Y with diaeresis: capital from the extended table, small from Latin-1.
+  EXPECT_EQ(key(text(u"\u0178"), ColumnType::Text), key(text(u"\u00FF"), ColumnType::Text));
+}
+
 TEST(IndexKey, TextKeysOfTheTwoGenerationsDiffer) {
   // Access 97 ends a plain value with one 00; Access 2000 adds an end-of-text 01.
   EXPECT_EQ(key(text(u"ab"), ColumnType::Text, true, TextOrder::General97), (Bytes{0x7F, 0x60, 0x61, 0x00}));
