@@ -14,7 +14,7 @@
 #include "engine/write/little_endian.h"
 #include "engine/write/long_value_writer.h"
 #include "engine/write/object_ids.h"
-#include "engine/write/row_fields.h"
+#include "engine/format/row_layout.h"
 #include "engine/write/table_definition_writer.h"
 #include "engine/write/usage_map_builder.h"
 
@@ -148,18 +148,23 @@ class Rewriter {
     }
   }
 
+  // Offset of a field inside the row its span points into.
+  static std::size_t offset_in(const Bytes& row, const RawField& field) {
+    return static_cast<std::size_t>(field.bytes.data() - row.data());
+  }
+
   void patch_object_ids(const TableDef& t, Bytes& raw) {
     bool any = false;
     for (const Column& c : t.columns) any = any || holds_object_ids(t.name, c.name);
     if (!any) return;
-    const RowFields fields = parse_row_fields(format_, raw);
-    for (const Column& c : t.columns) {
-      if (!holds_object_ids(t.name, c.name) || c.type != ColumnType::Long || !c.is_fixed()) continue;
-      const auto span = find_column(format_, fields, c);
-      if (!span) continue;
-      if (span->offset + 4 > raw.size()) throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ".");
-      const auto it = table_ids_.find(get_u32(raw, span->offset));
-      if (it != table_ids_.end()) put_u32(raw, span->offset, it->second);
+    const std::vector<RawField> fields = split_row(db_.format(), t, raw);
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+      const Column& c = t.columns[i];
+      if (!holds_object_ids(t.name, c.name) || c.type != ColumnType::Long || fields[i].null) continue;
+      if (fields[i].bytes.size() != 4) throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ".");
+      const std::size_t at = offset_in(raw, fields[i]);
+      const auto it = table_ids_.find(get_u32(raw, at));
+      if (it != table_ids_.end()) put_u32(raw, at, it->second);
     }
   }
 
@@ -289,27 +294,28 @@ class Rewriter {
     };
     const auto& mapped = plan.layout.column_map_columns;
     for (Record& r : rows) {
-      const RowFields fields = parse_row_fields(format_, r.raw);
-      for (const Column& c : t.columns) {
-        if (!is_long_value(c.type)) continue;
-        const auto span = find_column(format_, fields, c);
-        if (!span || span->length == 0) continue;
-        if (span->length < kLongValueHeaderSize) throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
-        const std::uint32_t head = get_u32(r.raw, span->offset);
-        if (head & kLongValueInline) continue;  // kept in the row as it is
+      const std::vector<RawField> fields = split_row(db_.format(), t, r.raw);
+      for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        const Column& c = t.columns[i];
+        if (!is_long_value(c.type) || fields[i].null || fields[i].bytes.empty()) continue;
+        if (fields[i].bytes.size() < kLongValueHeaderSize) {
+          throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
+        }
+        const std::size_t at = offset_in(r.raw, fields[i]);
+        const std::uint32_t head = get_u32(r.raw, at);
+        if (head & kLongValueFlagInline) continue;  // kept in the row as it is
         const std::uint32_t length = head & kLongValueLengthMask;
-        LongValueReference ref{};
         if (length == 0) {
-          put_u32(r.raw, span->offset, kLongValueInline);
-          put_u32(r.raw, span->offset + 4, 0);
-          put_u32(r.raw, span->offset + 8, 0);
+          put_u32(r.raw, at, kLongValueFlagInline);
+          put_u32(r.raw, at + 4, 0);
+          put_u32(r.raw, at + 8, 0);
           continue;
         }
-        const Bytes value = db_.read_long_value(std::span<const std::uint8_t>(r.raw).subspan(span->offset, span->length));
+        const Bytes value = db_.read_long_value(fields[i].bytes);
         if (value.size() != length) throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
         const bool own = std::find(mapped.begin(), mapped.end(), c.number) != mapped.end();
-        ref = writer_for(own ? c.number : -1).write(value);
-        std::copy(ref.begin(), ref.end(), r.raw.begin() + span->offset);
+        const LongValueReference ref = writer_for(own ? c.number : -1).write(value);
+        std::copy(ref.begin(), ref.end(), r.raw.begin() + static_cast<std::ptrdiff_t>(at));
       }
     }
     plan.update.column_owned_maps.clear();

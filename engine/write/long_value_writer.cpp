@@ -50,7 +50,7 @@ LongValueReference LongValueWriter::write(const Bytes& value) {
   const auto length = static_cast<std::uint32_t>(value.size());
   if (length <= format_.max_long_value_row) {
     const Placed at = place(value);
-    return make_reference(length | kLongValueSinglePage, at.page, at.row);
+    return make_reference(length | kLongValueFlagSingleRow, at.page, at.row);
   }
   // Chain: split into pieces that fill the open page first, then whole pages.
   // Rows are written last piece first so each piece knows its successor;

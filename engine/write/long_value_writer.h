@@ -15,8 +15,8 @@
 namespace jet::write {
 
 // Flags in the top bits of a long-value reference's length field.
-inline constexpr std::uint32_t kLongValueInline = 0x80000000u;
-inline constexpr std::uint32_t kLongValueSinglePage = 0x40000000u;
+inline constexpr std::uint32_t kLongValueFlagInline = 0x80000000u;
+inline constexpr std::uint32_t kLongValueFlagSingleRow = 0x40000000u;
 inline constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFFu;
 
 using LongValueReference = std::array<std::uint8_t, 12>;
