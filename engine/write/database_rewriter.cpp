@@ -82,7 +82,6 @@ class Rewriter {
         format_(WriteFormat::for_version(db.version() == JetVersion::Jet4)),
         options_(options),
         sink_(out, format_, db.header().database_key, options.progress, db.page_count()) {
-    format_.tdef_autonumber_at = db.format().tdef_autonumber_offset;
   }
 
   RewriteResult run() {
@@ -91,6 +90,7 @@ class Rewriter {
     for (TablePlan& plan : plans_) write_table(plan);
     write_usage_maps();
     for (TablePlan& plan : plans_) write_definition(plan);
+    if (!spare_.empty()) internal("pages skipped for definitions were not used");
     const std::uint32_t page_count = next_page_;
     sink_.write(0, build_header_page(db_.header(), options_.new_password));
     sink_.write(1, build_free_page_map_page(format_, db_.read_page(1), page_count));
@@ -100,7 +100,44 @@ class Rewriter {
   }
 
  private:
-  std::uint32_t allocate() { return next_page_++; }
+  // Pages skipped when placing definitions are handed out first, so the
+  // file has no holes.
+  std::uint32_t allocate() {
+    if (!spare_.empty()) {
+      const std::uint32_t p = *spare_.begin();
+      spare_.erase(spare_.begin());
+      return p;
+    }
+    return next_page_++;
+  }
+
+  // A table's id is its first definition page, so that page must not be a
+  // number some row already uses for another object (or for one that no
+  // longer exists): the reference would silently change meaning.
+  std::uint32_t allocate_definition_start() {
+    while (taken_ids_.count(next_page_) != 0) spare_.insert(next_page_++);
+    return next_page_++;
+  }
+
+  void collect_object_ids(const std::vector<TableDef>& tables) {
+    for (const TableDef& t : tables) {
+      bool any = false;
+      for (const Column& c : t.columns) any = any || holds_object_ids(t.name, c.name);
+      if (!any) continue;
+      db_.scan_raw_rows(t, [&](RowPointer, std::span<const std::uint8_t> bytes) {
+        const std::vector<RawField> fields = split_row(db_.format(), t, bytes);
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+          const Column& c = t.columns[i];
+          if (!holds_object_ids(t.name, c.name) || c.type != ColumnType::Long || fields[i].null) continue;
+          if (fields[i].bytes.size() != 4) throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ".");
+          const auto& b = fields[i].bytes;
+          taken_ids_.insert(static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16)) |
+                            (static_cast<std::uint32_t>(b[3]) << 24));
+        }
+      });
+    }
+    for (const TableDef& t : tables) taken_ids_.erase(t.definition_page);
+  }
 
   void plan_tables() {
     std::vector<TableDef> tables = db_.tables();
@@ -112,6 +149,10 @@ class Rewriter {
     if (tables.empty() || tables.front().definition_page != kFirstDefinitionPage) {
       throw Error(errc::kCannotOpenDatabase, "Damaged database: the catalog table is not where it belongs.");
     }
+    collect_object_ids(tables);
+    if (taken_ids_.count(kFirstDefinitionPage) != 0) {
+      throw Error(errc::kCannotOpenDatabase, "Damaged database: an object other than the catalog has id 2.");
+    }
     next_page_ = kFirstDefinitionPage;
     for (TableDef& t : tables) {
       TablePlan plan;
@@ -122,7 +163,8 @@ class Rewriter {
       if (declared < plan.definition.size()) plan.definition.resize(declared);
       plan.layout = scan_table_definition(format_, plan.definition);
       const std::uint32_t n = table_definition_page_count(format_, plan.definition);
-      for (std::uint32_t i = 0; i < n; ++i) plan.definition_pages.push_back(allocate());
+      plan.definition_pages.push_back(allocate_definition_start());
+      for (std::uint32_t i = 1; i < n; ++i) plan.definition_pages.push_back(allocate());
       plan.id = plan.definition_pages.front();
       table_ids_[t.definition_page] = plan.id;
       plan.def = std::move(t);
@@ -217,11 +259,12 @@ class Rewriter {
           page.emplace(format_, plan.id);
           ++data_pages;
         }
-        r.at = RowPointer{next_page_ + data_pages - 1, page->add(r.raw)};
+        r.at = RowPointer{data_pages - 1, page->add(r.raw)};  // page index for now
       }
     }
     std::vector<std::uint32_t> data_page_numbers;
     for (std::uint32_t i = 0; i < data_pages; ++i) data_page_numbers.push_back(allocate());
+    for (Record& r : rows) r.at.page = data_page_numbers[r.at.page];
 
     rewrite_long_values(plan, rows);
 
@@ -394,6 +437,8 @@ class Rewriter {
   std::uint32_t next_page_ = 0;
   std::vector<TablePlan> plans_;
   std::map<std::uint32_t, std::uint32_t> table_ids_;
+  std::set<std::uint32_t> taken_ids_;  // object ids in use that are not table ids
+  std::set<std::uint32_t> spare_;
   std::vector<std::uint32_t> map_pages_;
   std::vector<MapSlot> slots_;
   RewriteResult result_;
