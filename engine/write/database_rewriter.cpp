@@ -236,8 +236,9 @@ class Rewriter {
     for (const Index& index : t.indexes) {
       if (!index.is_primary_key()) continue;
       const IndexData* data = find_index_data(t, index.index_data);
+      const IndexKeys encoder(format_, t, *data);
       std::vector<std::pair<Bytes, std::size_t>> keys;
-      for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(index_key(format_, t, *data, rows[i].values), i);
+      for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(encoder.key_for(rows[i].values).value_or(Bytes{}), i);
       std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
       std::vector<Record> sorted;
       sorted.reserve(rows.size());
@@ -294,10 +295,11 @@ class Rewriter {
     if (t.index_data.size() != plan.layout.real_index_count) internal("index count differs from the definition");
     for (std::size_t i = 0; i < t.index_data.size(); ++i) {
       const IndexData& data = t.index_data[i];
+      const IndexKeys encoder(format_, t, data);
       std::vector<IndexKeyEntry> entries;
       for (const Record& r : rows) {
-        if (skips_row(t, data, r.values)) continue;
-        entries.push_back(IndexKeyEntry{index_key(format_, t, data, r.values), r.at});
+        std::optional<Bytes> key = encoder.key_for(r.values);
+        if (key) entries.push_back(IndexKeyEntry{std::move(*key), r.at});
       }
       std::stable_sort(entries.begin(), entries.end(),
                        [](const IndexKeyEntry& a, const IndexKeyEntry& b) { return a.key < b.key; });

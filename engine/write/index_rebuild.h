@@ -3,6 +3,8 @@
 // B-tree laid out from entries sorted by key.
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/model/schema.h"
@@ -16,11 +18,21 @@ struct IndexKeyEntry {
   RowPointer row;
 };
 
-// The sort key of `row` in index `index` of `table` (text in the General order).
-Bytes index_key(const WriteFormat& format, const TableDef& table, const IndexData& index, const Row& row);
+// Keys of one index for whole rows. Throws jet::Error 3251 when the index
+// uses a column type or sort order whose keys we cannot form: compaction
+// then stops rather than write an index that disagrees with its rows.
+class IndexKeys {
+ public:
+  IndexKeys(const WriteFormat& format, const TableDef& table, const IndexData& index);
+  ~IndexKeys();
+  IndexKeys(IndexKeys&&) noexcept;
+  // The key of `row`, or nullopt when the index leaves the row out.
+  std::optional<Bytes> key_for(const Row& row) const;
 
-// True when the row gets no entry (an index that ignores nulls, all key columns null).
-bool skips_row(const TableDef& table, const IndexData& index, const Row& row);
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 struct BuiltIndex {
   std::uint32_t root = 0;
