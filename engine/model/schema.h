@@ -5,6 +5,7 @@
 // fields whose meaning does not matter to us.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/model/column_type.h"
@@ -34,9 +35,16 @@ struct Column {
   std::uint8_t precision = 0;      // Numeric
   std::uint8_t scale = 0;          // Numeric
   Bytes raw;                       // the column descriptor as stored
+  std::uint16_t column_id = 0;     // the descriptor's second column number
+  std::uint8_t ext_flags = 0;      // Jet 4: 0x01 text kept as compressed Unicode
+  std::uint16_t code_page = 0;     // Jet 3 text: code page of the column (0: the database's)
 
   bool is_fixed() const { return (flags & 0x01) != 0; }
+  bool is_nullable() const { return (flags & 0x02) != 0; }
   bool is_autonumber() const { return (flags & 0x04) != 0; }
+  bool is_replication_autonumber() const { return (flags & 0x40) != 0; }  // GUID AutoNumber
+  bool is_hyperlink() const { return (flags & 0x80) != 0; }
+  bool is_compressed_unicode() const { return (ext_flags & 0x01) != 0; }
 };
 
 // One column of a physical index, with its sort direction.
@@ -54,6 +62,10 @@ struct IndexData {
   std::uint8_t flags = 0;          // unique 0x01, ignore nulls 0x02, required 0x08
   std::uint32_t row_count = 0;     // as stored (informational)
   Bytes raw;                       // the descriptors as stored
+
+  bool is_unique() const { return (flags & 0x01) != 0; }
+  bool ignores_nulls() const { return (flags & 0x02) != 0; }
+  bool is_required() const { return (flags & 0x08) != 0; }
 };
 
 // A logical index: what Access shows by name.
@@ -65,6 +77,12 @@ struct Index {
   std::uint32_t related_table = 0; // foreign key: the other table's definition page
   std::uint32_t related_index = 0;
   Bytes raw;
+  std::uint8_t related_table_type = 0;  // foreign key: which side of the relationship this is
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
+
+  bool is_primary_key() const { return kind == 1; }
+  bool is_foreign_key() const { return kind == 2; }
 };
 
 struct TableDef {
@@ -79,6 +97,19 @@ struct TableDef {
   Bytes usage_map_owned;             // the raw usage map of the pages that hold the table's rows
   Bytes usage_map_free;              // the raw usage map of those pages with free space
   Bytes raw;                         // the whole definition, page chain joined, as stored
+  std::uint16_t max_columns = 0;     // columns a row may hold, deleted ones included
+  std::uint16_t var_column_count = 0;
+  RowPointer owned_map_row;          // where usage_map_owned is stored
+  RowPointer free_map_row;           // where usage_map_free is stored
+  std::vector<PageNumber> definition_pages;  // the definition's page chain, in order
+
+  bool is_system() const { return table_type == 0x53; }
+  const Column* find_column(std::string_view column_name) const {
+    for (const Column& c : columns) {
+      if (c.name == column_name) return &c;
+    }
+    return nullptr;
+  }
 };
 
 }  // namespace jet

@@ -1,0 +1,197 @@
+// The real file system through POSIX calls. Descriptors are closed on every
+// path; EINTR is retried; short reads and writes are continued.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "engine/file/env.h"
+#include "engine/file/file_errors.h"
+
+namespace jet {
+namespace {
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { reset(); }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixReadable : public RandomAccessFile {
+ public:
+  PosixReadable(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+
+  void read(std::uint64_t offset, std::size_t n, std::uint8_t* dst) override {
+    std::size_t done = 0;
+    while (done < n) {
+      ssize_t got = ::pread(fd_.get(), dst + done, n - done, static_cast<off_t>(offset + done));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw error_from_errno(errno, path_, "read");
+      }
+      if (got == 0) throw damaged_file_error(path_, "read past the end of the file");
+      done += static_cast<std::size_t>(got);
+    }
+  }
+
+  std::uint64_t size() override {
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) throw error_from_errno(errno, path_, "stat");
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+
+  const std::string& path() const override { return path_; }
+
+ private:
+  std::string path_;
+  Descriptor fd_;
+};
+
+class PosixWritable : public WritableFile {
+ public:
+  PosixWritable(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+
+  void write(std::uint64_t offset, const std::uint8_t* data, std::size_t n) override {
+    check_open();
+    std::size_t done = 0;
+    while (done < n) {
+      ssize_t put = ::pwrite(fd_.get(), data + done, n - done, static_cast<off_t>(offset + done));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        throw error_from_errno(errno, path_, "write");
+      }
+      if (put == 0) throw error_from_errno(ENOSPC, path_, "write");
+      done += static_cast<std::size_t>(put);
+    }
+  }
+
+  void append(const std::uint8_t* data, std::size_t n) override { write(size(), data, n); }
+
+  std::uint64_t size() override {
+    check_open();
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) throw error_from_errno(errno, path_, "stat");
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+
+  void sync() override {
+    check_open();
+    while (::fsync(fd_.get()) != 0) {
+      if (errno != EINTR) throw error_from_errno(errno, path_, "sync");
+    }
+  }
+
+  void close() override {
+    check_open();
+    int fd = fd_.release();
+    // close() failing can mean lost delayed-write data (NFS); report it.
+    if (::close(fd) != 0 && errno != EINTR) throw error_from_errno(errno, path_, "close");
+  }
+
+  const std::string& path() const override { return path_; }
+
+ private:
+  void check_open() const {
+    if (fd_.get() < 0) throw error_from_errno(EBADF, path_, "use after close");
+  }
+
+  std::string path_;
+  Descriptor fd_;
+};
+
+class PosixLock : public FileLock {
+ public:
+  explicit PosixLock(int fd) : fd_(fd) {}
+  ~PosixLock() override {
+    if (fd_.get() >= 0) ::flock(fd_.get(), LOCK_UN);
+  }
+
+ private:
+  Descriptor fd_;
+};
+
+int open_or_throw(const std::string& path, int flags, mode_t mode = 0) {
+  for (;;) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) throw error_from_errno(errno, path, "open");
+  }
+}
+
+class PosixEnv : public Env {
+ public:
+  std::unique_ptr<RandomAccessFile> open_readable(const std::string& path) override {
+    Descriptor fd(open_or_throw(path, O_RDONLY));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throw error_from_errno(errno, path, "stat");
+    if (!S_ISREG(st.st_mode)) {
+      throw Error(errc::kUnrecognizedFormat, "Unrecognized database format '" + path + "'.");
+    }
+    return std::make_unique<PosixReadable>(path, fd.release());
+  }
+
+  std::unique_ptr<WritableFile> create_exclusive(const std::string& path) override {
+    int fd = open_or_throw(path, O_RDWR | O_CREAT | O_EXCL, 0666);
+    return std::make_unique<PosixWritable>(path, fd);
+  }
+
+  std::unique_ptr<WritableFile> open_writable(const std::string& path) override {
+    int fd = open_or_throw(path, O_RDWR);
+    return std::make_unique<PosixWritable>(path, fd);
+  }
+
+  void remove(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0) throw error_from_errno(errno, path, "remove");
+  }
+
+  void rename(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) throw error_from_errno(errno, from, "rename");
+  }
+
+  void sync_directory(const std::string& dir) override {
+    Descriptor fd(open_or_throw(dir.empty() ? "." : dir, O_RDONLY | O_DIRECTORY));
+    while (::fsync(fd.get()) != 0) {
+      // Some file systems cannot sync a directory; that is not a failure of ours.
+      if (errno == EINVAL || errno == ENOTSUP) break;
+      if (errno != EINTR) throw error_from_errno(errno, dir, "sync directory");
+    }
+  }
+
+  bool file_exists(const std::string& path) override {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+  }
+
+  std::unique_ptr<FileLock> lock_file(const std::string& path, bool exclusive) override {
+    Descriptor fd(open_or_throw(path, O_RDONLY));
+    while (::flock(fd.get(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      throw error_from_errno(errno, path, "lock");
+    }
+    return std::make_unique<PosixLock>(fd.release());
+  }
+};
+
+}  // namespace
+
+Env& default_env() {
+  static PosixEnv env;
+  return env;
+}
+
+}  // namespace jet

@@ -1,0 +1,233 @@
+#include "engine/format/text_codec.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <map>
+#include <mutex>
+
+namespace jet {
+namespace {
+
+// Windows-1252 0x80-0x9F (0 = undefined there, kept as the byte value).
+constexpr std::array<char16_t, 32> kCp1252High{
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+using Table = std::array<char16_t, 256>;
+
+Table cp1252_table() {
+  Table t{};
+  for (int i = 0; i < 256; ++i) t[i] = static_cast<char16_t>(i);
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] != 0) t[0x80 + i] = kCp1252High[i];
+  }
+  return t;
+}
+
+// Other single-byte code pages come from the C library's iconv, one byte at
+// a time, so undefined bytes keep their own value instead of failing.
+Table iconv_table(std::uint16_t code_page) {
+  Table t{};
+  for (int i = 0; i < 256; ++i) t[i] = static_cast<char16_t>(i);
+  std::string name = "CP" + std::to_string(code_page);
+  iconv_t cd = iconv_open("UTF-16LE", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return cp1252_table();
+  for (int i = 0x80; i < 256; ++i) {
+    char in = static_cast<char>(i);
+    char out[8];
+    char* inp = &in;
+    char* outp = out;
+    std::size_t inleft = 1;
+    std::size_t outleft = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<std::size_t>(-1) &&
+        sizeof out - outleft == 2) {
+      t[i] = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                   (static_cast<unsigned char>(out[1]) << 8));
+    }
+  }
+  iconv_close(cd);
+  return t;
+}
+
+const Table& table_for(std::uint16_t code_page) {
+  static std::mutex mutex;
+  static std::map<std::uint16_t, Table> tables;
+  std::lock_guard lock(mutex);
+  auto it = tables.find(code_page);
+  if (it == tables.end()) {
+    bool use_1252 = code_page == 0 || code_page == 1252 || code_page == 28591;
+    it = tables.emplace(code_page, use_1252 ? cp1252_table() : iconv_table(code_page)).first;
+  }
+  return it->second;
+}
+
+}  // namespace
+
+std::u16string decode_code_page(std::span<const std::uint8_t> bytes, std::uint16_t code_page) {
+  const Table& t = table_for(code_page);
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (std::uint8_t b : bytes) out.push_back(t[b]);
+  return out;
+}
+
+Bytes encode_code_page(std::u16string_view text, std::uint16_t code_page) {
+  const Table& t = table_for(code_page);
+  Bytes out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    std::uint8_t byte = '?';
+    if (c < 0x80) {
+      byte = static_cast<std::uint8_t>(c);
+    } else {
+      for (int i = 0x80; i < 256; ++i) {
+        if (t[i] == c) {
+          byte = static_cast<std::uint8_t>(i);
+          break;
+        }
+      }
+    }
+    out.push_back(byte);
+  }
+  return out;
+}
+
+std::u16string decode_ucs2(std::span<const std::uint8_t> bytes) {
+  std::u16string out;
+  out.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  }
+  return out;
+}
+
+Bytes encode_ucs2(std::u16string_view text) {
+  Bytes out;
+  out.reserve(text.size() * 2);
+  for (char16_t c : text) {
+    out.push_back(static_cast<std::uint8_t>(c));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return out;
+}
+
+std::u16string decode_jet4_text(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return decode_ucs2(bytes);
+  // Compressed: one byte per character (its high byte zero) until a zero
+  // byte switches to two-byte characters; the next zero byte at a character
+  // boundary switches back.
+  std::u16string out;
+  out.reserve(bytes.size());
+  bool compressed = true;
+  std::size_t i = 2;
+  while (i < bytes.size()) {
+    if (bytes[i] == 0) {
+      compressed = !compressed;
+      ++i;
+    } else if (compressed) {
+      out.push_back(bytes[i]);
+      ++i;
+    } else if (i + 1 < bytes.size()) {
+      out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+      i += 2;
+    } else {
+      break;
+    }
+  }
+  return out;
+}
+
+std::string utf16_to_utf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // a lone surrogate cannot be written in UTF-8
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::u16string utf8_to_utf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto b = static_cast<unsigned char>(text[i]);
+    char32_t c = 0xFFFD;
+    std::size_t len = 1;
+    if (b < 0x80) {
+      c = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      len = 2;
+      c = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      len = 3;
+      c = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+      len = 4;
+      c = b & 0x07;
+    } else {
+      ++i;
+      out.push_back(0xFFFD);
+      continue;
+    }
+    if (i + len > text.size()) {
+      out.push_back(0xFFFD);
+      break;
+    }
+    bool ok = true;
+    for (std::size_t k = 1; k < len; ++k) {
+      auto cont = static_cast<unsigned char>(text[i + k]);
+      if ((cont & 0xC0) != 0x80) ok = false;
+      c = (c << 6) | (cont & 0x3F);
+    }
+    i += ok ? len : 1;
+    if (!ok) c = 0xFFFD;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace jet

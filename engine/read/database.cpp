@@ -1,0 +1,278 @@
+#include "engine/read/database.h"
+
+#include <algorithm>
+#include <new>
+#include <set>
+#include <stdexcept>
+
+#include "engine/error.h"
+#include "engine/file/env.h"
+#include "engine/file/file_errors.h"
+#include "engine/format/damaged.h"
+#include "engine/format/data_page.h"
+#include "engine/format/row_layout.h"
+#include "engine/format/table_definition.h"
+#include "engine/format/text_codec.h"
+#include "engine/format/usage_map.h"
+#include "engine/read/page_cache.h"
+
+namespace jet {
+namespace {
+
+constexpr PageNumber kCatalogPage = 2;
+// A row moved more than this many times is a damaged overflow chain.
+constexpr int kMaxOverflowHops = 16;
+
+Error unrecognized(const std::string& path) {
+  return Error(errc::kUnrecognizedFormat, "Unrecognized database format '" + path + "'.");
+}
+
+// Runs `body`, turning structural damage found on the way into 3049 for
+// this file. jet::Errors (I/O, password) pass through unchanged.
+template <typename Body>
+auto guarded(const std::string& path, Body&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const DamagedData& e) {
+    throw damaged_file_error(path, e.what());
+  } catch (const std::length_error& e) {
+    throw damaged_file_error(path, e.what());
+  } catch (const std::bad_alloc&) {
+    throw damaged_file_error(path, "a stored length is too large");
+  }
+}
+
+std::int64_t int_of(const Row& row, const TableDef& t, std::string_view column) {
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    if (t.columns[i].name == column) return row[i].is_null ? 0 : row[i].integer;
+  }
+  return 0;
+}
+
+std::string text_of(const Row& row, const TableDef& t, std::string_view column) {
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    if (t.columns[i].name == column) return utf16_to_utf8(row[i].text);
+  }
+  return {};
+}
+
+}  // namespace
+
+Database::~Database() = default;
+
+std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
+  Env& env = options.env != nullptr ? *options.env : default_env();
+  std::unique_ptr<Database> db(new Database());
+  db->path_ = path;
+  db->file_ = env.open_readable(path);
+  db->file_size_ = db->file_->size();
+
+  return guarded(path, [&]() -> std::unique_ptr<Database> {
+    // Enough for either format's header page; a shorter file is checked for
+    // the magic bytes first so that a short text file is "unrecognized".
+    Bytes first(static_cast<std::size_t>(std::min<std::uint64_t>(db->file_size_, 4096)));
+    if (!first.empty()) db->file_->read(0, first.size(), first.data());
+    if (!parse_header_page(first.data(), first.size(), path, db->header_)) throw unrecognized(path);
+
+    const JetFormat& f = *db->header_.format;
+    db->page_count_ = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(db->file_size_ / f.page_size, 0xFFFFFFFFu));
+    if (db->page_count_ <= kCatalogPage) damaged("the file ends before the catalog");
+
+    if (db->header_.has_password()) {
+      bool ok = options.password.has_value() &&
+                utf8_to_utf16(*options.password) == db->header_.password;
+      if (!ok) throw Error(errc::kNotAValidPassword, "Not a valid password.");
+    }
+
+    db->cache_ = std::make_unique<PageCache>(*db->file_, f.page_size, db->page_count_,
+                                             db->header_.database_key, options.cache_pages);
+    // The catalog's definition must be readable for the file to be usable.
+    db->table_at(kCatalogPage, "MSysObjects");
+    return std::move(db);
+  });
+}
+
+Bytes Database::read_page(PageNumber page) {
+  return guarded(path_, [&] { return cache_->read_uncached(page); });
+}
+
+std::shared_ptr<const Bytes> Database::page(PageNumber page) {
+  return guarded(path_, [&] { return cache_->get(page); });
+}
+
+TableDef Database::catalog_table() { return table_at(kCatalogPage, "MSysObjects"); }
+
+std::vector<CatalogEntry> Database::catalog() {
+  TableDef t = catalog_table();
+  std::vector<CatalogEntry> out;
+  scan_rows(t, [&](RowPointer where, const Row& row) {
+    CatalogEntry e;
+    e.id = static_cast<std::int32_t>(int_of(row, t, "Id"));
+    e.parent_id = static_cast<std::int32_t>(int_of(row, t, "ParentId"));
+    e.name = text_of(row, t, "Name");
+    e.type = static_cast<std::int16_t>(int_of(row, t, "Type"));
+    e.flags = static_cast<std::uint32_t>(int_of(row, t, "Flags"));
+    e.where = where;
+    e.row = row;
+    out.push_back(std::move(e));
+  });
+  return out;
+}
+
+std::vector<TableDef> Database::tables() {
+  std::vector<TableDef> out;
+  for (const CatalogEntry& e : catalog()) {
+    if (e.type != object_type::kTable) continue;
+    out.push_back(table_at(e.table_page(), e.name));
+  }
+  return out;
+}
+
+TableDef Database::table(const std::string& name) {
+  auto entries = catalog();
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const CatalogEntry& e : entries) {
+      if (e.type != object_type::kTable) continue;
+      if (pass == 0 ? e.name == name : equals_ignoring_ascii_case(e.name, name)) {
+        return table_at(e.table_page(), e.name);
+      }
+    }
+  }
+  throw Error(3078, "Cannot find the input table or query '" + name +
+                        "'. Make sure it exists and that its name is spelled correctly.");
+}
+
+TableDef Database::table_at(PageNumber page, const std::string& name) {
+  return guarded(path_, [&] {
+    const JetFormat& f = format();
+    std::vector<PageNumber> chain;
+    Bytes joined = join_table_definition(
+        f, [this](PageNumber p) { return cache_->get(p); }, page, page_count_, &chain);
+    TableDef t = parse_table_definition(f, joined, header_.code_page);
+    t.name = name;
+    t.definition_page = page;
+    t.definition_pages = std::move(chain);
+    if (t.owned_map_row.page != 0) {
+      if (auto bytes = read_row_bytes(t.owned_map_row)) t.usage_map_owned = std::move(*bytes);
+    }
+    if (t.free_map_row.page != 0) {
+      if (auto bytes = read_row_bytes(t.free_map_row)) t.usage_map_free = std::move(*bytes);
+    }
+    return t;
+  });
+}
+
+std::optional<Bytes> Database::read_row_bytes(RowPointer where) {
+  return guarded(path_, [&]() -> std::optional<Bytes> {
+    const JetFormat& f = format();
+    auto page = cache_->get(where.page);
+    RowSlot slot = data_page_slot(f, *page, where.row);
+    if (slot.deleted) return std::nullopt;
+    for (int hop = 0; slot.overflow; ++hop) {
+      if (hop >= kMaxOverflowHops) damaged("overflow row chain too long or looping");
+      std::span<const std::uint8_t> bytes(page->data() + slot.start, slot.end - slot.start);
+      RowPointer next = decode_row_pointer(get_u32(bytes, 0));
+      page = cache_->get(next.page);
+      slot = data_page_slot(f, *page, next.row);
+      slot.overflow = false;  // the moved row is marked deleted; it holds the data
+    }
+    return Bytes(page->begin() + slot.start, page->begin() + slot.end);
+  });
+}
+
+std::vector<PageNumber> Database::usage_map_pages(const Bytes& raw_map) {
+  return guarded(path_, [&] {
+    return decode_usage_map(format(), raw_map, [this](PageNumber p) { return cache_->get(p); },
+                            page_count_);
+  });
+}
+
+std::vector<PageNumber> Database::table_pages(const TableDef& table) {
+  return usage_map_pages(table.usage_map_owned);
+}
+
+void Database::scan_raw_rows(
+    const TableDef& table,
+    const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
+  const JetFormat& f = format();
+  std::vector<PageNumber> pages = table_pages(table);
+  guarded(path_, [&] {
+    for (PageNumber p : pages) {
+      if (p >= page_count_) damaged("table's usage map marks page " + std::to_string(p) + " beyond the file");
+      auto page = cache_->get(p);
+      // The owned-pages map can mark pages that are no longer this table's
+      // data pages (freed, reused); only its own data pages hold its rows.
+      if ((*page)[0] != page_type::kData || data_page_owner(f, *page) != table.definition_page) {
+        continue;
+      }
+      std::uint16_t rows = data_page_row_count(f, *page);
+      for (std::uint16_t r = 0; r < rows; ++r) {
+        RowSlot slot = data_page_slot(f, *page, r);
+        if (slot.deleted) continue;
+        RowPointer where{p, r};
+        if (!slot.overflow) {
+          visit(where, std::span<const std::uint8_t>(page->data() + slot.start, slot.end - slot.start));
+          continue;
+        }
+        std::optional<Bytes> moved = read_row_bytes(where);
+        if (moved) visit(where, *moved);
+      }
+    }
+  });
+}
+
+void Database::scan_rows(const TableDef& table,
+                         const std::function<void(RowPointer, const Row&)>& visit) {
+  scan_raw_rows(table, [&](RowPointer where, std::span<const std::uint8_t> bytes) {
+    Row row = decode_row(table, bytes);
+    visit(where, row);
+  });
+}
+
+Row Database::decode_row(const TableDef& table, std::span<const std::uint8_t> row_bytes) {
+  return guarded(path_, [&] {
+    return jet::decode_row(format(), table, row_bytes, header_.code_page,
+                           [this](std::span<const std::uint8_t> field) { return read_long_value(field); });
+  });
+}
+
+Bytes Database::read_long_value(std::span<const std::uint8_t> field) {
+  return guarded(path_, [&] {
+    const JetFormat& f = format();
+    LongValueRef ref = parse_long_value_ref(field);
+    std::uint64_t limit = std::uint64_t{page_count_} * f.page_size;
+    if (ref.length > limit) damaged("long value longer than the file");
+    if (ref.kind == kLongValueInline) {
+      return Bytes(get_bytes(field, 12, ref.length).begin(), get_bytes(field, 12, ref.length).end());
+    }
+    auto row_at = [&](std::uint32_t stored) {
+      RowPointer where = decode_row_pointer(stored);
+      auto page = cache_->get(where.page);
+      RowSlot slot = data_page_slot(f, *page, where.row);
+      return std::make_pair(page, slot);
+    };
+    if (ref.kind == kLongValueSingleRow) {
+      auto [page, slot] = row_at(ref.row_pointer);
+      if (std::uint32_t{slot.end} - slot.start < ref.length) damaged("long value row shorter than its length");
+      return Bytes(page->begin() + slot.start, page->begin() + slot.start + ref.length);
+    }
+    if (ref.kind != kLongValueChained) damaged("unknown long value storage kind");
+    Bytes out;
+    out.reserve(std::min<std::size_t>(ref.length, 1u << 20));
+    std::set<std::uint32_t> seen;
+    std::uint32_t next = ref.row_pointer;
+    while (out.size() < ref.length) {
+      if (next == 0) damaged("long value chain ends early");
+      if (!seen.insert(next).second) damaged("long value chain loops");
+      auto [page, slot] = row_at(next);
+      std::span<const std::uint8_t> row(page->data() + slot.start, slot.end - slot.start);
+      next = get_u32(row, 0);
+      std::size_t take = std::min<std::size_t>(row.size() - 4, ref.length - out.size());
+      out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<std::ptrdiff_t>(take));
+    }
+    return out;
+  });
+}
+
+}  // namespace jet
