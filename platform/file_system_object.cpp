@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 class TempFile {
  public:
   explicit TempFile(fs::path folder, const fs::path& name) {
-    std::string pattern = (folder / ("." + name.filename().string() + ".quillmar-XXXXXX")).string();
+    std::string hidden(".");
+    hidden.append(name.filename().string()).append(".quillmar-XXXXXX");
+    std::string pattern = (folder / hidden).string();
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0) throw FileFailure(errno, folder / name);
     path_ = pattern;
