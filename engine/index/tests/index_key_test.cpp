@@ -168,6 +168,22 @@ TEST(IndexKey, CentralEuropeanLettersSortWithTheirBaseLetters) {
   EXPECT_EQ(key(text(u"\u0178"), ColumnType::Text), key(text(u"\u00FF"), ColumnType::Text));
 }
 
+TEST(IndexKey, WindowsPunctuationKeysInJet4) {
+  // Every character Windows-1252 adds above U+00FF has a known code.
+  const std::u16string extras =
+      u"\u0152\u0153\u0160\u0161\u0178\u017D\u017E\u0192\u02C6\u02DC\u2013\u2014\u2018\u2019\u201A"
+      u"\u201C\u201D\u201E\u2020\u2021\u2022\u2026\u2030\u2039\u203A\u20AC\u2122";
+  EXPECT_NO_THROW(key(text(extras), ColumnType::Text));
+  // Dashes, like the hyphen, leave the inline part alone and are only noted
+  // after it: "a-b" and "a\u2013b" agree up to the end-of-text marker.
+  const Bytes hyphen = key(text(u"a-b"), ColumnType::Text), dash = key(text(u"a\u2013b"), ColumnType::Text);
+  EXPECT_EQ(Bytes(hyphen.begin(), hyphen.begin() + 4), (Bytes{0x7F, 0x4A, 0x4C, 0x01}));
+  EXPECT_EQ(Bytes(dash.begin(), dash.begin() + 4), (Bytes{0x7F, 0x4A, 0x4C, 0x01}));
+  EXPECT_NE(hyphen, dash);
+  // The modifier circumflex keys as "^" with an accent, like a small letter would.
+  EXPECT_EQ(key(text(u"\u02C6"), ColumnType::Text), (Bytes{0x7F, 0x2B, 0x02, 0x01, 0x03, 0x00}));
+}
+
 TEST(IndexKey, TextKeysOfTheTwoGenerationsDiffer) {
   // Access 97 ends a plain value with one 00; Access 2000 adds an end-of-text 01.
   EXPECT_EQ(key(text(u"ab"), ColumnType::Text, true, TextOrder::General97), (Bytes{0x7F, 0x60, 0x61, 0x00}));
