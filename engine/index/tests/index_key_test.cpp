@@ -218,6 +218,9 @@ TEST(IndexKey, UnknownCharactersAndOleColumnsAreRefused) {
     EXPECT_EQ(e.number(), 3251);
     EXPECT_NE(e.description().find("U+05D0"), std::string::npos);
   }
+  // Access 97 keys Windows-1252 bytes: the euro sign has one, Cyrillic has not.
+  EXPECT_NO_THROW(key(text(u"\u20AC"), ColumnType::Text, true, TextOrder::General97));
+  EXPECT_THROW(key(text(u"\u0416"), ColumnType::Text, true, TextOrder::General97), Error);
   TableDef t;
   t.name = "T";
   Column ole;
