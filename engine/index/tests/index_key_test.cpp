@@ -168,7 +168,7 @@ TEST(IndexKey, CentralEuropeanLettersSortWithTheirBaseLetters) {
   EXPECT_EQ(key(text(u"\u0178"), ColumnType::Text), key(text(u"\u00FF"), ColumnType::Text));
 }
 
-TEST(IndexKey, GreekAndCyrillicFoldCaseAndKeepAlphabeticalOrder) {
+TEST(IndexKey, GreekCyrillicAndVietnameseKeepAlphabeticalOrder) {
   // Final sigma keys as sigma; capitals as small letters.
   EXPECT_EQ(key(text(u"\u039B\u039F\u0393\u039F\u03A3"), ColumnType::Text),
             key(text(u"\u03BB\u03BF\u03B3\u03BF\u03C2"), ColumnType::Text));
@@ -181,6 +181,8 @@ TEST(IndexKey, GreekAndCyrillicFoldCaseAndKeepAlphabeticalOrder) {
   for (char16_t c = u'\u0430'; c <= u'\u044F'; ++c) cyrillic.push_back(text(std::u16string(1, c)));
   expect_sorted(cyrillic, ColumnType::Text);
   EXPECT_EQ(key(text(u"\u041C\u0418\u0420"), ColumnType::Text), key(text(u"\u043C\u0438\u0440"), ColumnType::Text));
+  // Vietnamese letters sort with their base letter.
+  expect_sorted({text(u"a"), text(u"\u1EA1"), text(u"\u1EA3b"), text(u"b")}, ColumnType::Text);
   // Io sorts with Ie, before Zhe.
   expect_sorted({text(u"\u0435"), text(u"\u0451"), text(u"\u0436")}, ColumnType::Text);
 }
