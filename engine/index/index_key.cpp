@@ -159,7 +159,9 @@ IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, 
         const std::uint8_t version = col.raw.size() > kJet4SortVersionOffset ? col.raw[kJet4SortVersionOffset] : 0;
         kc.text_order = version == 0 ? TextOrder::GeneralLegacy : TextOrder::General2010;
       }
-      if (col.collation != kGeneralSortOrder && unsupported_.empty()) {
+      // 0 appears in files some other tools wrote; Access reads it as the
+      // format's default, the General order.
+      if (col.collation != kGeneralSortOrder && col.collation != 0 && unsupported_.empty()) {
         unsupported_ = "column '" + col.name + "' uses sort order " + std::to_string(col.collation) +
                        ", not the General order";
       }

@@ -234,6 +234,15 @@ TEST(IndexKey, UnknownCharactersAndOleColumnsAreRefused) {
   IndexKeyEncoder enc(t, idx, Format::Jet4);
   EXPECT_FALSE(enc.unsupported_reason().empty());
   EXPECT_THROW(enc.key_for(Row{Value{}}), Error);
+  // Text in a sort order other than General is refused; 0 counts as General.
+  Column name;
+  name.name = "Name";
+  name.type = ColumnType::Text;
+  name.collation = 1053;  // Swedish/Finnish
+  t.columns = {name};
+  EXPECT_NE(IndexKeyEncoder(t, idx, Format::Jet4).unsupported_reason().find("1053"), std::string::npos);
+  t.columns[0].collation = 0;
+  EXPECT_TRUE(IndexKeyEncoder(t, idx, Format::Jet4).unsupported_reason().empty());
 }
 
 TEST(IndexKey, EncoderSkipsAllNullRowsOnlyWhenTheIndexIgnoresNulls) {
