@@ -138,7 +138,8 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out) {
   }
 }
 
-IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format)
+IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format,
+                                 std::optional<TextOrder> text_order)
     : ignore_nulls_(index.ignores_nulls()) {
   for (const IndexColumn& ic : index.columns) {
     std::size_t pos = table.columns.size();
@@ -152,7 +153,9 @@ IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, 
     }
     const Column& col = table.columns[pos];
     KeyColumn kc{pos, col.type, ic.ascending, TextOrder::GeneralLegacy};
-    if (col.type == ColumnType::Text || col.type == ColumnType::Memo) {
+    if ((col.type == ColumnType::Text || col.type == ColumnType::Memo) && text_order) {
+      kc.text_order = *text_order;
+    } else if (col.type == ColumnType::Text || col.type == ColumnType::Memo) {
       if (format == Format::Jet3) {
         kc.text_order = TextOrder::General97;
       } else {

@@ -243,6 +243,11 @@ TEST(IndexKey, UnknownCharactersAndOleColumnsAreRefused) {
   EXPECT_NE(IndexKeyEncoder(t, idx, Format::Jet4).unsupported_reason().find("1053"), std::string::npos);
   t.columns[0].collation = 0;
   EXPECT_TRUE(IndexKeyEncoder(t, idx, Format::Jet4).unsupported_reason().empty());
+  // Compaction writes the General order whatever the source used.
+  t.columns[0].collation = 1053;
+  const IndexKeyEncoder general(t, idx, Format::Jet4, TextOrder::GeneralLegacy);
+  EXPECT_TRUE(general.unsupported_reason().empty());
+  EXPECT_EQ(general.key_for(Row{text(u"ab")}), (Bytes{0x7F, 0x4A, 0x4C, 0x01, 0x00}));
 }
 
 TEST(IndexKey, EncoderSkipsAllNullRowsOnlyWhenTheIndexIgnoresNulls) {
