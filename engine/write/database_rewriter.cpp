@@ -96,6 +96,7 @@ class Rewriter {
     sink_.write(1, build_free_page_map_page(format_, db_.read_page(1), page_count));
     if (sink_.written().size() != page_count) internal("a page was left unwritten");
     result_.page_count = page_count;
+    if (options_.progress) options_.progress(page_count, page_count);
     return result_;
   }
 
