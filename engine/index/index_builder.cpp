@@ -72,6 +72,10 @@ BuiltIndex build_index_tree(const std::vector<IndexEntry>& entries, Format forma
     }
   }
   BuiltIndex out;
+  out.entries = entries.size();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i == 0 || entries[i].key != entries[i - 1].key) ++out.distinct_keys;
+  }
   if (entries.empty()) {
     out.root = allocate();
     out.pages.push_back({out.root, build_index_page({true, owner, 0, 0, 0, {}, std::nullopt}, format)});

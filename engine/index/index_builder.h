@@ -24,6 +24,11 @@ struct BuiltIndex {
   PageNumber root = 0;           // goes into the index definition
   std::vector<BuiltPage> pages;  // in allocation order; the root is last
   int depth = 0;                 // 1 = the root is the only leaf
+  std::size_t entries = 0;
+  // Different keys among the entries: what a freshly built index carries as
+  // its count in the table definition (Access only ever raises that count
+  // while the index lives, and compaction resets it).
+  std::size_t distinct_keys = 0;
 };
 
 // `owner` is the table-definition page written into every page header.

@@ -63,6 +63,8 @@ TEST(IndexBuilder, LargeTreesReadBackDenseAndLinked) {
     const BuiltIndex built = build_index_tree(entries, f, 7, mem.allocator());
     mem.store(built);
     EXPECT_EQ(built.pages.back().number, built.root);
+    EXPECT_EQ(built.entries, 40000u);
+    EXPECT_EQ(built.distinct_keys, 13334u);  // every key is used three times
     EXPECT_GE(built.depth, f == Format::Jet3 ? 3 : 2);
 
     const IndexTree tree = read_index_tree(mem.fetcher(), built.root, f, 7);

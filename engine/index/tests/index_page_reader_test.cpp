@@ -114,6 +114,56 @@ TEST(IndexTreeReader, DetectsCyclesAndMissingPages) {
   EXPECT_TRUE(t.notes.empty());
 }
 
+// Random damage to a small tree never crashes the reader or lets it loop:
+// each attempt either reads or fails with 3049.
+TEST(IndexTreeReader, RandomlyDamagedTreesFailCleanly) {
+  for (Format f : {Format::Jet3, Format::Jet4}) {
+    std::map<PageNumber, Bytes> pristine;
+    std::vector<IndexEntry> entries;
+    for (int i = 0; i < 600; ++i) {
+      entries.push_back({Bytes{0x7F, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i), 0x01, 0x00},
+                         RowPointer{static_cast<PageNumber>(300 + i / 50), static_cast<std::uint16_t>(i % 50)}, 0});
+    }
+    // Three leaves under one intermediate page.
+    const std::size_t third = entries.size() / 3;
+    std::vector<IndexEntry> a(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(third));
+    std::vector<IndexEntry> b(entries.begin() + static_cast<std::ptrdiff_t>(third),
+                              entries.begin() + static_cast<std::ptrdiff_t>(2 * third));
+    std::vector<IndexEntry> c(entries.begin() + static_cast<std::ptrdiff_t>(2 * third), entries.end());
+    pristine[11] = build_index_page({true, 1, 0, 12, 0, a, std::nullopt}, f);
+    pristine[12] = build_index_page({true, 1, 11, 13, 0, b, std::nullopt}, f);
+    pristine[13] = build_index_page({true, 1, 12, 0, 0, c, std::nullopt}, f);
+    std::vector<IndexEntry> node{{a.back().key, a.back().row, 11}, {b.back().key, b.back().row, 12}};
+    pristine[10] = build_index_page({false, 1, 0, 0, 13, node, std::nullopt}, f);
+    ASSERT_EQ(read_index_tree([&](PageNumber n) { return pristine.at(n); }, 10, f).entries, entries);
+
+    std::uint32_t seed = 12345;
+    auto rnd = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 8); };
+    int failures = 0;
+    for (int round = 0; round < 400; ++round) {
+      auto pages = pristine;
+      for (int k = 0; k < 1 + static_cast<int>(rnd() % 6); ++k) {
+        Bytes& p = pages[static_cast<PageNumber>(10 + rnd() % 4)];
+        // Bias damage towards the header and bitmap, where it matters most.
+        const std::size_t at = rnd() % 2 == 0 ? rnd() % 64 : rnd() % p.size();
+        p[at] = static_cast<std::uint8_t>(rnd());
+      }
+      auto fetch = [&](PageNumber n) {
+        auto it = pages.find(n);
+        if (it == pages.end()) throw Error(errc::kCannotOpenDatabase, "no such page");
+        return it->second;
+      };
+      try {
+        read_index_tree(fetch, 10, f);
+      } catch (const Error& e) {
+        EXPECT_EQ(e.number(), 3049);
+        ++failures;
+      }
+    }
+    EXPECT_GT(failures, 100);
+  }
+}
+
 // Every index page of every sample file parses, rebuilding it from its parsed
 // entries gives the same bytes over the header, bitmap and used area, and
 // every tree (pages no other page points at) walks cleanly.

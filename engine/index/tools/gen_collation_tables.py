@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Turns per-character collation code lists into engine/index/collation_tables.cpp.
 
-Input lists (one line per character, starting at U+0000; not kept in the
-repository) use one letter for how the character sorts, then hex bytes:
+Input lists are the index code lists published with the Jackcess library
+(one line per character, starting at U+0000; not kept in the repository).
+Each line uses one letter for how the character sorts, then hex bytes:
   S<inline>                      plain: the bytes go into the key
   I<inline>,<extra>              accented: base bytes inline, accent byte after the text
   U<bytes>                       control: left out inline, noted after the text

@@ -1,0 +1,312 @@
+#include "engine/check/check.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "engine/check/page_ledger.h"
+#include "engine/check/row_checks.h"
+#include "engine/error.h"
+#include "engine/format/damaged.h"
+#include "engine/format/data_page.h"
+#include "engine/format/jet_format.h"
+#include "engine/read/database.h"
+
+namespace jet {
+
+std::size_t CheckReport::error_count() const {
+  return static_cast<std::size_t>(std::count_if(
+      findings.begin(), findings.end(), [](const Finding& f) { return f.severity == Severity::Error; }));
+}
+
+std::size_t CheckReport::note_count() const { return findings.size() - error_count(); }
+
+namespace {
+
+using check::Owner;
+using check::Role;
+
+constexpr PageNumber kDatabaseMapPage = 1;
+
+std::string hex_byte(std::uint8_t b) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[b >> 4] + kDigits[b & 0x0F];
+}
+
+bool all_zero(const Bytes& page) {
+  return std::all_of(page.begin(), page.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+// Page numbers a reference-type usage map points at (type byte 1, then
+// 4-byte page numbers, 0 for a range with no map page yet).
+std::vector<PageNumber> reference_map_pages(const Bytes& raw_map) {
+  std::vector<PageNumber> pages;
+  if (raw_map.empty() || raw_map[0] != 0x01) return pages;
+  for (std::size_t at = 1; at + 4 <= raw_map.size(); at += 4) {
+    PageNumber p = get_u32(raw_map, at);
+    if (p != 0) pages.push_back(p);
+  }
+  return pages;
+}
+
+class Checker {
+ public:
+  explicit Checker(Database& db) : db_(db), f_(db.format()) {}
+
+  CheckReport run() {
+    load_tables();
+    ledger_ = std::make_unique<check::PageLedger>(db_.page_count(), names_);
+    ledger_->claim(0, {Role::Header, -1}, report_);
+    claim_table_structures();
+    load_free_pages();
+    for (PageNumber p = 1; p < db_.page_count(); ++p) visit_page(p);
+    report_unreferenced();
+    report_used_pages_marked_free();
+    compare_row_counts();
+    return std::move(report_);
+  }
+
+ private:
+  void add(Severity severity, PageNumber page, int table, std::string kind, std::string message) {
+    Finding f;
+    f.severity = severity;
+    f.page = page;
+    if (table >= 0) f.table = names_[static_cast<std::size_t>(table)];
+    f.kind = std::move(kind);
+    f.message = std::move(message);
+    report_.findings.push_back(std::move(f));
+  }
+
+  // The catalog must be readable (else the file counts as unreadable and
+  // the error goes up); a damaged table definition is a finding.
+  void load_tables() {
+    for (const CatalogEntry& entry : db_.catalog()) {
+      if (!entry.is_table()) continue;
+      try {
+        tables_.push_back(db_.table_at(entry.table_page(), entry.name));
+        names_.push_back(entry.name);
+      } catch (const Error& e) {
+        names_.push_back(entry.name);
+        add(Severity::Error, entry.table_page(), static_cast<int>(names_.size()) - 1, "definition",
+            "the table definition cannot be read: " + e.source());
+        names_.pop_back();
+      }
+    }
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      table_by_page_[tables_[i].definition_page] = static_cast<int>(i);
+    }
+    owned_.resize(tables_.size());
+    rows_seen_.assign(tables_.size(), 0);
+  }
+
+  void claim_table_structures() {
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      const TableDef& t = tables_[i];
+      int ti = static_cast<int>(i);
+      for (PageNumber p : t.definition_pages) ledger_->claim(p, {Role::Definition, ti}, report_);
+      for (const Bytes* map : {&t.usage_map_owned, &t.usage_map_free}) {
+        for (PageNumber p : reference_map_pages(*map)) ledger_->claim(p, {Role::MapPage, ti}, report_);
+      }
+      for (RowPointer where : {t.owned_map_row, t.free_map_row}) {
+        if (where.page != 0) ledger_->claim(where.page, {Role::MapRows, -1}, report_);
+      }
+      try {
+        std::vector<PageNumber> pages = db_.table_pages(t);
+        owned_[i].insert(pages.begin(), pages.end());
+      } catch (const Error& e) {
+        add(Severity::Error, t.owned_map_row.page, ti, "usage-map",
+            "the table's usage map cannot be read: " + e.source());
+      }
+      for (PageNumber p : owned_[i]) {
+        if (p >= db_.page_count()) {
+          add(Severity::Error, p, ti, "usage-map", "the usage map marks a page beyond the end of the file");
+        }
+      }
+    }
+  }
+
+  // Row 0 of page 1 is the database's map of free pages: pages Jet may hand
+  // out again. What it marks must not be in use.
+  void load_free_pages() {
+    try {
+      std::optional<Bytes> map = db_.read_row_bytes({kDatabaseMapPage, 0});
+      if (!map) return;
+      for (PageNumber p : db_.usage_map_pages(*map)) {
+        if (p < db_.page_count()) free_.insert(p);
+      }
+    } catch (const Error& e) {
+      add(Severity::Error, kDatabaseMapPage, -1, "free-map",
+          "the database's map of free pages cannot be read: " + e.source());
+    }
+  }
+
+  void report_used_pages_marked_free() {
+    for (PageNumber p : free_) {
+      const Owner& o = ledger_->owner(p);
+      if (o.role == Role::None) continue;
+      add(Severity::Error, p, o.table, "free-map",
+          "the page holds " + ledger_->describe(o) + " but the database's map marks it free for reuse");
+    }
+  }
+
+  void visit_page(PageNumber p) {
+    std::shared_ptr<const Bytes> page;
+    try {
+      page = db_.page(p);
+    } catch (const Error& e) {
+      add(Severity::Error, p, -1, "page", "the page cannot be read: " + e.description());
+      return;
+    }
+    std::uint8_t type = (*page)[0];
+    switch (type) {
+      case page_type::kData:
+        visit_data_page(p, *page);
+        return;
+      case page_type::kTableDefinition:
+        if (ledger_->owner(p).role == Role::None) {
+          add(Severity::Note, p, -1, "page-owner",
+              "table definition page of no current table (left by a deleted table)");
+        }
+        return;
+      case page_type::kIndexNode:
+      case page_type::kIndexLeaf: {
+        auto it = table_by_page_.find(get_u32(*page, f_.page_owner_offset));
+        if (free_.count(p) != 0) {
+          // An index page given back (index rebuilt or dropped): old bytes only.
+          return;
+        }
+        if (it == table_by_page_.end()) {
+          add(Severity::Note, p, -1, "page-owner", "index page of no current table (left by a deleted table)");
+        } else {
+          ledger_->claim(p, {Role::Index, it->second}, report_);
+        }
+        return;
+      }
+      case page_type::kUsageMap:
+        if (ledger_->owner(p).role == Role::None) {
+          add(Severity::Note, p, -1, "page-owner", "usage-map page that no usage map refers to");
+        }
+        return;
+      case page_type::kHeader:
+        if (all_zero(*page)) {
+          ++blank_pages_;
+        } else {
+          add(Severity::Note, p, -1, "page-owner", "page of type 0x00 that is not blank, away from the header");
+        }
+        return;
+      default:
+        add(Severity::Note, p, -1, "page-owner", "page of type " + hex_byte(type) + ", which no table uses");
+        return;
+    }
+  }
+
+  void visit_data_page(PageNumber p, const Bytes& page) {
+    if (check::is_long_value_page(f_, page)) {
+      long_value_pages_.push_back(p);
+      return;
+    }
+    if (p == kDatabaseMapPage) {
+      ledger_->claim(p, {Role::DatabaseMap, -1}, report_);
+      return;
+    }
+    PageNumber owner = get_u32(page, f_.page_owner_offset);
+    if (owner == 0) {
+      // Owner 0: the usage-map rows of the tables (claimed from the
+      // definitions) or a page given back and emptied.
+      if (ledger_->owner(p).role == Role::None && free_.count(p) == 0) {
+        add(Severity::Note, p, -1, "page-owner", "data page with no owner that is not marked free");
+      }
+      return;
+    }
+    auto it = table_by_page_.find(owner);
+    check::PageRows rows = check::check_row_area(f_, page, p, report_);
+    if (it == table_by_page_.end()) {
+      add(Severity::Note, p, -1, "page-owner",
+          "data page of no current table (owner page " + std::to_string(owner) + ", left by a deleted table)");
+      return;
+    }
+    int ti = it->second;
+    auto t = static_cast<std::size_t>(ti);
+    if (owned_[t].count(p) != 0 || free_.count(p) == 0) ledger_->claim(p, {Role::Data, ti}, report_);
+    if (owned_[t].count(p) == 0) {
+      if (free_.count(p) != 0) {
+        // Given back when rows were deleted or the table rebuilt; the old
+        // bytes stay until the page is reused.
+        add(Severity::Note, p, ti, "free-pages",
+            "free page still holding " + std::to_string(rows.live) + " old row(s) of the table");
+      } else if (rows.live > 0) {
+        add(Severity::Error, p, ti, "usage-map",
+            "the page holds " + std::to_string(rows.live) +
+                " live rows of the table but the table's usage map leaves it out, so readers miss them");
+      } else {
+        add(Severity::Note, p, ti, "usage-map", "empty data page the table's usage map leaves out");
+      }
+      return;
+    }
+    rows_seen_[t] += rows.live;
+    check::RowContext ctx{db_, f_, tables_[t], ti, *ledger_, report_};
+    check::check_rows(ctx, page, p, rows);
+  }
+
+  void report_unreferenced() {
+    std::size_t unused_lval = 0;
+    for (PageNumber p : long_value_pages_) {
+      if (ledger_->owner(p).role == Role::None) ++unused_lval;
+    }
+    if (unused_lval > 0) {
+      add(Severity::Note, Finding::kNoPage, -1, "page-owner",
+          std::to_string(unused_lval) + " long-value page(s) hold no value any row refers to");
+    }
+    if (blank_pages_ > 0) {
+      add(Severity::Note, Finding::kNoPage, -1, "free-pages",
+          std::to_string(blank_pages_) + " blank page(s) allocated but unused");
+    }
+    // Usage maps may go on marking pages the table has given up; readers
+    // skip those (they check the page's owner), so it is harmless.
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      std::size_t stale = 0;
+      for (PageNumber p : owned_[i]) {
+        if (p >= db_.page_count()) continue;
+        const Owner& o = ledger_->owner(p);
+        if (!(o.table == static_cast<int>(i) && (o.role == Role::Data || o.role == Role::Index))) ++stale;
+      }
+      if (stale > 0) {
+        add(Severity::Note, Finding::kNoPage, static_cast<int>(i), "usage-map",
+            "the usage map marks " + std::to_string(stale) + " page(s) that hold none of the table's rows");
+      }
+    }
+  }
+
+  void compare_row_counts() {
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      if (rows_seen_[i] != tables_[i].row_count) {
+        // Jet writes the counts of its own tables back lazily, so Access
+        // leaves them off now and then; a user table's count must be right.
+        bool system = tables_[i].is_system() || names_[i].rfind("MSys", 0) == 0;
+        add(system ? Severity::Note : Severity::Error, tables_[i].definition_page, static_cast<int>(i), "row-count",
+            "the definition says " + std::to_string(tables_[i].row_count) + " rows, the table holds " +
+                std::to_string(rows_seen_[i]));
+      }
+    }
+  }
+
+  Database& db_;
+  const JetFormat& f_;
+  CheckReport report_;
+  std::vector<TableDef> tables_;
+  std::vector<std::string> names_;
+  std::map<PageNumber, int> table_by_page_;
+  std::vector<std::set<PageNumber>> owned_;
+  std::vector<std::uint64_t> rows_seen_;
+  std::unique_ptr<check::PageLedger> ledger_;
+  std::vector<PageNumber> long_value_pages_;
+  std::size_t blank_pages_ = 0;
+  std::set<PageNumber> free_;
+};
+
+}  // namespace
+
+CheckReport check_database(Database& db) { return Checker(db).run(); }
+
+}  // namespace jet

@@ -1,0 +1,41 @@
+#pragma once
+// Integrity check: walks the whole file and reports what it finds, split
+// into errors (damage: data that is lost, unreachable or contradictory) and
+// notes (harmless leftovers Access itself leaves, such as allocated pages
+// nothing uses). The database is only read. CHECKS.md lists what is checked
+// and the format facts the checks rely on.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/model/schema.h"
+
+namespace jet {
+
+class Database;
+
+enum class Severity { Error, Note };
+
+struct Finding {
+  static constexpr PageNumber kNoPage = 0xFFFFFFFFu;
+
+  Severity severity = Severity::Error;
+  PageNumber page = kNoPage;  // the page the finding is about, if any
+  std::string table;          // the table it concerns, if any
+  std::string kind;           // short fixed tag, e.g. "page-owner", "row-count"
+  std::string message;
+};
+
+struct CheckReport {
+  std::vector<Finding> findings;
+
+  std::size_t error_count() const;
+  std::size_t note_count() const;
+  bool clean() const { return error_count() == 0; }
+};
+
+// Throws jet::Error only when the file cannot be read at all (its catalog is
+// unreadable); every other problem becomes a finding.
+CheckReport check_database(Database& db);
+
+}  // namespace jet

@@ -1,0 +1,168 @@
+#include "engine/check/row_checks.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "engine/error.h"
+#include "engine/format/damaged.h"
+#include "engine/format/row_layout.h"
+#include "engine/format/table_definition.h"
+#include "engine/read/database.h"
+
+namespace jet::check {
+namespace {
+
+void add(CheckReport& report, PageNumber page, const std::string& table, std::string kind,
+         std::string message) {
+  Finding f;
+  f.page = page;
+  f.table = table;
+  f.kind = std::move(kind);
+  f.message = std::move(message);
+  report.findings.push_back(std::move(f));
+}
+
+std::string row_name(std::uint16_t slot) { return "row " + std::to_string(slot); }
+
+// Follows one long value's storage, claiming the pages it uses. Returns an
+// empty string when it resolves, else what is wrong.
+std::string walk_long_value(RowContext& ctx, std::span<const std::uint8_t> field) {
+  LongValueRef ref = parse_long_value_ref(field);
+  if (ref.kind == kLongValueInline) {
+    if (std::size_t{ref.length} + 12 > field.size()) return "inline long value longer than its field";
+    return {};
+  }
+  if (ref.kind != kLongValueSingleRow && ref.kind != kLongValueChained) {
+    return "long value of unknown storage kind " + std::to_string(ref.kind);
+  }
+  std::uint64_t total = 0;
+  std::uint32_t next = ref.row_pointer;
+  std::set<std::uint32_t> seen;
+  bool chained = ref.kind == kLongValueChained;
+  while (true) {
+    RowPointer where = decode_row_pointer(next);
+    std::string at = "page " + std::to_string(where.page) + " row " + std::to_string(where.row);
+    if (where.page == 0 || where.page >= ctx.db.page_count()) return "long value points at " + at + ", outside the file";
+    if (!seen.insert(next).second) return "long value chain loops at " + at;
+    auto page = ctx.db.page(where.page);
+    if ((*page)[0] != page_type::kData || !is_long_value_page(ctx.format, *page)) {
+      return "long value points at " + at + ", which is not a long-value page";
+    }
+    RowSlot slot = data_page_slot(ctx.format, *page, where.row);
+    if (slot.deleted) return "long value points at deleted " + at;
+    ctx.ledger.claim(where.page, {Role::LongValue, ctx.table_index}, ctx.report);
+    std::size_t size = slot.end - slot.start;
+    if (!chained) {
+      if (size < ref.length) return "long value at " + at + " is shorter than its stored length";
+      return {};
+    }
+    if (size < 4) return "long value chain row at " + at + " is too short";
+    total += size - 4;
+    if (total >= ref.length) return {};
+    next = get_u32(*page, slot.start);
+    if (next == 0) return "long value chain ends early at " + at;
+  }
+}
+
+}  // namespace
+
+bool is_long_value_page(const JetFormat& format, std::span<const std::uint8_t> page) {
+  return page.size() >= format.page_owner_offset + 4 &&
+         std::memcmp(page.data() + format.page_owner_offset, "LVAL", 4) == 0;
+}
+
+PageRows check_row_area(const JetFormat& f, std::span<const std::uint8_t> page, PageNumber p,
+                        CheckReport& report) {
+  PageRows rows;
+  std::uint16_t count = 0;
+  try {
+    count = data_page_row_count(f, page);
+  } catch (const DamagedData& e) {
+    add(report, p, {}, "row-offsets", e.what());
+    return rows;
+  }
+  if (count > f.max_rows_per_page) {
+    add(report, p, {}, "row-offsets", "the page claims " + std::to_string(count) + " rows, more than fit");
+  }
+  struct Span {
+    std::uint16_t start, end, slot;
+  };
+  std::vector<Span> live;
+  for (std::uint16_t s = 0; s < count; ++s) {
+    RowSlot slot;
+    bool broken = false;
+    try {
+      slot = data_page_slot(f, page, s);
+    } catch (const DamagedData& e) {
+      add(report, p, {}, "row-offsets", e.what());
+      slot.deleted = true;
+      broken = true;
+    }
+    rows.slots.push_back(slot);
+    rows.broken.push_back(broken);
+    if (slot.deleted) continue;
+    live.push_back({slot.start, slot.end, s});
+  }
+  std::sort(live.begin(), live.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+  std::vector<bool> overlapping(count, false);
+  for (std::size_t i = 1; i < live.size(); ++i) {
+    if (live[i].start < live[i - 1].end) {
+      add(report, p, {}, "row-offsets",
+          row_name(live[i - 1].slot) + " and " + row_name(live[i].slot) + " overlap");
+      overlapping[live[i].slot] = overlapping[live[i - 1].slot] = true;
+    }
+  }
+  for (std::uint16_t s = 0; s < count; ++s) {
+    if (!rows.slots[s].deleted && !overlapping[s]) ++rows.live;
+    if (overlapping[s]) rows.broken[s] = true;
+  }
+  return rows;
+}
+
+void check_rows(RowContext& ctx, std::span<const std::uint8_t> page, PageNumber p, const PageRows& rows) {
+  const TableDef& t = ctx.table;
+  for (std::uint16_t s = 0; s < rows.slots.size(); ++s) {
+    const RowSlot& slot = rows.slots[s];
+    if (slot.deleted || rows.broken[s]) continue;
+    Bytes moved;
+    std::span<const std::uint8_t> bytes = page.subspan(slot.start, slot.end - slot.start);
+    if (slot.overflow) {
+      try {
+        auto found = ctx.db.read_row_bytes({p, s});
+        if (!found) continue;
+        moved = std::move(*found);
+        bytes = moved;
+      } catch (const Error& e) {
+        add(ctx.report, p, t.name, "row-overflow", row_name(s) + " was moved, but its new place cannot be read: " + e.source());
+        continue;
+      }
+    }
+    bool long_value_damaged = false;
+    try {
+      std::vector<RawField> fields = split_row(ctx.format, t, bytes);
+      for (std::size_t c = 0; c < fields.size() && c < t.columns.size(); ++c) {
+        if (!is_long_value(t.columns[c].type) || fields[c].null) continue;
+        std::string problem = walk_long_value(ctx, fields[c].bytes);
+        if (!problem.empty()) {
+          long_value_damaged = true;
+          add(ctx.report, p, t.name, "long-value", row_name(s) + " column '" + t.columns[c].name + "': " + problem);
+        }
+      }
+    } catch (const DamagedData& e) {
+      add(ctx.report, p, t.name, "row-decode", row_name(s) + ": " + e.what());
+      continue;
+    } catch (const Error& e) {
+      add(ctx.report, p, t.name, "long-value", row_name(s) + ": " + e.source());
+      continue;
+    }
+    if (long_value_damaged) continue;
+    try {
+      ctx.db.decode_row(t, bytes);
+    } catch (const Error& e) {
+      add(ctx.report, p, t.name, "row-decode", row_name(s) + ": " + e.source());
+    }
+  }
+}
+
+}  // namespace jet::check

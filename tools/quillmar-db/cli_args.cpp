@@ -1,0 +1,115 @@
+#include "tools/quillmar-db/cli_args.h"
+
+#include <optional>
+
+#include "engine/error.h"
+
+namespace quillmar_db {
+namespace {
+
+[[noreturn]] void usage_error(const std::string& what) {
+  throw jet::Error(kInvalidArgument, what + " Try 'quillmar-db --help'.", kUsageSource);
+}
+
+struct CommandSpec {
+  std::string_view name;
+  Command command;
+  std::size_t operands;
+  std::string_view operand_names;
+};
+
+constexpr CommandSpec kCommands[] = {
+    {"info", Command::Info, 1, "FILE"},
+    {"export", Command::Export, 2, "FILE TABLE"},
+    {"check", Command::Check, 1, "FILE"},
+    {"compact", Command::Compact, 2, "SOURCE DESTINATION"},
+    {"help", Command::Help, 0, ""},
+};
+
+bool is_password_on_command_line(std::string_view arg) {
+  for (std::string_view refused : {"--password", "--pwd", "-p"}) {
+    if (arg == refused || (arg.starts_with(refused) && arg.size() > refused.size() &&
+                           arg[refused.size()] == '=')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+CliArgs parse_args(std::span<const std::string_view> args) {
+  CliArgs out;
+  std::optional<Command> command;
+  std::vector<std::string> positional;
+  bool only_operands = false;
+  bool help = false;
+  bool version = false;
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (only_operands || arg == "-" || !arg.starts_with("-")) {
+      positional.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      only_operands = true;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--version" || arg == "-V") {
+      version = true;
+    } else if (arg == "--no-progress") {
+      out.progress = false;
+    } else if (arg == "--password-stdin") {
+      if (out.password_from != PasswordFrom::None) usage_error("Give the password only once.");
+      out.password_from = PasswordFrom::Stdin;
+    } else if (arg == "--password-file" || arg.starts_with("--password-file=")) {
+      if (out.password_from != PasswordFrom::None) usage_error("Give the password only once.");
+      std::string_view file;
+      if (arg == "--password-file") {
+        if (i + 1 >= args.size()) usage_error("--password-file needs a file name.");
+        file = args[++i];
+      } else {
+        file = arg.substr(std::string_view("--password-file=").size());
+      }
+      if (file.empty()) usage_error("--password-file needs a file name.");
+      out.password_from = PasswordFrom::File;
+      out.password_file = std::string(file);
+    } else if (is_password_on_command_line(arg)) {
+      // Command lines are visible to every user of the machine (ps, /proc).
+      usage_error("A password is never taken on the command line; use --password-file FILE "
+                  "or --password-stdin.");
+    } else {
+      usage_error("Unknown option '" + std::string(arg) + "'.");
+    }
+  }
+
+  if (help) {
+    out.command = Command::Help;
+    return out;
+  }
+  if (version) {
+    out.command = Command::Version;
+    return out;
+  }
+  if (positional.empty()) usage_error("No command given.");
+
+  const CommandSpec* spec = nullptr;
+  for (const auto& candidate : kCommands) {
+    if (candidate.name == positional.front()) spec = &candidate;
+  }
+  if (spec == nullptr) usage_error("Unknown command '" + positional.front() + "'.");
+  command = spec->command;
+  positional.erase(positional.begin());
+  if (spec->command != Command::Help && positional.size() != spec->operands) {
+    usage_error("'" + std::string(spec->name) + "' takes " + std::string(spec->operand_names) + ".");
+  }
+  if (out.password_from == PasswordFrom::File && out.password_file == "-") {
+    usage_error("Use --password-stdin to read the password from standard input.");
+  }
+  out.command = *command;
+  out.operands = std::move(positional);
+  return out;
+}
+
+}  // namespace quillmar_db

@@ -1,0 +1,29 @@
+// quillmar-db compact: a compacted copy of a database in a new file.
+#include <unistd.h>
+
+#include "engine/compact/compact.h"
+#include "tools/quillmar-db/commands.h"
+#include "tools/quillmar-db/progress_bar.h"
+
+namespace quillmar_db {
+
+int run_compact(const CommandContext& ctx, const std::string& source, const std::string& destination) {
+  jet::CompactRequest request;
+  request.source_path = source;
+  request.destination_path = destination;
+  request.source_password = ctx.password;  // the copy keeps the source's password
+  ProgressBar bar(ctx.err, ctx.progress, "Compacting");
+  request.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); };
+
+  jet::CompactResult result = jet::compact_database(request);
+  bar.finish();
+
+  std::int64_t saved = static_cast<std::int64_t>(result.bytes_before) -
+                       static_cast<std::int64_t>(result.bytes_after);
+  std::fprintf(ctx.out, "Pages: %u before, %u after; %s %lld bytes.\n", result.pages_before,
+               result.pages_after, saved >= 0 ? "saved" : "grew by",
+               static_cast<long long>(saved >= 0 ? saved : -saved));
+  return kExitOk;
+}
+
+}  // namespace quillmar_db

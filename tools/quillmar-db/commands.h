@@ -1,0 +1,27 @@
+#pragma once
+// The four commands of quillmar-db. Each writes its result to `out` and
+// throws jet::Error on failure; the caller prints the error and picks the
+// exit status.
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace quillmar_db {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFindings = 1;  // check found damage
+inline constexpr int kExitTrouble = 2;   // unreadable file, failure, usage error
+
+struct CommandContext {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  std::optional<std::string> password;  // UTF-8
+  bool progress = false;                // draw a progress bar on err
+};
+
+int run_info(const CommandContext& ctx, const std::string& path);
+int run_export(const CommandContext& ctx, const std::string& path, const std::string& table);
+int run_check(const CommandContext& ctx, const std::string& path);
+int run_compact(const CommandContext& ctx, const std::string& source, const std::string& destination);
+
+}  // namespace quillmar_db

@@ -1,0 +1,183 @@
+// quillmar-db as a user runs it: arguments in, text and exit status out.
+#include "tools/quillmar-db/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace quillmar_db {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string read_stream(std::FILE* f) {
+  std::string text;
+  std::rewind(f);
+  char buf[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  return text;
+}
+
+Result run(std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), "quillmar-db");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  std::FILE* in = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  Result r;
+  r.status = run_cli(static_cast<int>(argv.size()), argv.data(), out, err, in);
+  r.out = read_stream(out);
+  r.err = read_stream(err);
+  std::fclose(out);
+  std::fclose(err);
+  std::fclose(in);
+  return r;
+}
+
+fs::path corpus() {
+  const char* env = std::getenv("QUILLMAR_SHARED");
+  fs::path shared = env != nullptr ? fs::path(env) : fs::path(QUILLMAR_SOURCE_DIR) / ".." / "shared";
+  return shared / "corpus";
+}
+
+#define REQUIRE_CORPUS()                                                              \
+  if (!fs::exists(corpus() / "jet3" / "testV1997.mdb"))                               \
+  GTEST_SKIP() << "sample databases not found at " << corpus()                        \
+               << " (set QUILLMAR_SHARED)"
+
+TEST(Cli, HelpAndVersionGoToStandardOutput) {
+  Result help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: quillmar-db"), std::string::npos);
+  EXPECT_NE(help.out.find("--password-stdin"), std::string::npos);
+  EXPECT_EQ(help.err, "");
+  Result version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("quillmar-db ", 0), 0u);
+}
+
+TEST(Cli, FailuresPrintNumberDescriptionAndSourceOnStandardError) {
+  Result usage = run({"export", "only-one-operand.mdb"});
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.out, "");
+  EXPECT_EQ(usage.err.rfind("quillmar-db: error 3001: ", 0), 0u) << usage.err;
+  EXPECT_NE(usage.err.find("(quillmar-db command line)\n"), std::string::npos) << usage.err;
+
+  Result missing = run({"info", "/nonexistent/dir/x.mdb"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err.rfind("quillmar-db: error 3024: ", 0), 0u) << missing.err;
+
+  Result no_password_file = run({"--password-file", "/nonexistent/pw", "info", "x.mdb"});
+  EXPECT_EQ(no_password_file.status, 2);
+  EXPECT_NE(no_password_file.err.find("error 3024"), std::string::npos);
+}
+
+TEST(Cli, NotADatabaseIsRefusedCleanly) {
+  fs::path junk = fs::temp_directory_path() / ("qdb-junk-" + std::to_string(::getpid()) + ".mdb");
+  std::ofstream(junk) << "this is not a database, just some text\n";
+  for (const char* command : {"info", "check"}) {
+    Result r = run({command, junk.string()});
+    EXPECT_EQ(r.status, 2) << command;
+    EXPECT_NE(r.err.find("quillmar-db: error 3343"), std::string::npos) << r.err;
+  }
+  fs::remove(junk);
+}
+
+TEST(Cli, InfoDescribesTheFile) {
+  REQUIRE_CORPUS();
+  Result r = run({"info", (corpus() / "jet4" / "testV2003.mdb").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Format:          Jet 4 (Access 2000-2003)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Page size:       4096 bytes"), std::string::npos);
+  EXPECT_NE(r.out.find("Pages:           772"), std::string::npos);
+  EXPECT_NE(r.out.find("Code page:       1252"), std::string::npos);
+  EXPECT_NE(r.out.find("Encrypted:       no"), std::string::npos);
+  EXPECT_NE(r.out.find("Password:        not set"), std::string::npos);
+  EXPECT_NE(r.out.find("  Table1                               2  user"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  MSysObjects                         26  system"), std::string::npos);
+
+  Result jet3 = run({"info", (corpus() / "jet3" / "testV1997.mdb").string()});
+  EXPECT_NE(jet3.out.find("Jet 3 (Access 97)"), std::string::npos);
+  EXPECT_NE(jet3.out.find("Page size:       2048 bytes"), std::string::npos);
+  Result enc = run({"info", (corpus() / "jet4" / "db-enc.mdb").string()});
+  EXPECT_NE(enc.out.find("Encrypted:       yes"), std::string::npos);
+}
+
+TEST(Cli, ExportWritesEveryTypeInTheAgreedForm) {
+  REQUIRE_CORPUS();
+  Result r = run({"export", (corpus() / "jet3" / "testV1997.mdb").string(), "Table1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "A,B,C,D,E,F,G,H,I\n"
+            "\"a\",\"b\",0,0,0,0,\"1981-12-12 00:00:00\",0.0000,0\n"
+            "\"abcdefg\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21 00:00:00\",3.5000,1\n");
+  // Table names match ignoring case, as Jet does.
+  Result lower = run({"export", (corpus() / "jet3" / "testV1997.mdb").string(), "table1"});
+  EXPECT_EQ(lower.out, r.out);
+}
+
+TEST(Cli, ExportOfAMissingTableFails) {
+  REQUIRE_CORPUS();
+  Result r = run({"export", (corpus() / "jet3" / "testV1997.mdb").string(), "NoSuchTable"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("error 3078"), std::string::npos) << r.err;
+}
+
+TEST(Cli, PasswordComesFromStandardInputOrAFile) {
+  REQUIRE_CORPUS();
+  std::string db = (corpus() / "password" / "V2003_with-password.mdb").string();
+  Result without = run({"export", db, "Table1"});
+  EXPECT_EQ(without.status, 2);
+  EXPECT_NE(without.err.find("error 3031"), std::string::npos) << without.err;
+
+  Result wrong = run({"--password-stdin", "export", db, "Table1"}, "Password\n");
+  EXPECT_EQ(wrong.status, 2);  // passwords are case-sensitive
+
+  Result right = run({"--password-stdin", "export", db, "Table1"}, "password\n");
+  ASSERT_EQ(right.status, 0) << right.err;
+  EXPECT_EQ(right.out.rfind("ID,Data\n1,\"One\"\n", 0), 0u) << right.out;
+
+  fs::path pw = fs::temp_directory_path() / ("qdb-pw-" + std::to_string(::getpid()));
+  std::ofstream(pw) << "password\r\n";
+  Result from_file = run({"info", db, "--password-file", pw.string()});
+  fs::remove(pw);
+  EXPECT_EQ(from_file.status, 0) << from_file.err;
+  EXPECT_NE(from_file.out.find("Password:        set"), std::string::npos);
+}
+
+TEST(Cli, CompactFailureLeavesNoDestination) {
+  REQUIRE_CORPUS();
+  fs::path dst = fs::temp_directory_path() / ("qdb-compact-" + std::to_string(::getpid()) + ".mdb");
+  Result r = run({"compact", (corpus() / "jet3" / "testV1997.mdb").string(), dst.string()});
+  if (r.status == 0) {
+    // Once compaction exists: one summary line, and the copy is a database.
+    EXPECT_NE(r.out.find("Pages: "), std::string::npos) << r.out;
+    EXPECT_EQ(run({"info", dst.string()}).status, 0);
+    fs::remove(dst);
+  } else {
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("quillmar-db: error ", 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(dst));
+  }
+}
+
+}  // namespace
+}  // namespace quillmar_db
