@@ -38,7 +38,32 @@ CompactRequest request_for(const CorpusFile& f, const std::filesystem::path& dst
 // What each page of a compacted file is for; fails the test on a page
 // claimed twice, a data page missing from its table's map, or a page no
 // structure claims.
-void audit_pages(Database& db) {
+// Index keys of rows the encoder cannot key: the compacted index must then
+// hold the source's stored keys, one per row.
+void expect_carried_over(Database& source, const TableDef& t, const IndexData& index, const index::IndexTree& tree,
+                         const std::vector<std::pair<RowPointer, Row>>& rows, index::Format format) {
+  const TableDef old_table = source.table(t.name);
+  const IndexData* old_index = nullptr;
+  for (const IndexData& d : old_table.index_data) {
+    if (d.number == index.number) old_index = &d;
+  }
+  ASSERT_NE(old_index, nullptr);
+  const index::IndexTree old_tree = index::read_index_tree([&](PageNumber p) { return source.read_page(p); },
+                                                           old_index->first_page, format, old_table.definition_page);
+  std::multiset<Bytes> old_keys;
+  for (const auto& e : old_tree.entries) old_keys.insert(e.key);
+  std::multiset<Bytes> new_keys;
+  std::set<RowPointer> new_rows;
+  for (const auto& e : tree.entries) {
+    new_keys.insert(e.key);
+    new_rows.insert(e.row);
+  }
+  EXPECT_EQ(new_keys, old_keys) << t.name;
+  EXPECT_EQ(new_rows.size(), tree.entries.size()) << t.name << ": a row listed twice";
+  EXPECT_LE(new_rows.size(), rows.size());
+}
+
+void audit_pages(Database& db, Database& source) {
   const JetFormat& f = db.format();
   const index::Format index_format = db.version() == JetVersion::Jet4 ? index::Format::Jet4 : index::Format::Jet3;
   std::map<PageNumber, std::string> owner;
@@ -73,26 +98,32 @@ void audit_pages(Database& db) {
     db.scan_rows(t, [&](RowPointer at, const Row& row) { rows.emplace_back(at, row); });
     EXPECT_EQ(rows.size(), t.row_count) << t.name;
     for (const IndexData& data_index : t.index_data) {
-      const index::IndexKeyEncoder encoder(t, data_index, index_format);
-      std::vector<index::IndexEntry> expected;
-      for (const auto& [at, row] : rows) {
-        if (auto key = encoder.key_for(row)) expected.push_back(index::IndexEntry{*key, at, 0});
-      }
-      std::sort(expected.begin(), expected.end(),
-                [](const index::IndexEntry& a, const index::IndexEntry& b) { return index::compare_entries(a, b) < 0; });
       const index::IndexTree tree = index::read_index_tree([&](PageNumber p) { return db.read_page(p); },
                                                            data_index.first_page, index_format, t.definition_page);
       EXPECT_TRUE(tree.notes.empty()) << t.name << ": " << (tree.notes.empty() ? "" : tree.notes.front());
+      for (PageNumber p : tree.pages) claim(p, t.name + " index");
+      const std::vector<PageNumber> mapped = map_pages(data_index.usage_map);
+      EXPECT_EQ(std::set<PageNumber>(mapped.begin(), mapped.end()),
+                std::set<PageNumber>(tree.pages.begin(), tree.pages.end()))
+          << t.name << " index " << data_index.number << ": its usage map must list exactly its pages";
+      const index::IndexKeyEncoder encoder(t, data_index, index_format);
+      std::vector<index::IndexEntry> expected;
+      try {
+        for (const auto& [at, row] : rows) {
+          if (auto key = encoder.key_for(row)) expected.push_back(index::IndexEntry{*key, at, 0});
+        }
+      } catch (const Error& e) {
+        ASSERT_EQ(e.number(), errc::kNotBuiltYet);
+        expect_carried_over(source, t, data_index, tree, rows, index_format);
+        continue;
+      }
+      std::sort(expected.begin(), expected.end(),
+                [](const index::IndexEntry& a, const index::IndexEntry& b) { return index::compare_entries(a, b) < 0; });
       ASSERT_EQ(tree.entries.size(), expected.size()) << t.name << " index " << data_index.number;
       for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(tree.entries[i].key, expected[i].key) << t.name << " index " << data_index.number << " entry " << i;
         EXPECT_EQ(tree.entries[i].row, expected[i].row) << t.name << " index " << data_index.number << " entry " << i;
       }
-      const std::vector<PageNumber> mapped = map_pages(data_index.usage_map);
-      EXPECT_EQ(std::set<PageNumber>(mapped.begin(), mapped.end()),
-                std::set<PageNumber>(tree.pages.begin(), tree.pages.end()))
-          << t.name << " index " << data_index.number << ": its usage map must list exactly its pages";
-      for (PageNumber p : tree.pages) claim(p, t.name + " index");
     }
   }
   // What is left: usage-map pages and long-value pages; nothing blank.
@@ -130,7 +161,7 @@ TEST_P(CompactCorpus, CopyHoldsTheSameDataInFreshPages) {
 
   auto db = open_db(dst, file.password);
   EXPECT_EQ(db->header().sort_order, open_db(file.path, file.password)->header().sort_order);
-  audit_pages(*db);
+  audit_pages(*db, *open_db(file.path, file.password));
 
   // A compacted file is its own compaction.
   const auto again = dir / "again.mdb";
