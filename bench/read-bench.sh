@@ -59,6 +59,11 @@ for f in "${files[@]}"; do
       echo "mdb-export -T '%Y-%m-%d %H:%M:%S' -b hex -- \"$f\" $q > \"$work/$base.mdb.csv\""
     done < "$work/$base.tables"
   } > "$work/$base.mdb.sh"
+  # The cost of starting one process per table, which both tools pay.
+  {
+    echo 'set -e'
+    while IFS= read -r t; do echo "/bin/true > \"$work/$base.none.csv\""; done < "$work/$base.tables"
+  } > "$work/$base.none.sh"
 done
 
 # Runs a script ROUNDS times; prints "wall_s cpu_s peak_kib": the fastest
@@ -94,11 +99,13 @@ printf '| %-26s | %5s | %6s | %14s | %14s | %7s | %14s | %14s | %7s | %8s | %8s 
   "ours wall s" "mdb wall s" "wall" "ours cpu s" "mdb cpu s" "cpu" "ours MiB" "mdb MiB"
 printf '|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n' -----------------------------: ------: -------: \
   ----------------: ----------------: ---------: ----------------: ----------------: ---------: ----------: ----------:
-tw_ours=0; tw_mdb=0; tc_ours=0; tc_mdb=0
+tw_ours=0; tw_mdb=0; tc_ours=0; tc_mdb=0; tw_none=0
 for f in "${files[@]}"; do
   base=$(basename "$f" .mdb)
   read -r ours_s ours_cpu ours_kib < <(measure "$work/$base.ours.sh")
   read -r mdb_s mdb_cpu mdb_kib < <(measure "$work/$base.mdb.sh")
+  read -r none_s _ _ < <(measure "$work/$base.none.sh")
+  tw_none=$(awk -v a="$tw_none" -v b="$none_s" 'BEGIN{print a+b}')
   tables=$(wc -l < "$work/$base.tables")
   size=$(awk -v b="$(stat -c %s "$f")" 'BEGIN{printf "%.1f", b/1048576}')
   printf '| %-26s | %5s | %6s | %14s | %14s | %7s | %14s | %14s | %7s | %8s | %8s |\n' "$base.mdb" "$size" "$tables" \
@@ -112,5 +119,9 @@ done
 echo
 echo "total wall: ours $tw_ours s, mdb-export $tw_mdb s ($(ratio "$tw_ours" "$tw_mdb") faster);" \
   "total cpu: ours $tc_ours s, mdb-export $tc_mdb s ($(ratio "$tc_ours" "$tc_mdb") faster)"
+net_ours=$(awk -v a="$tw_ours" -v b="$tw_none" 'BEGIN{print (a-b > 0.001 ? a-b : 0.001)}')
+net_mdb=$(awk -v a="$tw_mdb" -v b="$tw_none" 'BEGIN{print (a-b > 0.001 ? a-b : 0.001)}')
+echo "starting $tw_none s worth of empty processes (/bin/true, one per table) aside:" \
+  "ours $net_ours s, mdb-export $net_mdb s ($(ratio "$net_ours" "$net_mdb") faster)"
 echo "(one process per table for each tool; best of $rounds rounds; cpu = user + system;"
 echo " memory = peak resident size of the largest process)"
