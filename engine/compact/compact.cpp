@@ -1,12 +1,153 @@
 #include "engine/compact/compact.h"
 
+#include <filesystem>
+#include <map>
+
 #include "engine/error.h"
+#include "engine/file/env.h"
+#include "engine/format/text_codec.h"
+#include "engine/read/database.h"
+#include "engine/write/database_rewriter.h"
 
 namespace jet {
 
-CompactResult compact_database(const CompactRequest&) {
-  // Fails closed until the writer lands: never report success without compacting.
-  throw Error(errc::kNotBuiltYet, "The database engine cannot compact databases yet.");
+namespace {
+
+constexpr std::uint16_t kGeneralOrder = 0x0409;
+
+std::string lock_file_path(const std::string& database) {
+  const std::filesystem::path p(database);
+  std::filesystem::path ldb = p;
+  ldb.replace_extension(".ldb");
+  return ldb.string();
+}
+
+std::string folder_of(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+[[noreturn]] void in_use(const std::string& path) {
+  throw Error(errc::kDatabaseInUse, "The database '" + path +
+                                        "' is in use by another process; close it there before compacting.");
+}
+
+// Holds the source for the whole run: its lock file (when one exists) and
+// the file itself. Either being held elsewhere means someone has it open.
+struct SourceLocks {
+  std::unique_ptr<FileLock> ldb;
+  std::unique_ptr<FileLock> file;
+};
+
+SourceLocks lock_source(Env& env, const std::string& path) {
+  SourceLocks locks;
+  const std::string ldb = lock_file_path(path);
+  try {
+    if (env.file_exists(ldb)) locks.ldb = env.lock_file(ldb, true);
+    locks.file = env.lock_file(path, true);
+  } catch (const Error& e) {
+    if (e.number() == errc::kDatabaseInUse) in_use(path);
+    throw;
+  }
+  return locks;
+}
+
+// Index keys of text depend on the collating order; only the General order
+// is encoded, so anything else would give a file whose keys disagree with
+// its declared order.
+void check_collating_order(const Database& db, const std::optional<std::uint16_t>& wanted) {
+  const auto source_order = static_cast<std::uint16_t>(db.header().sort_order & 0xFFFF);
+  if (source_order != kGeneralOrder) {
+    throw Error(errc::kNotBuiltYet, "Converting the collating order of this database (" + std::to_string(source_order) +
+                                        ") to another order is not supported; only databases in the General order "
+                                        "can be compacted.");
+  }
+  if (wanted && *wanted != kGeneralOrder) {
+    throw Error(errc::kNotBuiltYet, "Converting the collating order to language " + std::to_string(*wanted) +
+                                        " is not supported; only the General order (0x0409) is.");
+  }
+}
+
+// Reads the new file back as a user would and checks it holds what was written.
+void verify_copy(Env& env, const std::string& path, const std::optional<std::string>& password,
+                 const write::RewriteResult& written) {
+  OpenOptions options;
+  options.password = password;
+  options.env = &env;
+  auto db = Database::open(path, options);
+  if (db->page_count() != written.page_count ||
+      db->file_size() != std::uint64_t{written.page_count} * db->page_size()) {
+    throw Error(errc::kCannotOpenDatabase, "The compacted database has an unexpected size.");
+  }
+  std::map<std::string, std::uint64_t> expected(written.rows.begin(), written.rows.end());
+  std::size_t tables = 0;
+  for (const TableDef& t : db->tables()) {
+    std::uint64_t rows = 0;
+    db->scan_raw_rows(t, [&](RowPointer, std::span<const std::uint8_t>) { ++rows; });
+    const auto it = expected.find(t.name);
+    if (it == expected.end() || it->second != rows || t.row_count != rows) {
+      throw Error(errc::kCannotOpenDatabase, "The compacted database does not hold the rows of table " + t.name + ".");
+    }
+    ++tables;
+  }
+  if (tables != expected.size()) throw Error(errc::kCannotOpenDatabase, "The compacted database lost a table.");
+}
+
+CompactResult run(const CompactRequest& request, Env& env) {
+  if (request.source_path == request.destination_path || env.file_exists(request.destination_path)) {
+    throw Error(errc::kDatabaseAlreadyExists, "Database already exists.");
+  }
+  SourceLocks locks = lock_source(env, request.source_path);
+
+  OpenOptions options;
+  options.password = request.source_password;
+  options.env = &env;
+  auto db = Database::open(request.source_path, options);
+  check_collating_order(*db, request.destination_language);
+
+  write::RewriteOptions rewrite;
+  if (request.destination_password) rewrite.new_password = utf8_to_utf16(*request.destination_password);
+  rewrite.progress = request.progress;
+
+  CompactResult result;
+  result.pages_before = db->page_count();
+  result.bytes_before = db->file_size();
+
+  auto out = env.create_exclusive(request.destination_path);
+  try {
+    const write::RewriteResult written = write::rewrite_database(*db, *out, rewrite);
+    out->sync();
+    out->close();
+    out.reset();
+    env.sync_directory(folder_of(request.destination_path));
+    const auto password = request.destination_password ? request.destination_password : request.source_password;
+    verify_copy(env, request.destination_path, password, written);
+    result.pages_after = written.page_count;
+    result.bytes_after = std::uint64_t{written.page_count} * db->page_size();
+  } catch (...) {
+    out.reset();
+    try {
+      env.remove(request.destination_path);
+      env.sync_directory(folder_of(request.destination_path));
+    } catch (...) {
+      // The original failure is the one to report.
+    }
+    throw;
+  }
+  return result;
+}
+
+}  // namespace
+
+CompactResult compact_database(const CompactRequest& request) {
+  Env& env = request.env ? *request.env : default_env();
+  try {
+    return run(request, env);
+  } catch (const Error&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw Error(errc::kCannotOpenDatabase, std::string("Compacting failed: ") + e.what());
+  }
 }
 
 }  // namespace jet

@@ -75,9 +75,10 @@ bool parse_header_page(const std::uint8_t* page, std::size_t size, const std::st
 
   std::span<const std::uint8_t> view(out.unmasked);
   out.code_page = get_u16(view, format->header_code_page_offset);
-  out.sort_order = format->header_sort_order_size == 4
-                       ? get_u32(view, format->header_sort_order_offset)
-                       : get_u16(view, format->header_sort_order_offset);
+  out.sort_order = get_u16(view, format->header_sort_order_offset);
+  if (format->header_sort_order_size == 4) {
+    out.sort_order_version = get_u8(view, format->header_sort_order_offset + 3);
+  }
   out.database_key = get_u32(view, format->header_database_key_offset);
   if (format->header_creation_date_offset >= 0) {
     out.creation_date = read_double(h + format->header_creation_date_offset);

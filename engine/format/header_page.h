@@ -14,7 +14,8 @@ struct HeaderInfo {
   const JetFormat* format = nullptr;
   std::uint8_t version_byte = 0;
   std::uint16_t code_page = 0;         // database code page (Jet 3 text), e.g. 1252
-  std::uint32_t sort_order = 0;        // collating order: 0x0409 General, ...
+  std::uint32_t sort_order = 0;        // collating order (Windows language id): 0x0409 General, ...
+  std::uint8_t sort_order_version = 0; // Jet 4: the order's version byte (after the id)
   double creation_date = 0;            // Jet 4 only: days since 1899-12-30
   std::uint32_t database_key = 0;      // non-zero: every page after this one is RC4-encrypted
   std::u16string password;             // empty when the database has none

@@ -67,6 +67,7 @@ constexpr JetFormat kJet3{
     .index_data_entry_size = 39,
     .index_data_leading_skip = 0,
     .index_columns_per_entry = 10,
+    .index_data_flags_skip = 0,
     .logical_index_entry_size = 20,
     .logical_index_leading_skip = 0,
 
@@ -154,6 +155,7 @@ constexpr JetFormat kJet4{
     .index_data_entry_size = 52,
     .index_data_leading_skip = 4,
     .index_columns_per_entry = 10,
+    .index_data_flags_skip = 4,
     .logical_index_entry_size = 28,
     .logical_index_leading_skip = 4,
 

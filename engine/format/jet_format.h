@@ -84,6 +84,7 @@ struct JetFormat {
   std::uint32_t index_data_entry_size;       // physical index descriptor
   std::uint32_t index_data_leading_skip;     // bytes before its column list
   std::uint32_t index_columns_per_entry;     // always 10 slots of (2-byte column, 1-byte order)
+  std::uint32_t index_data_flags_skip;       // bytes between the first-page field and the flags
   std::uint32_t logical_index_entry_size;
   std::uint32_t logical_index_leading_skip;  // bytes before the index number
 

@@ -151,7 +151,7 @@ TableDef parse_table_definition(const JetFormat& f, std::span<const std::uint8_t
     }
     idx.usage_map = get_u32(entry, p);
     idx.first_page = get_u32(entry, p + 4);
-    idx.flags = get_u8(entry, p + 8);
+    idx.flags = get_u8(entry, p + 8 + f.index_data_flags_skip);
     t.index_data.push_back(std::move(idx));
   }
 

@@ -140,6 +140,24 @@ std::u16string decode_jet4_text(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
+Bytes encode_jet4_text(std::u16string_view text, bool compress) {
+  Bytes plain = encode_ucs2(text);
+  if (!compress) return plain;
+  Bytes out{0xFF, 0xFE};
+  bool one_byte = true;
+  for (char16_t c : text) {
+    bool fits = c >= 0x01 && c <= 0xFF;
+    if (!fits && (c & 0xFF) == 0) return plain;
+    if (fits != one_byte) {
+      out.push_back(0x00);
+      one_byte = fits;
+    }
+    out.push_back(static_cast<std::uint8_t>(c));
+    if (!fits) out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return out.size() < plain.size() ? out : plain;
+}
+
 std::string utf16_to_utf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -24,6 +24,10 @@ Bytes encode_ucs2(std::u16string_view text);
 
 // Jet 4 text field: compressed when it starts with FF FE, else plain UCS-2.
 std::u16string decode_jet4_text(std::span<const std::uint8_t> bytes);
+// The reverse. With `compress`, uses the compressed form when it is shorter
+// and can hold the text (a two-byte character whose low byte is zero would
+// read as a mode switch, so such text stays plain UCS-2).
+Bytes encode_jet4_text(std::u16string_view text, bool compress);
 
 std::string utf16_to_utf8(std::u16string_view text);
 std::u16string utf8_to_utf16(std::string_view text);

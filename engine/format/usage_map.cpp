@@ -6,13 +6,16 @@ namespace jet {
 namespace {
 
 void collect_bits(std::span<const std::uint8_t> bits, std::uint64_t first_page,
-                  std::vector<PageNumber>& out) {
+                  std::uint32_t page_count, std::vector<PageNumber>& out, std::size_t& beyond) {
   for (std::size_t i = 0; i < bits.size(); ++i) {
     if (bits[i] == 0) continue;
     for (unsigned b = 0; b < 8; ++b) {
       if ((bits[i] & (1u << b)) == 0) continue;
       std::uint64_t page = first_page + i * 8 + b;
-      if (page > 0xFFFFFFFFu) return;
+      if (page >= page_count) {
+        ++beyond;
+        continue;
+      }
       out.push_back(static_cast<PageNumber>(page));
     }
   }
@@ -21,13 +24,15 @@ void collect_bits(std::span<const std::uint8_t> bits, std::uint64_t first_page,
 }  // namespace
 
 std::vector<PageNumber> decode_usage_map(const JetFormat& f, std::span<const std::uint8_t> map,
-                                         const PageSource& read_page, std::uint32_t page_count) {
+                                         const PageSource& read_page, std::uint32_t page_count,
+                                         std::size_t* beyond_file) {
   std::vector<PageNumber> pages;
+  std::size_t beyond = 0;
   if (map.empty()) return pages;
   std::uint8_t type = map[0];
   if (type == kUsageMapInline) {
     std::uint32_t start = get_u32(map, 1);
-    collect_bits(map.subspan(5), start, pages);
+    collect_bits(map.subspan(5), start, page_count, pages, beyond);
   } else if (type == kUsageMapReference) {
     std::uint32_t per_page = f.pages_per_map_page();
     for (std::size_t k = 0; 1 + 4 * k + 4 <= map.size(); ++k) {
@@ -39,11 +44,12 @@ std::vector<PageNumber> decode_usage_map(const JetFormat& f, std::span<const std
         damaged("page " + std::to_string(map_page) + " is not a usage map page");
       }
       collect_bits(std::span<const std::uint8_t>(*data).subspan(f.usage_map_page_header),
-                   std::uint64_t{per_page} * k, pages);
+                   std::uint64_t{per_page} * k, page_count, pages, beyond);
     }
   } else {
     damaged("unknown usage map type " + std::to_string(type));
   }
+  if (beyond_file != nullptr) *beyond_file = beyond;
   return pages;
 }
 

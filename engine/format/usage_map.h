@@ -16,10 +16,12 @@ inline constexpr std::uint8_t kUsageMapReference = 0x01;
 
 // The pages the map marks, ascending. Map pages of a reference map are read
 // through `read_page`; a map page that is missing or of the wrong type is
-// damaged. Marks for pages at or beyond `page_count` are returned too (the
-// caller decides whether that matters).
+// damaged. Marks for pages at or beyond `page_count` cannot be real pages:
+// they are left out (so a damaged map cannot make the list huge) and
+// counted in `*beyond_file` when given.
 std::vector<PageNumber> decode_usage_map(const JetFormat& format,
                                          std::span<const std::uint8_t> map,
-                                         const PageSource& read_page, std::uint32_t page_count);
+                                         const PageSource& read_page, std::uint32_t page_count,
+                                         std::size_t* beyond_file = nullptr);
 
 }  // namespace jet

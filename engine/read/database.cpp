@@ -101,6 +101,8 @@ std::shared_ptr<const Bytes> Database::page(PageNumber page) {
   return guarded(path_, [&] { return cache_->get(page); });
 }
 
+std::size_t Database::cached_pages() const { return cache_->size(); }
+
 TableDef Database::catalog_table() { return table_at(kCatalogPage, "MSysObjects"); }
 
 std::vector<CatalogEntry> Database::catalog() {
@@ -188,15 +190,26 @@ std::vector<PageNumber> Database::usage_map_pages(const Bytes& raw_map) {
   });
 }
 
-std::vector<PageNumber> Database::table_pages(const TableDef& table) {
-  return usage_map_pages(table.usage_map_owned);
+std::vector<PageNumber> Database::table_pages(const TableDef& table, RowSource source) {
+  if (source == RowSource::kUsageMap) return usage_map_pages(table.usage_map_owned);
+  return guarded(path_, [&] {
+    std::vector<PageNumber> pages;
+    for (PageNumber p = 1; p < page_count_; ++p) {
+      auto page = cache_->get(p);
+      if ((*page)[0] == page_type::kData && data_page_owner(format(), *page) == table.definition_page) {
+        pages.push_back(p);
+      }
+    }
+    return pages;
+  });
 }
 
 void Database::scan_raw_rows(
     const TableDef& table,
-    const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
+    const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
+    RowSource source) {
   const JetFormat& f = format();
-  std::vector<PageNumber> pages = table_pages(table);
+  std::vector<PageNumber> pages = table_pages(table, source);
   guarded(path_, [&] {
     for (PageNumber p : pages) {
       if (p >= page_count_) damaged("table's usage map marks page " + std::to_string(p) + " beyond the file");
@@ -223,11 +236,15 @@ void Database::scan_raw_rows(
 }
 
 void Database::scan_rows(const TableDef& table,
-                         const std::function<void(RowPointer, const Row&)>& visit) {
-  scan_raw_rows(table, [&](RowPointer where, std::span<const std::uint8_t> bytes) {
-    Row row = decode_row(table, bytes);
-    visit(where, row);
-  });
+                         const std::function<void(RowPointer, const Row&)>& visit,
+                         RowSource source) {
+  scan_raw_rows(
+      table,
+      [&](RowPointer where, std::span<const std::uint8_t> bytes) {
+        Row row = decode_row(table, bytes);
+        visit(where, row);
+      },
+      source);
 }
 
 Row Database::decode_row(const TableDef& table, std::span<const std::uint8_t> row_bytes) {
@@ -268,6 +285,8 @@ Bytes Database::read_long_value(std::span<const std::uint8_t> field) {
       auto [page, slot] = row_at(next);
       std::span<const std::uint8_t> row(page->data() + slot.start, slot.end - slot.start);
       next = get_u32(row, 0);
+      // Every link carries data; an empty one could only pad a damaged chain.
+      if (row.size() == 4) damaged("long value chain has an empty link");
       std::size_t take = std::min<std::size_t>(row.size() - 4, ref.length - out.size());
       out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<std::ptrdiff_t>(take));
     }

@@ -26,6 +26,13 @@ class Env;
 class PageCache;
 class RandomAccessFile;
 
+// Where a scan finds a table's data pages.
+enum class RowSource {
+  kUsageMap,   // the pages the table's owned-pages map marks (what Jet does)
+  kPageOwner,  // every data page whose owner field names the table: slower,
+               // but finds rows a damaged usage map has lost (for repair)
+};
+
 struct OpenOptions {
   std::optional<std::string> password;  // UTF-8; case-sensitive
   Env* env = nullptr;                   // null: the real file system
@@ -80,6 +87,9 @@ class Database {
   Bytes read_page(PageNumber page);
   // The same through the page cache, without copying.
   std::shared_ptr<const Bytes> page(PageNumber page);
+  // Pages the cache holds now (never more than OpenOptions::cache_pages,
+  // at least 4).
+  std::size_t cached_pages() const;
 
   // The catalog: every row of MSysObjects.
   std::vector<CatalogEntry> catalog();
@@ -97,12 +107,14 @@ class Database {
   // with long values (Memo, OLE) resolved. Deleted rows are skipped, rows
   // moved to overflow pages are followed.
   void scan_rows(const TableDef& table,
-                 const std::function<void(RowPointer, const Row&)>& visit);
+                 const std::function<void(RowPointer, const Row&)>& visit,
+                 RowSource source = RowSource::kUsageMap);
   // The same, giving each live row's bytes as stored (after following
   // overflow pointers) instead of decoded values. The span is valid only
   // during the call.
   void scan_raw_rows(const TableDef& table,
-                     const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit);
+                     const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
+                     RowSource source = RowSource::kUsageMap);
   // Decodes one row's stored bytes against a table definition.
   Row decode_row(const TableDef& table, std::span<const std::uint8_t> row_bytes);
   // The stored bytes of the row at `where` (overflow followed); nullopt for
@@ -115,8 +127,10 @@ class Database {
   // The pages a usage map marks (owned pages, free-space pages of a table,
   // or any raw map as stored in TableDef).
   std::vector<PageNumber> usage_map_pages(const Bytes& raw_map);
-  // The pages whose rows belong to the table: from its owned-pages map.
-  std::vector<PageNumber> table_pages(const TableDef& table);
+  // The pages whose rows belong to the table: from its owned-pages map,
+  // or by reading every page's owner field.
+  std::vector<PageNumber> table_pages(const TableDef& table,
+                                      RowSource source = RowSource::kUsageMap);
 
  private:
   Database() = default;

@@ -5,7 +5,7 @@
 
 #include "engine/check/check.h"
 #include "engine/read/database.h"
-#include "engine/tests/corpus_files.h"
+#include "engine/tests/corpus_samples.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "engine/check/check.h"
 #include "engine/error.h"
 #include "engine/read/database.h"
-#include "engine/tests/corpus_files.h"
+#include "engine/tests/corpus_samples.h"
 
 namespace {
 

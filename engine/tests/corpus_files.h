@@ -1,93 +1,78 @@
 #pragma once
-// Finding the shared sample databases from tests, and scratch copies of
-// them to damage. Tests skip with a message when the samples are absent.
+// Finding the shared sample databases and making scratch copies of them.
+#include <stdlib.h>
+
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include "engine/model/value.h"
 
-namespace quillmar_test {
+namespace jet::testing {
 
-namespace fs = std::filesystem;
-
-inline fs::path corpus_dir() {
-  const char* env = std::getenv("QUILLMAR_SHARED");
-  fs::path shared = env != nullptr ? fs::path(env) : fs::path(QUILLMAR_SOURCE_DIR) / ".." / "shared";
-  return shared / "corpus";
+inline std::filesystem::path shared_dir() {
+  if (const char* env = std::getenv("QUILLMAR_SHARED"); env != nullptr && *env != '\0') return env;
+#ifdef QUILLMAR_SOURCE_DIR
+  return std::filesystem::path(QUILLMAR_SOURCE_DIR) / ".." / "shared";
+#else
+  return "../shared";
+#endif
 }
 
-struct CorpusFile {
-  fs::path path;
-  std::optional<std::string> password;  // the password samples use "password"
-};
+inline std::filesystem::path corpus_dir() { return shared_dir() / "corpus"; }
 
-// Every sample database, sorted by path; empty when none are there.
-inline std::vector<CorpusFile> corpus_files() {
-  std::vector<CorpusFile> files;
+// Every .mdb under the corpus, sorted; empty when the corpus is absent.
+inline std::vector<std::filesystem::path> corpus_files() {
+  std::vector<std::filesystem::path> out;
   std::error_code ec;
-  for (const char* dir : {"jet3", "jet4", "password"}) {
-    for (const auto& entry : fs::directory_iterator(corpus_dir() / dir, ec)) {
-      if (entry.path().extension() != ".mdb") continue;
-      CorpusFile f{entry.path(), std::nullopt};
-      if (std::string(dir) == "password") f.password = "password";
-      files.push_back(f);
-    }
+  if (!std::filesystem::is_directory(corpus_dir(), ec)) return out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(corpus_dir(), ec)) {
+    if (e.path().extension() == ".mdb") out.push_back(e.path());
   }
-  std::sort(files.begin(), files.end(), [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });
-  return files;
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
-#define QUILLMAR_REQUIRE_CORPUS()                                                             \
-  if (::quillmar_test::corpus_files().empty())                                                \
-  GTEST_SKIP() << "sample databases not found at " << ::quillmar_test::corpus_dir()           \
-               << " (set QUILLMAR_SHARED)"
+inline bool is_password_file(const std::filesystem::path& p) {
+  return p.parent_path().filename() == "password";
+}
 
-// A temporary directory removed with the object.
+inline Bytes read_file(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const std::filesystem::path& p, const Bytes& b) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// A fresh directory under the system temp dir, removed on destruction.
 class ScratchDir {
  public:
   ScratchDir() {
-    dir_ = fs::temp_directory_path() / ("quillmar-test-" + std::to_string(::getpid()) + "-" +
-                                        std::to_string(counter()++));
-    fs::create_directories(dir_);
+    std::string tmpl = (std::filesystem::temp_directory_path() / "quillmar-XXXXXX").string();
+    path_ = ::mkdtemp(tmpl.data());
   }
   ~ScratchDir() {
     std::error_code ec;
-    fs::remove_all(dir_, ec);
+    std::filesystem::remove_all(path_, ec);
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
-  const fs::path& path() const { return dir_; }
-
-  // A writable copy of `source` under `name`.
-  fs::path copy_of(const fs::path& source, const std::string& name) const {
-    fs::path target = dir_ / name;
-    fs::copy_file(source, target, fs::copy_options::overwrite_existing);
-    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    return target;
-  }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  const std::filesystem::path& path() const { return path_; }
 
  private:
-  static int& counter() {
-    static int n = 0;
-    return n;
-  }
-  fs::path dir_;
+  std::filesystem::path path_;
 };
 
-inline std::vector<std::uint8_t> read_bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+}  // namespace jet::testing
 
-inline void write_bytes(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-}  // namespace quillmar_test
+#define QUILLMAR_REQUIRE_CORPUS(file)                                                   \
+  do {                                                                                  \
+    if (!std::filesystem::exists(file)) GTEST_SKIP() << "sample database absent: " << (file); \
+  } while (0)

@@ -1,1 +1,66 @@
+// Text as the two formats store it.
 #include <gtest/gtest.h>
+
+#include "engine/format/text_codec.h"
+
+namespace jet {
+namespace {
+
+TEST(CodePageText, EveryWindows1252ByteSurvivesARoundTrip) {
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+  std::u16string text = decode_code_page(all, 1252);
+  ASSERT_EQ(text.size(), 256u);
+  EXPECT_EQ(text[0x80], u'\u20AC');  // euro sign
+  EXPECT_EQ(text[0x9F], u'\u0178');
+  EXPECT_EQ(text[0x81], u'\u0081');  // undefined in 1252: kept as its own value
+  EXPECT_EQ(text[0xE4], u'\u00E4');
+  EXPECT_EQ(encode_code_page(text, 1252), all);
+}
+
+TEST(CodePageText, OtherCodePagesDecodeThroughTheirOwnTables) {
+  const Bytes cyrillic{0xCC, 0xE8, 0xF0};  // "Мир" in Windows-1251
+  EXPECT_EQ(decode_code_page(cyrillic, 1251), u"\u041C\u0438\u0440");
+  EXPECT_EQ(encode_code_page(u"\u041C\u0438\u0440", 1251), cyrillic);
+  EXPECT_EQ(encode_code_page(u"\u4E2D", 1252), Bytes{'?'});
+}
+
+TEST(Jet4Text, CompressedFormSwitchesBetweenOneAndTwoByteCharacters) {
+  // FF FE marks compression; "ab", switch, U+4E2D, switch, "c".
+  const Bytes stored{0xFF, 0xFE, 'a', 'b', 0x00, 0x2D, 0x4E, 0x00, 'c'};
+  EXPECT_EQ(decode_jet4_text(stored), u"ab\u4E2Dc");
+  // Without the marker the bytes are plain UCS-2.
+  EXPECT_EQ(decode_jet4_text(Bytes{'h', 0, 'i', 0}), u"hi");
+  // A truncated two-byte character at the end is dropped, not read past.
+  EXPECT_EQ(decode_jet4_text(Bytes{0xFF, 0xFE, 'x', 0x00, 0x41}), u"x");
+  EXPECT_EQ(decode_ucs2(encode_ucs2(u"\u00E4\u4E2D")), u"\u00E4\u4E2D");
+}
+
+TEST(Jet4Text, EncodingCompressesOnlyWhatTheReaderCanTellApart) {
+  for (std::u16string text : {std::u16string(u"plain ascii text"), std::u16string(u"ab\u4E2D\u4E2Dcd\u00E4"),
+                              std::u16string(u"\u0100\u0100 low byte zero"), std::u16string(u"\u4E2D"),
+                              std::u16string()}) {
+    Bytes stored = encode_jet4_text(text, true);
+    EXPECT_EQ(decode_jet4_text(stored), text);
+    EXPECT_LE(stored.size(), text.size() * 2);
+  }
+  EXPECT_EQ(encode_jet4_text(u"abc", true), (Bytes{0xFF, 0xFE, 'a', 'b', 'c'}));
+  EXPECT_EQ(encode_jet4_text(u"abc", false), (Bytes{'a', 0, 'b', 0, 'c', 0}));
+  // U+0100 would read back as a mode switch: the whole value stays plain.
+  EXPECT_EQ(encode_jet4_text(u"aaaa\u0100", true), encode_ucs2(u"aaaa\u0100"));
+}
+
+TEST(Utf8, ConvertsBothWaysIncludingSurrogatePairsAndRejectsBrokenInput) {
+  std::u16string text = u"A\u00E4\u4E2D\U0001F600";
+  std::string utf8 = utf16_to_utf8(text);
+  EXPECT_EQ(utf8, "A\xC3\xA4\xE4\xB8\xAD\xF0\x9F\x98\x80");
+  EXPECT_EQ(utf8_to_utf16(utf8), text);
+  EXPECT_EQ(utf8_to_utf16("\xC3"), u"\uFFFD");         // cut short
+  EXPECT_EQ(utf8_to_utf16("\xFF" "a"), u"\uFFFDa");     // not a lead byte
+  EXPECT_EQ(utf16_to_utf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");  // lone surrogate
+  EXPECT_TRUE(equals_ignoring_ascii_case("MSysObjects", "msysOBJECTS"));
+  EXPECT_FALSE(equals_ignoring_ascii_case("Table1", "Table2"));
+}
+
+}  // namespace
+}  // namespace jet

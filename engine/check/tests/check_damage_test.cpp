@@ -11,7 +11,7 @@
 #include "engine/format/data_page.h"
 #include "engine/format/row_layout.h"
 #include "engine/read/database.h"
-#include "engine/tests/corpus_files.h"
+#include "engine/tests/corpus_samples.h"
 
 namespace {
 

@@ -1,0 +1,50 @@
+#pragma once
+// Builds the key bytes of one row for one index, the way Access writes them
+// into the index B-tree, so a rebuilt index sorts and compares exactly like
+// the original. Every column contributes a flag byte (00 null ascending,
+// 7F value ascending, FF/80 the same descending) and then its value bytes,
+// bit-inverted for descending columns.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/index/index_page_layout.h"
+#include "engine/index/text_key.h"
+#include "engine/model/schema.h"
+
+namespace jet::index {
+
+// One column of the key as the encoder sees it.
+struct KeyColumn {
+  std::size_t position = 0;  // index into the table's columns and a Row
+  ColumnType type = ColumnType::Long;
+  bool ascending = true;
+  TextOrder text_order = TextOrder::GeneralLegacy;
+};
+
+// Appends one column's part of a key: flag byte and value bytes. Throws
+// jet::Error 3251 for a value the encoder cannot key (an unknown character,
+// an OLE column).
+void append_column_key(const Value& value, const KeyColumn& column, Bytes& out);
+
+class IndexKeyEncoder {
+ public:
+  // Throws jet::Error 3049 when the index names a column the table lacks.
+  IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format);
+
+  // Empty when a column's sort order or type has no known key form; the
+  // index then cannot be rebuilt and must be carried over or reported.
+  const std::string& unsupported_reason() const { return unsupported_; }
+  const std::vector<KeyColumn>& columns() const { return columns_; }
+
+  // The key of `row`, or nullopt when the index leaves the row out (it
+  // ignores nulls and every key column is null).
+  std::optional<Bytes> key_for(const Row& row) const;
+
+ private:
+  std::vector<KeyColumn> columns_;
+  bool ignore_nulls_ = false;
+  std::string unsupported_;
+};
+
+}  // namespace jet::index

@@ -1,0 +1,200 @@
+#include "engine/index/text_key.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/error.h"
+#include "engine/index/collation_tables.h"
+
+namespace jet::index {
+namespace {
+
+using collation::CharCode;
+using collation::CharKind;
+
+// Only the first 255 characters of a value take part in its key, and
+// trailing spaces never do.
+constexpr std::size_t kMaxKeyChars = 255;
+
+constexpr std::uint8_t kEndOfText = 0x01;
+constexpr std::uint8_t kEndOfValue = 0x00;
+constexpr std::uint8_t kAccentPlaceholder = 0x02;
+constexpr std::uint8_t kControlMarker = 0x06;
+constexpr std::uint8_t kFlagGroupStart = 0x80;
+constexpr std::uint8_t kFlagTrailer[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
+constexpr std::uint8_t kFlagsThenControls = 0xFF;
+constexpr std::uint8_t kFlagIgnoredAtEnd = 0x03;
+
+const CharCode kIgnoredCode{CharKind::kIgnored, 0, {}, 0, {}, 0};
+
+[[noreturn]] void unsupported(char16_t c) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(c));
+  throw Error(errc::kNotBuiltYet, std::string("Cannot build an index key for character U+") + buf +
+                                      ": its place in the General sort order is not known.");
+}
+
+std::u16string key_chars(const std::u16string& text) {
+  std::u16string s = text.substr(0, kMaxKeyChars);
+  while (!s.empty() && s.back() == u' ') s.pop_back();
+  return s;
+}
+
+const CharCode& legacy_code(char16_t c, TextOrder order) {
+  if (c <= 0xFF) {
+    return order == TextOrder::General2010 ? collation::kGeneral2010Latin1[c] : collation::kGeneralLegacyLatin1[c];
+  }
+  if (order == TextOrder::GeneralLegacy) {
+    const auto* first = collation::kGeneralLegacyExtended;
+    const auto* last = first + collation::kGeneralLegacyExtendedCount;
+    const auto* it = std::lower_bound(first, last, c, [](const auto& e, char16_t v) { return e.code_point < v; });
+    if (it != last && it->code_point == c) return it->code;
+  }
+  unsupported(c);
+}
+
+void flip(Bytes& out, std::size_t from) {
+  for (std::size_t i = from; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
+}
+
+// Access 2000 and later: inline codes, end marker, then (only when needed)
+// accent bytes, case/width flags and control-character notes.
+void append_legacy(const std::u16string& text, TextOrder order, bool ascending, Bytes& out) {
+  const std::size_t start = out.size();
+  Bytes accents, controls, flags;
+  std::size_t accent_chars = 0;    // characters the accent bytes describe
+  std::size_t accent_lead = 0;     // combining-mark bytes with no character before them
+  std::size_t char_pos = 0;        // characters with inline codes so far
+
+  for (char16_t c : key_chars(text)) {
+    const CharCode& code = legacy_code(c, order);
+    const std::size_t pos = char_pos;
+    out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
+    if (code.inline_len > 0) ++char_pos;
+    if (code.kind == CharKind::kPlain || code.kind == CharKind::kIgnored) continue;
+
+    const bool has_accent =
+        (code.kind == CharKind::kAccented || code.kind == CharKind::kAccentedFlagged) && code.extra_len > 0;
+    if (has_accent || code.kind == CharKind::kCombining) {
+      if (accent_chars < pos) {
+        accents.insert(accents.end(), pos - accent_chars, kAccentPlaceholder);
+        accent_chars = pos;
+      }
+      if (has_accent) {
+        accents.insert(accents.end(), code.extra_bytes, code.extra_bytes + code.extra_len);
+        ++accent_chars;
+      } else if (code.kind == CharKind::kCombining) {
+        if (!accents.empty()) {
+          accents.back() = static_cast<std::uint8_t>(accents.back() + code.flag);
+        } else {
+          accents.push_back(code.flag);
+          accent_lead = 1;
+        }
+      }
+    }
+    if (code.kind == CharKind::kControl) {
+      // The note's position counts accent bytes (written or still pending),
+      // not characters, once any accent has been seen.
+      std::size_t at = pos;
+      if (!accents.empty()) at = accents.size() + (pos - accent_chars) - accent_lead;
+      const std::size_t v = (7 + 4 * at) | 0x8000;
+      controls.push_back(static_cast<std::uint8_t>(v >> 8));
+      controls.push_back(static_cast<std::uint8_t>(v));
+      controls.push_back(kControlMarker);
+      controls.insert(controls.end(), code.extra_bytes, code.extra_bytes + code.extra_len);
+    }
+    if (code.kind == CharKind::kAccentedFlagged) flags.push_back(code.flag);
+  }
+  out.push_back(kEndOfText);
+
+  while (!accents.empty() && accents.back() <= kAccentPlaceholder) accents.pop_back();
+  if (!accents.empty() || !controls.empty() || !flags.empty()) {
+    out.insert(out.end(), accents.begin(), accents.end());
+    if (!controls.empty() || !flags.empty()) {
+      out.push_back(kEndOfText);
+      out.push_back(kEndOfText);
+      if (!flags.empty()) {
+        while (!flags.empty() && flags.back() == kFlagIgnoredAtEnd) flags.pop_back();
+        // Three 2-bit flags per byte, first flag in the high pair.
+        for (std::size_t i = 0; i < flags.size(); i += 3) {
+          std::uint8_t b = kFlagGroupStart;
+          for (std::size_t k = 0; k < 3 && i + k < flags.size(); ++k) {
+            b = static_cast<std::uint8_t>(b | flags[i + k] << ((2 - k) * 2));
+          }
+          out.push_back(b);
+        }
+        out.insert(out.end(), std::begin(kFlagTrailer), std::end(kFlagTrailer));
+        if (!controls.empty()) out.push_back(kFlagsThenControls);
+      }
+      if (!controls.empty()) {
+        out.push_back(kEndOfText);
+        out.insert(out.end(), controls.begin(), controls.end());
+      }
+    }
+  }
+  if (!ascending) {
+    out.push_back(kEndOfValue);
+    flip(out, start);
+  }
+  out.push_back(kEndOfValue);
+}
+
+const CharCode& code97(char16_t c) {
+  if (c <= 0xFF) return collation::kGeneral97Latin1[c];
+  const auto* first = std::begin(collation::kGeneral97Extended);
+  const auto* last = std::end(collation::kGeneral97Extended);
+  const auto* it = std::lower_bound(first, last, c, [](const auto& m, char16_t v) { return m.from < v; });
+  if (it != last && it->from == c) return collation::kGeneral97Latin1[it->to];
+  return kIgnoredCode;  // outside Windows-1252: Access 97 cannot store it anyway
+}
+
+// Accent values of the Access 97 order are nibbles: the table keeps each in
+// the high half of its byte.
+std::uint8_t nibble97(const CharCode& code) { return static_cast<std::uint8_t>(code.extra_bytes[0] >> 4); }
+
+// Only letters and digits (codes from 0x56 up) hold a place in the accent
+// string; spaces and punctuation between accented letters leave no trace.
+bool is_letter_or_digit97(const CharCode& code) { return code.inline_len > 0 && code.inline_bytes[0] >= 0x56; }
+
+// Access 97: inline codes, then either a single 00 or a nibble string of
+// accents (a 0 nibble, a 2 for each unaccented letter before an accented one,
+// the accent nibble, ..., a closing 0 nibble).
+void append_97(const std::u16string& text, bool ascending, Bytes& out) {
+  const std::size_t start = out.size();
+  std::vector<std::uint8_t> nibbles;
+  std::size_t plain_since_accent = 0;
+  for (char16_t c : key_chars(text)) {
+    const CharCode& code = code97(c);
+    out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
+    if (code.kind != CharKind::kAccented) {
+      if (is_letter_or_digit97(code)) ++plain_since_accent;
+      continue;
+    }
+    if (nibbles.empty()) nibbles.push_back(0);
+    nibbles.insert(nibbles.end(), plain_since_accent, kAccentPlaceholder);
+    nibbles.push_back(nibble97(code));
+    plain_since_accent = 0;
+  }
+  if (nibbles.empty()) {
+    out.push_back(kEndOfValue);
+  } else {
+    nibbles.push_back(0);
+    for (std::size_t i = 0; i < nibbles.size(); i += 2) {
+      const std::uint8_t lo = i + 1 < nibbles.size() ? nibbles[i + 1] : 0;
+      out.push_back(static_cast<std::uint8_t>(nibbles[i] << 4 | lo));
+    }
+  }
+  if (!ascending) flip(out, start);
+}
+
+}  // namespace
+
+void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out) {
+  if (order == TextOrder::General97) {
+    append_97(text, ascending, out);
+  } else {
+    append_legacy(text, order, ascending, out);
+  }
+}
+
+}  // namespace jet::index

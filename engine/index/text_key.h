@@ -1,0 +1,22 @@
+#pragma once
+// Text (and Memo) values as index key bytes in the General sort order.
+// Case folds, accents sort after the base letters, control characters sort
+// last: the codes come from collation_tables.h.
+#include <string>
+
+#include "engine/model/value.h"
+
+namespace jet::index {
+
+enum class TextOrder : std::uint8_t {
+  General97,      // Jet 3 files
+  GeneralLegacy,  // Jet 4 files, sort order 1033 version 0 (Access 2000-2007)
+  General2010,    // Jet 4 files, sort order 1033 version 1 (written by Access 2010+)
+};
+
+// Appends the key bytes of a non-null text value (without the leading
+// start-of-value flag). Throws jet::Error 3251 for a character whose code is
+// not known, so a rebuilt index never carries a guessed key.
+void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out);
+
+}  // namespace jet::index

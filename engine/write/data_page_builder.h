@@ -1,0 +1,53 @@
+#pragma once
+// Fills one data page with rows: rows grow down from the page end, their
+// offsets grow up behind the header. The same layout serves table rows,
+// long-value rows and usage-map rows; only the owner field differs.
+#include <cstdint>
+#include <vector>
+
+#include "engine/write/write_format.h"
+
+namespace jet::write {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Owner field of long-value pages: the text "LVAL" read as a number.
+inline constexpr std::uint32_t kLongValueOwner = 0x4C41564C;
+
+class DataPageBuilder {
+ public:
+  DataPageBuilder(const WriteFormat& format, std::uint32_t owner);
+
+  // True when a row of this many bytes still fits (with its offset entry).
+  bool fits(std::size_t row_size) const;
+  // Appends the row and returns its row number on the page. Throws if it does not fit.
+  std::uint16_t add(const Bytes& row);
+  std::uint16_t row_count() const { return rows_; }
+  std::uint32_t free_space() const { return free_; }
+  bool empty() const { return rows_ == 0; }
+  const Bytes& page() const { return page_; }
+  // For filling in bytes of rows already added (links written after the fact).
+  Bytes& mutable_page() { return page_; }
+
+  // Largest row an empty page takes.
+  static std::size_t max_row_size(const WriteFormat& format);
+
+ private:
+  WriteFormat format_;
+  Bytes page_;
+  std::uint16_t rows_ = 0;
+  std::uint32_t free_ = 0;
+  std::uint32_t data_start_ = 0;  // lowest byte used by row data
+};
+
+// One row of a page read back: its bytes and its offset-table flags.
+struct StoredRow {
+  Bytes bytes;
+  bool deleted = false;
+  bool lookup = false;  // the row only points to where the row lives now
+};
+
+// Reads the rows of a data page laid out as above (for checks and tests).
+std::vector<StoredRow> read_data_page_rows(const WriteFormat& format, const Bytes& page);
+
+}  // namespace jet::write

@@ -1,0 +1,32 @@
+#pragma once
+// Writes a fresh copy of an open database into a new file: every table's
+// live rows packed onto adjacent pages, long values rewritten, indexes and
+// usage maps rebuilt, table ids following the new definition pages.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace jet {
+class Database;
+class WritableFile;
+}  // namespace jet
+
+namespace jet::write {
+
+struct RewriteOptions {
+  std::optional<std::u16string> new_password;  // none keeps the source's
+  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+};
+
+struct RewriteResult {
+  std::uint32_t page_count = 0;
+  // Live rows written per table, by table name.
+  std::vector<std::pair<std::string, std::uint64_t>> rows;
+};
+
+RewriteResult rewrite_database(Database& source, WritableFile& out, const RewriteOptions& options);
+
+}  // namespace jet::write
