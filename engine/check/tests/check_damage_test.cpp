@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "engine/check/check.h"
 #include "engine/check/page_ledger.h"
@@ -183,6 +184,42 @@ TEST_F(CheckDamage, LongValuePointingOutsideTheFileIsAnError) {
   ASSERT_EQ(found.size(), 1u) << all_errors(r);
   EXPECT_EQ(found[0].table, table);
   EXPECT_NE(found[0].message.find("outside the file"), std::string::npos) << found[0].message;
+}
+
+TEST_F(CheckDamage, RowValueThatNoLongerMatchesItsIndexKeyIsAnError) {
+  // A fixed-size indexed column of a user table: change its stored value
+  // behind the index's back.
+  const jet::JetFormat& f = db_->format();
+  std::size_t value_pos = 0;
+  std::string table;
+  for (const jet::TableDef& t : db_->tables()) {
+    if (t.is_system() || t.index_data.empty()) continue;
+    std::set<std::uint16_t> indexed;
+    for (const auto& data : t.index_data) {
+      for (const auto& c : data.columns) indexed.insert(c.column_number);
+    }
+    db_->scan_raw_rows(t, [&](jet::RowPointer where, std::span<const std::uint8_t> row) {
+      if (value_pos != 0) return;
+      jet::RowSlot slot = jet::data_page_slot(f, *db_->page(where.page), where.row);
+      if (slot.overflow) return;
+      auto fields = jet::split_row(f, t, row);
+      for (std::size_t c = 0; c < fields.size(); ++c) {
+        const jet::Column& col = t.columns[c];
+        if (indexed.count(col.number) == 0 || fields[c].null) continue;
+        if (col.type != jet::ColumnType::Long && col.type != jet::ColumnType::Integer) continue;
+        value_pos = at(where.page, slot.start) + static_cast<std::size_t>(fields[c].bytes.data() - row.data());
+        table = t.name;
+        return;
+      }
+    });
+    if (value_pos != 0) break;
+  }
+  if (value_pos == 0) GTEST_SKIP() << "no indexed number column with a value in this sample";
+  bytes_[value_pos] ^= 0x5A;
+  jet::CheckReport r = check_patched();
+  auto found = errors(r, "index");
+  ASSERT_FALSE(found.empty()) << all_errors(r);
+  EXPECT_EQ(found[0].table, table);
 }
 
 TEST(PageLedger, SecondDifferentOwnerIsReportedOnce) {
