@@ -122,6 +122,36 @@ INSTANTIATE_TEST_SUITE_P(Versions, BuiltDatabase, ::testing::Values(JetVersion::
                            return std::string(p.param == JetVersion::Jet3 ? "Jet3" : "Jet4");
                          });
 
+TEST(DatabaseBuilder, TableBeyondAnInlineMapGetsAReferenceMap) {
+  ScratchDir dir;
+  const auto path = dir / "large.mdb";
+  DatabaseBuilder builder(JetVersion::Jet4);
+  builder.create_table(TableSpec{"Wide",
+                                 {{"ID", ColumnType::Long, 0, true, true}, {"Body", ColumnType::Text, 255, false, false}},
+                                 {{"PrimaryKey", {"ID"}, true, true}},
+                                 false});
+  // 255 characters that do not compress: about 520 bytes a row, 7 rows a page.
+  const std::u16string body(255, u'\u0416');
+  constexpr std::size_t kRows = 4000;
+  for (std::size_t i = 0; i < kRows; ++i) builder.append_row("Wide", Row{v_null(ColumnType::Long), v_text(body)});
+  builder.write(path.string());
+
+  auto db = Database::open(path.string());
+  const TableDef t = db->table("Wide");
+  EXPECT_EQ(t.row_count, kRows);
+  EXPECT_EQ(t.usage_map_owned.at(0), 0x01) << "a reference map";
+  const std::vector<PageNumber> pages = db->table_pages(t);
+  EXPECT_GT(pages.size(), 512u);
+  EXPECT_EQ(pages.back() - pages.front() + 1, pages.size()) << "data pages are adjacent";
+  std::size_t n = 0;
+  db->scan_rows(t, [&](RowPointer, const Row& row) {
+    EXPECT_EQ(row[0].integer, static_cast<std::int64_t>(++n));
+    EXPECT_EQ(row[1].text, body);
+  });
+  EXPECT_EQ(n, kRows);
+  write_testing::audit_compacted(*db, *db);
+}
+
 TEST(DatabaseBuilder, RefusesWhatItCannotLayOut) {
   DatabaseBuilder builder(JetVersion::Jet4);
   builder.create_table(people());
