@@ -1,6 +1,7 @@
 #include "engine/check/check.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -11,6 +12,7 @@
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
 #include "engine/format/jet_format.h"
+#include "engine/index/index_check.h"
 #include "engine/read/database.h"
 
 namespace jet {
@@ -64,6 +66,7 @@ class Checker {
     report_unreferenced();
     report_used_pages_marked_free();
     compare_row_counts();
+    check_indexes();
     return std::move(report_);
   }
 
@@ -274,6 +277,33 @@ class Checker {
       if (stale > 0) {
         add(Severity::Note, Finding::kNoPage, static_cast<int>(i), "usage-map",
             "the usage map marks " + std::to_string(stale) + " page(s) that hold none of the table's rows");
+      }
+    }
+  }
+
+  // Each index: one entry per live row, pointing at that row, with the key
+  // the row's values give, in key order.
+  void check_indexes() {
+    index::Format format = f_.version == JetVersion::Jet3 ? index::Format::Jet3 : index::Format::Jet4;
+    auto fetch = [this](PageNumber n) { return db_.read_page(n); };
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      const TableDef& t = tables_[i];
+      auto scan = [&](const std::function<void(RowPointer, const Row&)>& visit) { db_.scan_rows(t, visit); };
+      for (const IndexData& data : t.index_data) {
+        index::IndexCheckResult result;
+        try {
+          result = index::check_index(fetch, t, data, format, scan);
+        } catch (const Error& e) {
+          add(Severity::Error, data.first_page, static_cast<int>(i), "index",
+              "index " + std::to_string(data.number) + " cannot be checked: " + e.source());
+          continue;
+        }
+        for (const auto& finding : result.findings) {
+          // An unknown key form only limits how much could be compared.
+          bool limit = finding.kind == index::FindingKind::KeysNotChecked;
+          add(limit ? Severity::Note : Severity::Error, finding.row.page != 0 ? finding.row.page : data.first_page,
+              static_cast<int>(i), "index", finding.message);
+        }
       }
     }
   }

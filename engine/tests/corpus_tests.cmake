@@ -13,3 +13,14 @@ if(QUILLMAR_BUILD_TESTS)
     endforeach()
   endif()
 endif()
+
+if(QUILLMAR_BUILD_TESTS)
+  add_executable(corpus_tests
+    ${CMAKE_CURRENT_LIST_DIR}/corpus_check_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/corpus_damage_test.cpp
+  )
+  target_link_libraries(corpus_tests PRIVATE quillmar_check quillmar_engine quillmar_warnings GTest::gtest_main)
+  target_compile_definitions(corpus_tests PRIVATE QUILLMAR_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(corpus_tests DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 600 ENVIRONMENT "QUILLMAR_SHARED=${PROJECT_SOURCE_DIR}/../shared")
+endif()
