@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 
+#include "engine/check/check.h"
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/format/text_codec.h"
@@ -91,6 +92,13 @@ void verify_copy(Env& env, const std::string& path, const std::optional<std::str
     ++tables;
   }
   if (tables != expected.size()) throw Error(errc::kCannotOpenDatabase, "The compacted database lost a table.");
+  const CheckReport report = check_database(*db);
+  for (const Finding& f : report.findings) {
+    if (f.severity != Severity::Error) continue;
+    throw Error(errc::kCannotOpenDatabase, "The compacted database failed its integrity check" +
+                                               (f.table.empty() ? std::string() : " in table " + f.table) + ": " +
+                                               f.message);
+  }
 }
 
 CompactResult run(const CompactRequest& request, Env& env) {

@@ -236,6 +236,20 @@ std::u16string utf8_to_utf16(std::string_view text) {
   return out;
 }
 
+std::string format_guid(std::span<const std::uint8_t> b) {
+  if (b.size() != 16) return {};
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  // Byte order of the text form: Data1, Data2, Data3 reversed, then as stored.
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string out = "{";
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+    out += kHex[b[kOrder[i]] >> 4];
+    out += kHex[b[kOrder[i]] & 0x0F];
+  }
+  return out + "}";
+}
+
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

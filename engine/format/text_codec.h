@@ -32,6 +32,11 @@ Bytes encode_jet4_text(std::u16string_view text, bool compress);
 std::string utf16_to_utf8(std::u16string_view text);
 std::u16string utf8_to_utf16(std::string_view text);
 
+// A GUID's 16 stored bytes in the usual text form
+// "{8F096CA0-FC16-4288-801E-119F26C0B6FC}": the first three groups are
+// little-endian numbers, the last two plain bytes. Other sizes give "".
+std::string format_guid(std::span<const std::uint8_t> bytes);
+
 // ASCII-only case folding for name lookups.
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
 

@@ -93,7 +93,12 @@ IndexCheckResult check_index(const PageFetcher& fetch, const TableDef& table, co
     findings.add(FindingKind::StrayEntry, row, "entry points at " + where(row) + ", which holds no live row");
   }
 
-  if (index.is_unique() && compare_keys) {
+  // A primary key is unique even when its physical index lacks the flag.
+  bool unique = index.is_unique();
+  for (const Index& logical : table.indexes) {
+    if (logical.index_data == index.number && logical.kind == 1) unique = true;
+  }
+  if (unique && compare_keys) {
     for (std::size_t i = 1; i < tree.entries.size(); ++i) {
       const Bytes& a = tree.entries[i - 1].key;
       const Bytes& b = tree.entries[i].key;

@@ -89,6 +89,7 @@ struct Walker {
 }  // namespace
 
 IndexTree read_index_tree(const PageFetcher& fetch, PageNumber root, Format format, PageNumber owner) {
+  if (root == 0) damaged("the index has no root page");
   Walker w(fetch, format, owner);
   w.visit(root, 1);
   if (w.last_leaf_next != 0) {

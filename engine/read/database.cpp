@@ -156,31 +156,33 @@ TableDef Database::table_at(PageNumber page, const std::string& name) {
     t.definition_page = page;
     t.definition_pages = std::move(chain);
     if (t.owned_map_row.page != 0) {
-      if (auto bytes = read_row_bytes(t.owned_map_row)) t.usage_map_owned = std::move(*bytes);
+      if (auto bytes = row_bytes_at(t.owned_map_row)) t.usage_map_owned = std::move(*bytes);
     }
     if (t.free_map_row.page != 0) {
-      if (auto bytes = read_row_bytes(t.free_map_row)) t.usage_map_free = std::move(*bytes);
+      if (auto bytes = row_bytes_at(t.free_map_row)) t.usage_map_free = std::move(*bytes);
     }
     return t;
   });
 }
 
 std::optional<Bytes> Database::read_row_bytes(RowPointer where) {
-  return guarded(path_, [&]() -> std::optional<Bytes> {
-    const JetFormat& f = format();
-    auto page = cache_->get(where.page);
-    RowSlot slot = data_page_slot(f, *page, where.row);
-    if (slot.deleted) return std::nullopt;
-    for (int hop = 0; slot.overflow; ++hop) {
-      if (hop >= kMaxOverflowHops) damaged("overflow row chain too long or looping");
-      std::span<const std::uint8_t> bytes(page->data() + slot.start, slot.end - slot.start);
-      RowPointer next = decode_row_pointer(get_u32(bytes, 0));
-      page = cache_->get(next.page);
-      slot = data_page_slot(f, *page, next.row);
-      slot.overflow = false;  // the moved row is marked deleted; it holds the data
-    }
-    return Bytes(page->begin() + slot.start, page->begin() + slot.end);
-  });
+  return guarded(path_, [&] { return row_bytes_at(where); });
+}
+
+std::optional<Bytes> Database::row_bytes_at(RowPointer where) {
+  const JetFormat& f = format();
+  auto page = cache_->get(where.page);
+  RowSlot slot = data_page_slot(f, *page, where.row);
+  if (slot.deleted) return std::nullopt;
+  for (int hop = 0; slot.overflow; ++hop) {
+    if (hop >= kMaxOverflowHops) damaged("overflow row chain too long or looping");
+    std::span<const std::uint8_t> bytes(page->data() + slot.start, slot.end - slot.start);
+    RowPointer next = decode_row_pointer(get_u32(bytes, 0));
+    page = cache_->get(next.page);
+    slot = data_page_slot(f, *page, next.row);
+    slot.overflow = false;  // the moved row is marked deleted; it holds the data
+  }
+  return Bytes(page->begin() + slot.start, page->begin() + slot.end);
 }
 
 std::vector<PageNumber> Database::usage_map_pages(const Bytes& raw_map) {
@@ -208,90 +210,144 @@ void Database::scan_raw_rows(
     const TableDef& table,
     const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
     RowSource source) {
+  guarded(path_, [&] { scan_raw_rows_unchecked(table, visit, source); });
+}
+
+void Database::scan_raw_rows_unchecked(
+    const TableDef& table,
+    const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
+    RowSource source, const std::function<void(RowPointer, const Error&)>* on_damage) {
   const JetFormat& f = format();
-  std::vector<PageNumber> pages = table_pages(table, source);
-  guarded(path_, [&] {
-    for (PageNumber p : pages) {
-      if (p >= page_count_) damaged("table's usage map marks page " + std::to_string(p) + " beyond the file");
-      auto page = cache_->get(p);
-      // The owned-pages map can mark pages that are no longer this table's
-      // data pages (freed, reused); only its own data pages hold its rows.
-      if ((*page)[0] != page_type::kData || data_page_owner(f, *page) != table.definition_page) {
-        continue;
-      }
-      std::uint16_t rows = data_page_row_count(f, *page);
-      for (std::uint16_t r = 0; r < rows; ++r) {
+  auto report = [&](RowPointer where, const std::string& detail) {
+    std::string at = "table '" + table.name + "', page " + std::to_string(where.page);
+    if (where.row != kWholePage) at += " row " + std::to_string(where.row);
+    if (on_damage == nullptr) damaged(at + ": " + detail);
+    (*on_damage)(where, damaged_file_error(path_, at + ": " + detail));
+  };
+  std::vector<PageNumber> pages;
+  try {
+    pages = table_pages(table, source);
+  } catch (const Error&) {
+    if (on_damage == nullptr || source == RowSource::kPageOwner) throw;
+    pages = table_pages(table, RowSource::kPageOwner);
+  }
+  for (PageNumber p : pages) {
+    std::shared_ptr<const Bytes> page;
+    try {
+      page = cache_->get(p);
+    } catch (const DamagedData& e) {
+      report(RowPointer{p, kWholePage}, e.what());
+      continue;
+    }
+    // The owned-pages map can mark pages that are no longer this table's
+    // data pages (freed, reused); only its own data pages hold its rows.
+    if ((*page)[0] != page_type::kData || data_page_owner(f, *page) != table.definition_page) {
+      continue;
+    }
+    std::uint16_t rows = 0;
+    try {
+      rows = data_page_row_count(f, *page);
+    } catch (const DamagedData& e) {
+      report(RowPointer{p, kWholePage}, e.what());
+      continue;
+    }
+    for (std::uint16_t r = 0; r < rows; ++r) {
+      RowPointer where{p, r};
+      // Damage found while reading this row names the table and the row.
+      try {
         RowSlot slot = data_page_slot(f, *page, r);
         if (slot.deleted) continue;
-        RowPointer where{p, r};
         if (!slot.overflow) {
           visit(where, std::span<const std::uint8_t>(page->data() + slot.start, slot.end - slot.start));
           continue;
         }
-        std::optional<Bytes> moved = read_row_bytes(where);
+        std::optional<Bytes> moved = row_bytes_at(where);
         if (moved) visit(where, *moved);
+      } catch (const DamagedData& e) {
+        report(where, e.what());
       }
     }
-  });
+  }
 }
 
 void Database::scan_rows(const TableDef& table,
                          const std::function<void(RowPointer, const Row&)>& visit,
                          RowSource source) {
-  scan_raw_rows(
-      table,
-      [&](RowPointer where, std::span<const std::uint8_t> bytes) {
-        Row row = decode_row(table, bytes);
-        visit(where, row);
-      },
-      source);
+  guarded(path_, [&] {
+    scan_raw_rows_unchecked(
+        table,
+        [&](RowPointer where, std::span<const std::uint8_t> bytes) {
+          Row row = decode_row_unchecked(table, bytes);
+          visit(where, row);
+        },
+        source);
+  });
+}
+
+void Database::salvage_rows(const TableDef& table,
+                            const std::function<void(RowPointer, const Row&)>& visit,
+                            const std::function<void(RowPointer, const Error&)>& damaged_row,
+                            RowSource source) {
+  guarded(path_, [&] {
+    scan_raw_rows_unchecked(
+        table,
+        [&](RowPointer where, std::span<const std::uint8_t> bytes) {
+          Row row = decode_row_unchecked(table, bytes);
+          visit(where, row);
+        },
+        source, &damaged_row);
+  });
 }
 
 Row Database::decode_row(const TableDef& table, std::span<const std::uint8_t> row_bytes) {
-  return guarded(path_, [&] {
-    return jet::decode_row(format(), table, row_bytes, header_.code_page,
-                           [this](std::span<const std::uint8_t> field) { return read_long_value(field); });
-  });
+  return guarded(path_, [&] { return decode_row_unchecked(table, row_bytes); });
+}
+
+Row Database::decode_row_unchecked(const TableDef& table, std::span<const std::uint8_t> row_bytes) {
+  return jet::decode_row(format(), table, row_bytes, header_.code_page,
+                         [this](std::span<const std::uint8_t> field) { return long_value_of(field); });
 }
 
 Bytes Database::read_long_value(std::span<const std::uint8_t> field) {
-  return guarded(path_, [&] {
-    const JetFormat& f = format();
-    LongValueRef ref = parse_long_value_ref(field);
-    std::uint64_t limit = std::uint64_t{page_count_} * f.page_size;
-    if (ref.length > limit) damaged("long value longer than the file");
-    if (ref.kind == kLongValueInline) {
-      return Bytes(get_bytes(field, 12, ref.length).begin(), get_bytes(field, 12, ref.length).end());
-    }
-    auto row_at = [&](std::uint32_t stored) {
-      RowPointer where = decode_row_pointer(stored);
-      auto page = cache_->get(where.page);
-      RowSlot slot = data_page_slot(f, *page, where.row);
-      return std::make_pair(page, slot);
-    };
-    if (ref.kind == kLongValueSingleRow) {
-      auto [page, slot] = row_at(ref.row_pointer);
-      if (std::uint32_t{slot.end} - slot.start < ref.length) damaged("long value row shorter than its length");
-      return Bytes(page->begin() + slot.start, page->begin() + slot.start + ref.length);
-    }
-    if (ref.kind != kLongValueChained) damaged("unknown long value storage kind");
-    Bytes out;
-    out.reserve(std::min<std::size_t>(ref.length, 1u << 20));
-    std::set<std::uint32_t> seen;
-    std::uint32_t next = ref.row_pointer;
-    while (out.size() < ref.length) {
-      if (next == 0) damaged("long value chain ends early");
-      if (!seen.insert(next).second) damaged("long value chain loops");
-      auto [page, slot] = row_at(next);
-      std::span<const std::uint8_t> row(page->data() + slot.start, slot.end - slot.start);
-      next = get_u32(row, 0);
-      // Every link carries data; an empty one could only pad a damaged chain.
-      if (row.size() == 4) damaged("long value chain has an empty link");
-      std::size_t take = std::min<std::size_t>(row.size() - 4, ref.length - out.size());
-      out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<std::ptrdiff_t>(take));
-    }
-    return out;
-  });
+  return guarded(path_, [&] { return long_value_of(field); });
+}
+
+Bytes Database::long_value_of(std::span<const std::uint8_t> field) {
+  const JetFormat& f = format();
+  LongValueRef ref = parse_long_value_ref(field);
+  std::uint64_t limit = std::uint64_t{page_count_} * f.page_size;
+  if (ref.length > limit) damaged("long value longer than the file");
+  if (ref.kind == kLongValueInline) {
+    return Bytes(get_bytes(field, 12, ref.length).begin(), get_bytes(field, 12, ref.length).end());
+  }
+  auto row_at = [&](std::uint32_t stored) {
+    RowPointer where = decode_row_pointer(stored);
+    auto page = cache_->get(where.page);
+    RowSlot slot = data_page_slot(f, *page, where.row);
+    return std::make_pair(page, slot);
+  };
+  if (ref.kind == kLongValueSingleRow) {
+    auto [page, slot] = row_at(ref.row_pointer);
+    if (std::uint32_t{slot.end} - slot.start < ref.length) damaged("long value row shorter than its length");
+    return Bytes(page->begin() + slot.start, page->begin() + slot.start + ref.length);
+  }
+  if (ref.kind != kLongValueChained) damaged("unknown long value storage kind");
+  Bytes out;
+  out.reserve(std::min<std::size_t>(ref.length, 1u << 20));
+  std::set<std::uint32_t> seen;
+  std::uint32_t next = ref.row_pointer;
+  while (out.size() < ref.length) {
+    if (next == 0) damaged("long value chain ends early");
+    if (!seen.insert(next).second) damaged("long value chain loops");
+    auto [page, slot] = row_at(next);
+    std::span<const std::uint8_t> row(page->data() + slot.start, slot.end - slot.start);
+    next = get_u32(row, 0);
+    // Every link carries data; an empty one could only pad a damaged chain.
+    if (row.size() == 4) damaged("long value chain has an empty link");
+    std::size_t take = std::min<std::size_t>(row.size() - 4, ref.length - out.size());
+    out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<std::ptrdiff_t>(take));
+  }
+  return out;
 }
 
 }  // namespace jet

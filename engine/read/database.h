@@ -23,6 +23,7 @@
 namespace jet {
 
 class Env;
+class Error;
 class PageCache;
 class RandomAccessFile;
 
@@ -115,6 +116,16 @@ class Database {
   void scan_raw_rows(const TableDef& table,
                      const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
                      RowSource source = RowSource::kUsageMap);
+  // For repair: like scan_rows, but a row (or a whole page) that cannot be
+  // read is reported to `damaged` (with its 3049 error, the source naming
+  // table, page and row) and skipped, and the scan goes on. A page-level
+  // failure is reported with row number kWholePage. If the usage map
+  // itself cannot be read, the pages are found by their owner field.
+  static constexpr std::uint16_t kWholePage = 0xFFFF;
+  void salvage_rows(const TableDef& table,
+                    const std::function<void(RowPointer, const Row&)>& visit,
+                    const std::function<void(RowPointer, const Error&)>& damaged,
+                    RowSource source = RowSource::kUsageMap);
   // Decodes one row's stored bytes against a table definition.
   Row decode_row(const TableDef& table, std::span<const std::uint8_t> row_bytes);
   // The stored bytes of the row at `where` (overflow followed); nullopt for
@@ -134,6 +145,18 @@ class Database {
 
  private:
   Database() = default;
+  // The public operations' bodies; they throw DamagedData, which the public
+  // wrappers turn into 3049 for this file.
+  std::optional<Bytes> row_bytes_at(RowPointer where);
+  Bytes long_value_of(std::span<const std::uint8_t> field);
+  Row decode_row_unchecked(const TableDef& table, std::span<const std::uint8_t> row_bytes);
+  // With `on_damage`, damaged rows and pages are reported and skipped;
+  // without, the first one ends the scan.
+  void scan_raw_rows_unchecked(
+      const TableDef& table,
+      const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit,
+      RowSource source,
+      const std::function<void(RowPointer, const Error&)>* on_damage = nullptr);
 
   std::string path_;
   HeaderInfo header_;

@@ -222,6 +222,38 @@ TEST(DatabaseRows, UnknownTableNameIsAnError) {
   }
 }
 
+TEST(DatabaseRows, DamageInARowNamesTheTableAndTheRow) {
+  auto file = corpus_dir() / "jet4/testV2003.mdb";
+  QUILLMAR_REQUIRE_CORPUS(file);
+  Bytes bytes = testing::read_file(file);
+  // Table1's rows are on page 27; point row 1's offset into the row table.
+  bytes[27 * 4096 + 14 + 2] = 0x05;
+  bytes[27 * 4096 + 14 + 3] = 0x00;
+  ScratchDir dir;
+  testing::write_file(dir / "bad-row.mdb", bytes);
+  auto db = Database::open((dir / "bad-row.mdb").string());
+  TableDef t = db->table("Table1");
+  try {
+    db->scan_rows(t, [](RowPointer, const Row&) {});
+    FAIL() << "expected the damaged row to be reported";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), errc::kCannotOpenDatabase);
+    EXPECT_NE(e.description().find("bad-row.mdb"), std::string::npos);
+    EXPECT_NE(e.source().find("table 'Table1', page 27 row 1"), std::string::npos) << e.source();
+  }
+  // Salvaging skips that row, reports it, and keeps the other.
+  std::vector<RowPointer> good;
+  std::vector<RowPointer> bad;
+  db->salvage_rows(
+      t, [&](RowPointer where, const Row&) { good.push_back(where); },
+      [&](RowPointer where, const Error& e) {
+        EXPECT_EQ(e.number(), errc::kCannotOpenDatabase);
+        bad.push_back(where);
+      });
+  EXPECT_EQ(good, (std::vector<RowPointer>{{27, 0}}));
+  EXPECT_EQ(bad, (std::vector<RowPointer>{{27, 1}}));
+}
+
 // Flips random bytes of real files: reading must either succeed or fail
 // with a jet::Error; the sanitizers catch anything worse.
 TEST(DatabaseRows, RandomDamageNeverCrashesOrHangs) {

@@ -50,6 +50,14 @@ TEST(Jet4Text, EncodingCompressesOnlyWhatTheReaderCanTellApart) {
   EXPECT_EQ(encode_jet4_text(u"aaaa\u0100", true), encode_ucs2(u"aaaa\u0100"));
 }
 
+TEST(GuidText, FirstThreeGroupsAreLittleEndian) {
+  // As stored in MSysNameMap of a sample file, and as other readers print it.
+  const Bytes stored{0xA0, 0x6C, 0x09, 0x8F, 0x16, 0xFC, 0x88, 0x42,
+                     0x80, 0x1E, 0x11, 0x9F, 0x26, 0xC0, 0xB6, 0xFC};
+  EXPECT_EQ(format_guid(stored), "{8F096CA0-FC16-4288-801E-119F26C0B6FC}");
+  EXPECT_EQ(format_guid(Bytes(15, 0)), "");
+}
+
 TEST(Utf8, ConvertsBothWaysIncludingSurrogatePairsAndRejectsBrokenInput) {
   std::u16string text = u"A\u00E4\u4E2D\U0001F600";
   std::string utf8 = utf16_to_utf8(text);

@@ -6,7 +6,9 @@
 namespace jet::write {
 
 namespace {
-constexpr std::uint16_t kDeletedFlag = 0x8000;
+// Access marks a deleted row with both flags; a row that only points to
+// where it moved carries 0x4000 and the moved row itself 0x8000.
+constexpr std::uint16_t kMovedHereFlag = 0x8000;
 constexpr std::uint16_t kLookupFlag = 0x4000;
 constexpr std::uint16_t kOffsetMask = 0x1FFF;
 }  // namespace
@@ -53,8 +55,9 @@ std::vector<StoredRow> read_data_page_rows(const WriteFormat& format, const Byte
     const std::uint32_t entry = get_u16(page, format.data_row_table_at + 2 * i);
     const std::uint32_t start = entry & kOffsetMask;
     StoredRow row;
-    row.deleted = (entry & kDeletedFlag) != 0;
-    row.lookup = (entry & kLookupFlag) != 0;
+    row.deleted = (entry & (kMovedHereFlag | kLookupFlag)) == (kMovedHereFlag | kLookupFlag);
+    row.lookup = !row.deleted && (entry & kLookupFlag) != 0;
+    row.moved_here = !row.deleted && (entry & kMovedHereFlag) != 0;
     if (start < format.data_row_table_at + 2 * count || start > end) {
       throw Error(errc::kCannotOpenDatabase, "Data page row offset out of range.");
     }

@@ -44,7 +44,8 @@ class DataPageBuilder {
 struct StoredRow {
   Bytes bytes;
   bool deleted = false;
-  bool lookup = false;  // the row only points to where the row lives now
+  bool lookup = false;      // the row only points to where the row lives now
+  bool moved_here = false;  // the row was moved here from a page it no longer fitted
 };
 
 // Reads the rows of a data page laid out as above (for checks and tests).

@@ -7,6 +7,7 @@
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/format/rc4.h"
+#include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
 #include "engine/write/data_page_builder.h"
 #include "engine/write/header_writer.h"
@@ -63,6 +64,20 @@ struct MapSlot {
   MapReference reference() const { return MapReference{page, row}; }
 };
 
+// A row being copied: its bytes, its values (for keys), where it was and
+// where it goes.
+struct Record {
+  Bytes raw;
+  Row values;
+  RowPointer at;
+  RowPointer old_at;
+};
+
+struct RowPointerOf {
+  static RowPointer old_place(const Record& r) { return r.old_at; }
+  static RowPointer new_place(const Record& r) { return r.at; }
+};
+
 struct TablePlan {
   TableDef def;
   Bytes definition;
@@ -96,6 +111,7 @@ class Rewriter {
     sink_.write(1, build_free_page_map_page(format_, db_.read_page(1), page_count));
     if (sink_.written().size() != page_count) internal("a page was left unwritten");
     result_.page_count = page_count;
+    if (options_.progress) options_.progress(page_count, page_count);
     return result_;
   }
 
@@ -212,14 +228,9 @@ class Rewriter {
 
   void write_table(TablePlan& plan) {
     const TableDef& t = plan.def;
-    struct Record {
-      Bytes raw;
-      Row values;
-      RowPointer at;
-    };
     std::vector<Record> rows;
-    db_.scan_raw_rows(t, [&](RowPointer, std::span<const std::uint8_t> bytes) {
-      rows.push_back(Record{Bytes(bytes.begin(), bytes.end()), {}, {}});
+    db_.scan_raw_rows(t, [&](RowPointer old_at, std::span<const std::uint8_t> bytes) {
+      rows.push_back(Record{Bytes(bytes.begin(), bytes.end()), {}, {}, old_at});
     });
 
     const Column* autonumber = nullptr;
@@ -236,13 +247,15 @@ class Rewriter {
     for (const Index& index : t.indexes) {
       if (!index.is_primary_key()) continue;
       const IndexData* data = find_index_data(t, index.index_data);
-      const IndexKeys encoder(format_, t, *data);
-      std::vector<std::pair<Bytes, std::size_t>> keys;
-      for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(encoder.key_for(rows[i].values).value_or(Bytes{}), i);
-      std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+      const std::vector<IndexKeyEntry> entries = index_entries(t, *data, rows, &RowPointerOf::old_place);
+      if (entries.size() != rows.size()) {
+        throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
+      }
+      std::map<RowPointer, std::size_t> position;
+      for (std::size_t i = 0; i < rows.size(); ++i) position.emplace(rows[i].old_at, i);
       std::vector<Record> sorted;
       sorted.reserve(rows.size());
-      for (auto& k : keys) sorted.push_back(std::move(rows[k.second]));
+      for (const IndexKeyEntry& e : entries) sorted.push_back(std::move(rows[position.at(e.row)]));
       rows = std::move(sorted);
       break;
     }
@@ -294,15 +307,7 @@ class Rewriter {
     plan.update.index_roots.assign(plan.layout.real_index_count, 0);
     if (t.index_data.size() != plan.layout.real_index_count) internal("index count differs from the definition");
     for (std::size_t i = 0; i < t.index_data.size(); ++i) {
-      const IndexData& data = t.index_data[i];
-      const IndexKeys encoder(format_, t, data);
-      std::vector<IndexKeyEntry> entries;
-      for (const Record& r : rows) {
-        std::optional<Bytes> key = encoder.key_for(r.values);
-        if (key) entries.push_back(IndexKeyEntry{std::move(*key), r.at});
-      }
-      std::stable_sort(entries.begin(), entries.end(),
-                       [](const IndexKeyEntry& a, const IndexKeyEntry& b) { return a.key < b.key; });
+      const std::vector<IndexKeyEntry> entries = index_entries(t, t.index_data[i], rows, &RowPointerOf::new_place);
       BuiltIndex built = build_index(format_, plan.id, entries, [this] { return allocate(); });
       MapSlot& map = slot(plan, 2 + i);
       for (FinishedPage& p : built.pages) {
@@ -327,8 +332,70 @@ class Rewriter {
     result_.rows.emplace_back(t.name, rows.size());
   }
 
-  template <typename Record>
-  void rewrite_long_values(TablePlan& plan, std::vector<Record>& rows) {
+  // One index's entries for the rows, in key order (equal keys in row
+  // order), pointing at each row's old or new place. Keys come from the
+  // encoder; when it cannot key some value, the source's own stored entries
+  // are carried over, provided they list exactly the rows they should.
+  std::vector<IndexKeyEntry> index_entries(const TableDef& t, const IndexData& data, const std::vector<Record>& rows,
+                                           RowPointer (*place)(const Record&)) {
+    std::string reason;
+    try {
+      const IndexKeys encoder(format_, t, data);
+      std::vector<IndexKeyEntry> entries;
+      for (const Record& r : rows) {
+        std::optional<Bytes> key = encoder.key_for(r.values);
+        if (key) entries.push_back(IndexKeyEntry{std::move(*key), place(r)});
+      }
+      std::stable_sort(entries.begin(), entries.end(),
+                       [](const IndexKeyEntry& a, const IndexKeyEntry& b) { return a.key < b.key; });
+      return entries;
+    } catch (const Error& e) {
+      if (e.number() != errc::kNotBuiltYet) throw;
+      reason = e.description();
+    }
+    return carried_over_entries(t, data, rows, place, reason);
+  }
+
+  std::vector<IndexKeyEntry> carried_over_entries(const TableDef& t, const IndexData& data,
+                                                  const std::vector<Record>& rows,
+                                                  RowPointer (*place)(const Record&), const std::string& reason) {
+    const auto refuse = [&](const std::string& why) -> Error {
+      return Error(errc::kNotBuiltYet, reason + " The stored index of table " + t.name + " cannot stand in: " + why + ".");
+    };
+    std::map<RowPointer, RowPointer> moved;
+    for (const Record& r : rows) moved.emplace(r.old_at, place(r));
+    const index::IndexTree tree = index::read_index_tree([this](PageNumber p) { return db_.read_page(p); }, data.first_page,
+                                                         format_.jet4 ? index::Format::Jet4 : index::Format::Jet3,
+                                                         t.definition_page);
+    std::vector<IndexKeyEntry> entries;
+    std::set<RowPointer> seen;
+    for (const index::IndexEntry& e : tree.entries) {
+      const auto it = moved.find(e.row);
+      if (it == moved.end()) continue;  // a deleted row's leftover entry
+      if (!seen.insert(e.row).second) throw refuse("it lists a row twice");
+      entries.push_back(IndexKeyEntry{e.key, it->second});
+    }
+    // Every row must be there, except rows an index that ignores nulls leaves out.
+    std::size_t expected = 0;
+    for (const Record& r : rows) {
+      bool all_null = true;
+      for (const IndexColumn& c : data.columns) {
+        for (std::size_t k = 0; k < t.columns.size(); ++k) {
+          if (t.columns[k].number == c.column_number && k < r.values.size() && !r.values[k].is_null) all_null = false;
+        }
+      }
+      if (!(all_null && data.ignores_nulls())) ++expected;
+    }
+    if (entries.size() != expected) throw refuse("it does not list every row");
+    // Equal keys go in row order of the place they point at.
+    std::stable_sort(entries.begin(), entries.end(), [](const IndexKeyEntry& a, const IndexKeyEntry& b) {
+      return a.key < b.key || (a.key == b.key && a.row < b.row);
+    });
+    return entries;
+  }
+
+  template <typename Rec>
+  void rewrite_long_values(TablePlan& plan, std::vector<Rec>& rows) {
     const TableDef& t = plan.def;
     // Columns with their own usage maps get their own pages; the others share.
     std::map<int, LongValueWriter> writers;
@@ -338,7 +405,7 @@ class Rewriter {
       return it->second;
     };
     const auto& mapped = plan.layout.column_map_columns;
-    for (Record& r : rows) {
+    for (Rec& r : rows) {
       const std::vector<RawField> fields = split_row(db_.format(), t, r.raw);
       for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const Column& c = t.columns[i];

@@ -39,7 +39,7 @@ Bytes build_free_page_map_page(const WriteFormat& format, const Bytes& source_pa
   for (std::uint32_t p = page_count; p < covered; ++p) map[5 + p / 8] = static_cast<std::uint8_t>(map[5 + p / 8] | (1u << (p % 8)));
   page.add(map);
   for (std::size_t i = 1; i < rows.size(); ++i) {
-    if (rows[i].deleted || rows[i].lookup) continue;
+    if (rows[i].deleted || rows[i].lookup || rows[i].moved_here) continue;
     page.add(rows[i].bytes);
   }
   return page.page();

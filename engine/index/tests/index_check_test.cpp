@@ -132,6 +132,19 @@ TEST(IndexCheck, ReportsMissingStrayWrongAndDuplicateEntries) {
   dup.rows[1].second[1] = text_value(u"ADA");  // same key as "Ada": case folds
   dup.store(dup.correct_entries());
   EXPECT_EQ(kinds(dup.check()), std::vector<FindingKind>{FindingKind::DuplicateKey});
+
+  // A primary key is unique without the flag on its physical index.
+  Fixture pk;
+  pk.index.flags = 0;
+  pk.rows.pop_back();  // no null names in a primary key
+  pk.rows[1].second[1] = text_value(u"ADA");
+  pk.store(pk.correct_entries());
+  EXPECT_TRUE(pk.check().ok());
+  Index primary;
+  primary.kind = 1;
+  primary.index_data = pk.index.number;
+  pk.table.indexes.push_back(primary);
+  EXPECT_EQ(kinds(pk.check()), std::vector<FindingKind>{FindingKind::DuplicateKey});
 }
 
 TEST(IndexCheck, UnreadableTreeIsOneDamagedFinding) {

@@ -97,7 +97,7 @@ TEST(IndexKeyCorpus, EveryRowKeysToTheStoredEntry) {
       }
     }
   }
-  std::printf("[ keys     ] %zu indexes, %zu reproduced exactly (%zu entries), %zu with a sort order we cannot key\n",
+  std::printf("[ keys     ] %zu indexes, %zu reproduced exactly (%zu entries), %zu we cannot key\n",
               tally.indexes, tally.matched - tally.unsupported, tally.entries, tally.unsupported);
   for (const auto& [reason, n] : tally.reasons) std::printf("[ keys     ]   %zux %s\n", n, reason.c_str());
   EXPECT_GT(tally.matched, 100u);

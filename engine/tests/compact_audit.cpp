@@ -1,0 +1,114 @@
+#include "engine/tests/compact_audit.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "engine/error.h"
+#include "engine/format/table_definition.h"
+#include "engine/index/index_key.h"
+#include "engine/index/index_tree_reader.h"
+
+namespace jet::write_testing {
+
+// Index keys of rows the encoder cannot key: the compacted index must then
+// hold the source's stored keys, one per row.
+static void expect_carried_over(Database& source, const TableDef& t, const IndexData& index, const index::IndexTree& tree,
+                         const std::vector<std::pair<RowPointer, Row>>& rows, index::Format format) {
+  const TableDef old_table = source.table(t.name);
+  const IndexData* old_index = nullptr;
+  for (const IndexData& d : old_table.index_data) {
+    if (d.number == index.number) old_index = &d;
+  }
+  ASSERT_NE(old_index, nullptr);
+  const index::IndexTree old_tree = index::read_index_tree([&](PageNumber p) { return source.read_page(p); },
+                                                           old_index->first_page, format, old_table.definition_page);
+  std::multiset<Bytes> old_keys;
+  for (const auto& e : old_tree.entries) old_keys.insert(e.key);
+  std::multiset<Bytes> new_keys;
+  std::set<RowPointer> new_rows;
+  for (const auto& e : tree.entries) {
+    new_keys.insert(e.key);
+    new_rows.insert(e.row);
+  }
+  EXPECT_EQ(new_keys, old_keys) << t.name;
+  EXPECT_EQ(new_rows.size(), tree.entries.size()) << t.name << ": a row listed twice";
+  EXPECT_LE(new_rows.size(), rows.size());
+}
+
+void audit_compacted(Database& db, Database& source) {
+  const JetFormat& f = db.format();
+  const index::Format index_format = db.version() == JetVersion::Jet4 ? index::Format::Jet4 : index::Format::Jet3;
+  std::map<PageNumber, std::string> owner;
+  auto claim = [&](PageNumber p, const std::string& who) {
+    auto [it, fresh] = owner.emplace(p, who);
+    EXPECT_TRUE(fresh) << "page " << p << " claimed by " << it->second << " and " << who;
+  };
+  auto map_pages = [&](std::uint32_t stored_reference) {
+    const auto row = db.read_row_bytes(decode_row_pointer(stored_reference));
+    EXPECT_TRUE(row.has_value());
+    return row ? db.usage_map_pages(*row) : std::vector<PageNumber>{};
+  };
+  claim(0, "header");
+  claim(1, "free-page map");
+  for (const TableDef& t : db.tables()) {
+    for (PageNumber p : t.definition_pages) claim(p, t.name + " definition");
+    const std::vector<PageNumber> data = db.table_pages(t);
+    for (PageNumber p : data) {
+      const Bytes page = db.read_page(p);
+      EXPECT_EQ(page[0], page_type::kData) << t.name << " page " << p;
+      EXPECT_EQ(page[f.page_owner_offset] | (page[f.page_owner_offset + 1] << 8), static_cast<int>(t.definition_page & 0xFFFF));
+      claim(p, t.name + " data");
+    }
+    const std::vector<PageNumber> free = db.usage_map_pages(t.usage_map_free);
+    EXPECT_LE(free.size(), 1u) << t.name << ": freshly packed pages are full but the last";
+    if (!data.empty()) {
+      EXPECT_EQ(free, std::vector<PageNumber>{data.back()}) << t.name;
+    }
+
+    // Rows as the index encoder keys them, by their new places.
+    std::vector<std::pair<RowPointer, Row>> rows;
+    db.scan_rows(t, [&](RowPointer at, const Row& row) { rows.emplace_back(at, row); });
+    EXPECT_EQ(rows.size(), t.row_count) << t.name;
+    for (const IndexData& data_index : t.index_data) {
+      const index::IndexTree tree = index::read_index_tree([&](PageNumber p) { return db.read_page(p); },
+                                                           data_index.first_page, index_format, t.definition_page);
+      EXPECT_TRUE(tree.notes.empty()) << t.name << ": " << (tree.notes.empty() ? "" : tree.notes.front());
+      for (PageNumber p : tree.pages) claim(p, t.name + " index");
+      const std::vector<PageNumber> mapped = map_pages(data_index.usage_map);
+      EXPECT_EQ(std::set<PageNumber>(mapped.begin(), mapped.end()),
+                std::set<PageNumber>(tree.pages.begin(), tree.pages.end()))
+          << t.name << " index " << data_index.number << ": its usage map must list exactly its pages";
+      const index::IndexKeyEncoder encoder(t, data_index, index_format);
+      std::vector<index::IndexEntry> expected;
+      try {
+        for (const auto& [at, row] : rows) {
+          if (auto key = encoder.key_for(row)) expected.push_back(index::IndexEntry{*key, at, 0});
+        }
+      } catch (const Error& e) {
+        ASSERT_EQ(e.number(), errc::kNotBuiltYet);
+        expect_carried_over(source, t, data_index, tree, rows, index_format);
+        continue;
+      }
+      std::sort(expected.begin(), expected.end(),
+                [](const index::IndexEntry& a, const index::IndexEntry& b) { return index::compare_entries(a, b) < 0; });
+      ASSERT_EQ(tree.entries.size(), expected.size()) << t.name << " index " << data_index.number;
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(tree.entries[i].key, expected[i].key) << t.name << " index " << data_index.number << " entry " << i;
+        EXPECT_EQ(tree.entries[i].row, expected[i].row) << t.name << " index " << data_index.number << " entry " << i;
+      }
+    }
+  }
+  // What is left: usage-map pages and long-value pages; nothing blank.
+  for (PageNumber p = 1; p < db.page_count(); ++p) {
+    if (owner.count(p)) continue;
+    const Bytes page = db.read_page(p);
+    const bool map_rows = page[0] == page_type::kData && page[4] == 0 && page[5] == 0 && page[6] == 0 && page[7] == 0;
+    const bool long_values = page[0] == page_type::kData && page[4] == 'L' && page[5] == 'V';
+    EXPECT_TRUE(map_rows || long_values || page[0] == page_type::kUsageMap) << "page " << p << " has no owner";
+  }
+}
+
+
+}  // namespace jet::write_testing

@@ -1,0 +1,220 @@
+// What compaction must never do, whatever goes wrong: change the source,
+// leave a partial destination behind, overwrite an existing file, compact a
+// database someone else has open, or write index keys in an order the file
+// does not declare.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "engine/compact/compact.h"
+#include "engine/error.h"
+#include "engine/file/fault_injection_env.h"
+#include "engine/file/file_errors.h"
+#include "engine/format/header_page.h"
+#include "engine/read/database.h"
+#include "engine/tests/compact_test_support.h"
+
+namespace jet {
+namespace {
+
+using write_testing::ScratchDir;
+
+constexpr std::uint32_t kJet4PageSize = 4096;
+
+class CompactSafety : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto file = write_testing::corpus_file("jet4", "testV2000.mdb");
+    if (!file) GTEST_SKIP() << "sample databases not found under " << write_testing::shared_dir();
+    // Work on a copy so the lock files the tests create sit in a scratch folder.
+    source_ = dir_ / "source.mdb";
+    std::filesystem::copy_file(file->path, source_);
+    before_ = write_testing::read_whole_file(source_);
+  }
+
+  CompactRequest request(Env* env = nullptr) const {
+    CompactRequest r;
+    r.source_path = source_.string();
+    r.destination_path = (dir_ / "out.mdb").string();
+    r.env = env;
+    return r;
+  }
+
+  // Runs the request expecting a failure with `number`; checks the failure is
+  // complete and that nothing was left or changed.
+  Error expect_failure(const CompactRequest& r, int number) {
+    try {
+      compact_database(r);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), number) << e.description();
+      EXPECT_FALSE(e.description().empty());
+      EXPECT_FALSE(e.source().empty());
+      EXPECT_EQ(write_testing::read_whole_file(source_), before_) << "source changed";
+      return e;
+    }
+    ADD_FAILURE() << "compaction succeeded but should have failed with " << number;
+    return Error(0, "");
+  }
+
+  bool destination_exists() const { return std::filesystem::exists(dir_ / "out.mdb"); }
+
+  ScratchDir dir_;
+  std::filesystem::path source_;
+  Bytes before_;
+};
+
+TEST_F(CompactSafety, ExistingDestinationIsRefusedAndLeftAlone) {
+  const Bytes existing{1, 2, 3};
+  write_testing::write_whole_file(dir_ / "out.mdb", existing);
+  const Error e = expect_failure(request(), errc::kDatabaseAlreadyExists);
+  EXPECT_EQ(e.description(), "Database already exists.");
+  EXPECT_EQ(write_testing::read_whole_file(dir_ / "out.mdb"), existing);
+
+  CompactRequest onto_itself = request();
+  onto_itself.destination_path = onto_itself.source_path;
+  expect_failure(onto_itself, errc::kDatabaseAlreadyExists);
+}
+
+TEST_F(CompactSafety, DatabaseLockedByAnotherOpenerIsInUse) {
+  // flock locks belong to an open file description, so a second descriptor
+  // in this process conflicts just as another process would.
+  const int fd = ::open(source_.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_SH | LOCK_NB), 0);
+  const Error e = expect_failure(request(), errc::kDatabaseInUse);
+  EXPECT_NE(e.description().find("in use"), std::string::npos);
+  EXPECT_FALSE(destination_exists());
+  ::close(fd);
+}
+
+TEST_F(CompactSafety, HeldLockFileMeansInUseButAStaleOneDoesNot) {
+  const auto ldb = dir_ / "source.ldb";
+  write_testing::write_whole_file(ldb, Bytes(64, 0));
+  const int fd = ::open(ldb.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_SH | LOCK_NB), 0);
+  expect_failure(request(), errc::kDatabaseInUse);
+  EXPECT_FALSE(destination_exists());
+  ::close(fd);  // now the .ldb is stale: left behind by an opener that is gone
+
+  compact_database(request());
+  EXPECT_TRUE(destination_exists());
+  EXPECT_EQ(write_testing::read_whole_file(source_), before_);
+}
+
+TEST_F(CompactSafety, ReadErrorFailsCleanly) {
+  FaultInjectionEnv env(default_env());
+  env.fail_read_page(30, kJet4PageSize);  // a table definition page of this file
+  expect_failure(request(&env), errc::kDiskOrNetworkError);
+  EXPECT_FALSE(destination_exists());
+}
+
+TEST_F(CompactSafety, WriteErrorAndFullDiskFailCleanly) {
+  for (const std::uint64_t at : {std::uint64_t{0}, std::uint64_t{5 * kJet4PageSize + 17}, std::uint64_t{40 * kJet4PageSize}}) {
+    for (const bool disk_full : {false, true}) {
+      FaultInjectionEnv env(default_env());
+      env.fail_write_at(at, disk_full);
+      expect_failure(request(&env), disk_full ? errc::kDiskFull : errc::kDiskOrNetworkError);
+      EXPECT_FALSE(destination_exists()) << "write fault at " << at;
+    }
+  }
+}
+
+TEST_F(CompactSafety, FailedFlushFailsCleanly) {
+  FaultInjectionEnv env(default_env());
+  env.fail_sync();
+  expect_failure(request(&env), errc::kDiskOrNetworkError);
+  EXPECT_FALSE(destination_exists());
+}
+
+TEST_F(CompactSafety, WrongSourcePasswordIsRefused) {
+  auto file = write_testing::corpus_file("password", "V2003_with-password.mdb");
+  if (!file) GTEST_SKIP() << "password sample not found";
+  CompactRequest r = request();
+  r.source_path = file->path.string();
+  r.source_password = "not it";
+  EXPECT_THROW(
+      {
+        try {
+          compact_database(r);
+        } catch (const Error& e) {
+          EXPECT_EQ(e.number(), errc::kNotAValidPassword);
+          throw;
+        }
+      },
+      Error);
+  EXPECT_FALSE(destination_exists());
+}
+
+TEST_F(CompactSafety, NewPasswordReplacesTheOld) {
+  auto file = write_testing::corpus_file("password", "V2000_with-password.mdb");
+  if (!file) GTEST_SKIP() << "password sample not found";
+  CompactRequest r = request();
+  r.source_path = file->path.string();
+  r.source_password = "password";
+  r.destination_password = "Zuerich!";
+  compact_database(r);
+  OpenOptions with_new;
+  with_new.password = "Zuerich!";
+  EXPECT_EQ(Database::open(r.destination_path, with_new)->header().password, u"Zuerich!");
+  OpenOptions with_old;
+  with_old.password = "password";
+  EXPECT_THROW(Database::open(r.destination_path, with_old), Error);
+}
+
+// Rewrites the source's declared collating order (inside the masked header).
+void set_sort_order(const std::filesystem::path& p, std::uint32_t order) {
+  Bytes bytes = write_testing::read_whole_file(p);
+  HeaderInfo info;
+  ASSERT_TRUE(parse_header_page(bytes.data(), bytes.size(), p.string(), info));
+  Bytes page = info.unmasked;
+  const JetFormat& f = *info.format;
+  for (std::uint32_t i = 0; i < f.header_sort_order_size; ++i) {
+    page[f.header_sort_order_offset + i] = static_cast<std::uint8_t>(order >> (8 * i));
+  }
+  toggle_header_mask(f, page.data());
+  std::copy(page.begin(), page.end(), bytes.begin());
+  write_testing::write_whole_file(p, bytes);
+}
+
+TEST_F(CompactSafety, OnlyTheGeneralOrderIsWritten) {
+  CompactRequest to_other = request();
+  to_other.destination_language = 0x0419;  // Cyrillic
+  Error e = expect_failure(to_other, errc::kNotBuiltYet);
+  EXPECT_NE(e.description().find("collating order"), std::string::npos) << e.description();
+  EXPECT_FALSE(destination_exists());
+
+  CompactRequest to_general = request();
+  to_general.destination_language = 0x0409;
+  compact_database(to_general);
+  EXPECT_TRUE(destination_exists());
+  std::filesystem::remove(to_general.destination_path);
+
+  set_sort_order(source_, 0x0000040C);  // a source in another order
+  before_ = write_testing::read_whole_file(source_);
+  e = expect_failure(to_general, errc::kNotBuiltYet);
+  EXPECT_NE(e.description().find("not supported"), std::string::npos) << e.description();
+  EXPECT_FALSE(destination_exists());
+}
+
+TEST_F(CompactSafety, ProgressReachesTheEnd) {
+  CompactRequest r = request();
+  std::uint64_t last_done = 0;
+  std::uint64_t last_total = 0;
+  bool backwards = false;
+  r.progress = [&](std::uint64_t done, std::uint64_t total) {
+    backwards = backwards || done < last_done;
+    last_done = done;
+    last_total = total;
+  };
+  const CompactResult result = compact_database(r);
+  EXPECT_FALSE(backwards);
+  EXPECT_EQ(last_done, result.pages_after);
+  EXPECT_EQ(last_total, result.pages_after);
+  EXPECT_EQ(result.bytes_before, before_.size());
+  EXPECT_LT(result.pages_after, result.pages_before);
+}
+
+}  // namespace
+}  // namespace jet
