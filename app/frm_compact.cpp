@@ -83,11 +83,23 @@ void frmCompact::SetMousePointer(int pointer) {
   }
 }
 
+// The procedures report their own failures. Should the reporting itself fail
+// (no memory for a message box), the exception must still not cross Qt's
+// event loop, and the pointer must not stay busy.
 void frmCompact::cmdBrowse_Click() {
-  SelectDatabase(*cmDlg_, services_.message_boxes,
-                 [this](const std::u16string& path) { lblFile->setText(platform::ToQString(path)); });
+  try {
+    SelectDatabase(*cmDlg_, services_.message_boxes,
+                   [this](const std::u16string& path) { lblFile->setText(platform::ToQString(path)); });
+  } catch (...) {
+  }
 }
 
-void frmCompact::cmdCompact_Click() { maintenance::CompactAndRepair(*this, services_); }
+void frmCompact::cmdCompact_Click() {
+  try {
+    maintenance::CompactAndRepair(*this, services_);
+  } catch (...) {
+    SetMousePointer(platform::kDefaultPointer);
+  }
+}
 
 }  // namespace quillmar::app

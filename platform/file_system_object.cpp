@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 class TempFile {
  public:
   explicit TempFile(fs::path folder, const fs::path& name) {
-    std::string pattern = (folder / ("." + name.filename().string() + ".quillmar-XXXXXX")).string();
+    std::string hidden(".");
+    hidden.append(name.filename().string()).append(".quillmar-XXXXXX");
+    std::string pattern = (folder / hidden).string();
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0) throw FileFailure(errno, folder / name);
     path_ = pattern;
@@ -103,6 +105,11 @@ void FileSystemObject::CopyFile(const std::u16string& source, const std::u16stri
   struct stat target_info {};
   if (::stat(to.c_str(), &target_info) == 0) {
     if (S_ISDIR(target_info.st_mode)) throw RuntimeFailure(failure_number::kPermissionDenied);
+    // A file copied onto itself would let a later deletion of "the other" one
+    // take the only copy with it.
+    if (target_info.st_dev == source_info.st_dev && target_info.st_ino == source_info.st_ino) {
+      throw RuntimeFailure(failure_number::kPermissionDenied);
+    }
     if (!overwrite) throw RuntimeFailure(failure_number::kFileAlreadyExists);
   }
 

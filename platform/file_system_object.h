@@ -27,7 +27,8 @@ class FileSystemObject : public Dispatch {
   // Copies one file. An existing destination is replaced only when the copy
   // is complete: the data goes to a hidden sibling first, is flushed to disk
   // with its folder, and is then renamed into place. A destination that ends
-  // in "/" names a folder to copy into. Raises a file failure otherwise.
+  // in "/" names a folder to copy into. Copying a file onto itself is refused
+  // with "Permission denied". Raises a file failure otherwise.
   void CopyFile(const std::u16string& source, const std::u16string& destination, bool overwrite);
 
  private:

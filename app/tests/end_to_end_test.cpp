@@ -1,15 +1,18 @@
 // The whole program off screen: the real window, dialog, file-system object,
-// deletion, clock and engine, on a temporary folder. Whatever the engine can
-// do today, the files afterwards must be those the run promises: a compacted
-// database in place and its backup beside it, or, if the engine fails, the
-// database untouched and its backup beside it.
+// deletion, clock and engine, on a temporary folder. The files afterwards
+// must be those the run promises: a compacted database in place and its
+// backup beside it, or, when the engine refuses, the database untouched and
+// its backup beside it.
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <cstdio>
 #include <regex>
 
 #include "app/program.h"
 #include "app/tests/modal_driver.h"
+#include "engine/error.h"
+#include "maintenance/testing/protected_database.h"
 #include "platform/testing/temp_folder.h"
 #include "platform/text.h"
 
@@ -17,75 +20,115 @@ namespace quillmar::app {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::MessageIcon;
 using platform::testing::ListFolder;
 using platform::testing::ReadFile;
+using platform::testing::ShownBox;
 
-fs::path SharedFolder() {
-  if (const char* shared = std::getenv("QUILLMAR_SHARED")) return shared;
-  return fs::path(QUILLMAR_SOURCE_DIR) / ".." / "shared";
+fs::path Corpus() {
+  const char* shared = std::getenv("QUILLMAR_SHARED");
+  return (shared != nullptr ? fs::path(shared) : fs::path(QUILLMAR_SOURCE_DIR) / ".." / "shared") / "corpus";
 }
 
-// A real Jet 4 database when the sample corpus is there; otherwise bytes
-// that are no database, which the engine must refuse.
-std::string SampleDatabase() {
-  const fs::path sample = SharedFolder() / "corpus" / "jet4" / "emptyJet4.mdb";
-  if (fs::exists(sample)) return ReadFile(sample);
-  return std::string(4096, 'q');
-}
+class EndToEnd : public ::testing::Test {
+ protected:
+  // Puts content at data/stock.mdb, chooses it in the dialog and compacts it.
+  void Run(const std::string& content) {
+    original = content;
+    platform::testing::WriteFile(data / "stock.mdb", original);
+    fs::current_path(start.path());
 
-TEST(EndToEnd, ChooseThenCompactInTheRealWindow) {
-  platform::testing::CurrentDirectoryGuard restore;
-  platform::testing::TempFolder start;
-  platform::testing::TempFolder data;
-  const std::string original = SampleDatabase();
-  platform::testing::WriteFile(data / "stock.mdb", original);
-  fs::current_path(start.path());
+    Program program;
+    frmCompact& window = program.window();
+    window.ShowCentred();
+    testing::ModalDriver driver;
+    driver.on_file_dialog = [&](QFileDialog& dialog) {
+      dialog.selectFile(QString::fromStdString((data / "stock.mdb").string()));
+      static_cast<QDialog&>(dialog).accept();
+    };
 
-  Program program;
-  frmCompact& window = program.window();
-  window.ShowCentred();
-  testing::ModalDriver driver;
-  driver.on_file_dialog = [&](QFileDialog& dialog) {
-    dialog.selectFile(QString::fromStdString((data / "stock.mdb").string()));
-    static_cast<QDialog&>(dialog).accept();
-  };
+    window.cmdBrowse->click();
+    ASSERT_EQ(window.lblFileCaption(), platform::FromUtf8((data / "stock.mdb").string()));
+    ASSERT_TRUE(driver.boxes.empty());
+    EXPECT_EQ(fs::current_path(), data.path()) << "the dialog moves to the database's folder";
 
-  window.cmdBrowse->click();
-  ASSERT_EQ(window.lblFileCaption(), platform::FromUtf8((data / "stock.mdb").string()));
-  ASSERT_TRUE(driver.boxes.empty());
-  EXPECT_EQ(fs::current_path(), data.path()) << "the dialog moves to the database's folder";
+    window.cmdCompact->click();
+    boxes = driver.boxes;
+    backup = platform::ToUtf8(window.strBackupFile);
+    EXPECT_TRUE(std::regex_match(backup, std::regex(R"(backup\d\d-\d\d-\d{4}_\d\d-\d\d-\d\d\.mdb)")));
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], (ShownBox{u"Your old file will be copied to " + window.strBackupFile +
+                                      u".  This may take few seconds... ",
+                                  MessageIcon::kNone, u"Quillmar"}));
+    EXPECT_EQ(window.GetMousePointer(), 0);
+    EXPECT_TRUE(ListFolder(start.path()).empty());
+    EXPECT_EQ(ReadFile(data / backup), original);
+    std::printf("end-to-end outcome: %s\n", platform::ToUtf8(boxes.back().text).c_str());
+  }
 
-  window.cmdCompact->click();
-  const std::u16string backup = window.strBackupFile;
-  EXPECT_TRUE(std::regex_match(platform::ToUtf8(backup),
-                               std::regex(R"(backup\d\d-\d\d-\d{4}_\d\d-\d\d-\d\d\.mdb)")));
-  ASSERT_GE(driver.boxes.size(), 2u);
-  EXPECT_EQ(driver.boxes[0].text, u"Your old file will be copied to " + backup + u".  This may take few seconds... ");
-  EXPECT_EQ(window.GetMousePointer(), 0);
-  EXPECT_TRUE(ListFolder(start.path()).empty());
-  EXPECT_EQ(ReadFile(data / platform::ToUtf8(backup)), original);
-
-  if (driver.boxes[1].text == u"Database repaired and compressed OK.") {
-    EXPECT_EQ(driver.boxes.size(), 2u);
-    EXPECT_EQ(driver.boxes[1].title, u"Compact & Repair");
-    EXPECT_EQ(ListFolder(data.path()), (std::vector<std::string>{platform::ToUtf8(backup), "stock.mdb"}));
+  void ExpectCompacted() {
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], (ShownBox{u"Database repaired and compressed OK.", MessageIcon::kInformation,
+                                  u"Compact & Repair"}));
+    EXPECT_EQ(ListFolder(data.path()), (std::vector<std::string>{backup, "stock.mdb"}));
     const std::string compacted = ReadFile(data / "stock.mdb");
     ASSERT_GE(compacted.size(), 4096u);
     EXPECT_EQ(compacted.substr(4, 15), "Standard Jet DB");
-    EXPECT_EQ(compacted.size() % 4096, 0u);
-  } else {
-    ASSERT_EQ(driver.boxes.size(), 3u);
-    EXPECT_EQ(driver.boxes[1], (platform::testing::ShownBox{u"Unable to compress and/or repair database!",
-                                                            platform::MessageIcon::kCritical, u"Error"}));
-    EXPECT_EQ(driver.boxes[2].title, u"Program Error!");
-    EXPECT_EQ(driver.boxes[2].text.rfind(u"Error# = ", 0), 0u);
-    EXPECT_NE(driver.boxes[2].text.find(u"\nDescription = "), std::u16string::npos);
-    EXPECT_NE(driver.boxes[2].text.find(u"\nSource = "), std::u16string::npos);
+  }
+
+  void ExpectRefused() {
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[1], (ShownBox{u"Unable to compress and/or repair database!", MessageIcon::kCritical, u"Error"}));
+    EXPECT_EQ(boxes[2].title, u"Program Error!");
+    EXPECT_EQ(boxes[2].text.rfind(u"Error# = ", 0), 0u);
+    EXPECT_NE(boxes[2].text.find(u"\nDescription = "), std::u16string::npos);
+    EXPECT_NE(boxes[2].text.find(u"\nSource = "), std::u16string::npos);
     EXPECT_EQ(ReadFile(data / "stock.mdb"), original);
     std::vector<std::string> files = ListFolder(data.path());
     std::erase(files, "temp.mdb");  // the engine may leave it
-    EXPECT_EQ(files, (std::vector<std::string>{platform::ToUtf8(backup), "stock.mdb"}));
+    EXPECT_EQ(files, (std::vector<std::string>{backup, "stock.mdb"}));
   }
+
+  platform::testing::CurrentDirectoryGuard restore;
+  platform::testing::TempFolder start;
+  platform::testing::TempFolder data;
+  std::string original;
+  std::vector<ShownBox> boxes;
+  std::string backup;
+};
+
+TEST_F(EndToEnd, CompactsASampleDatabase) {
+  const fs::path sample = Corpus() / "jet4" / "emptyJet4.mdb";
+  if (!fs::exists(sample)) GTEST_SKIP() << "sample databases not found at " << sample;
+  Run(ReadFile(sample));
+  ExpectCompacted();
+}
+
+TEST_F(EndToEnd, CompactsADatabaseProtectedWithOurPassword) {
+  const fs::path sample = Corpus() / "jet4" / "emptyJet4.mdb";
+  if (!fs::exists(sample)) GTEST_SKIP() << "sample databases not found at " << sample;
+  platform::testing::TempFolder work;
+  maintenance::testing::BuildProtectedDatabase(sample.string(), (work / "protected.mdb").string());
+  Run(ReadFile(work / "protected.mdb"));
+  ExpectCompacted();
+
+  // The result still needs the password: without it the engine refuses.
+  jet::CompactRequest without_password;
+  without_password.source_path = (data / "stock.mdb").string();
+  without_password.destination_path = (work / "copy.mdb").string();
+  EXPECT_THROW(jet::compact_database(without_password), jet::Error);
+}
+
+TEST_F(EndToEnd, ADatabaseWithAnotherPasswordKeepsItsBackup) {
+  const fs::path sample = Corpus() / "password" / "V2000_with-password.mdb";
+  if (!fs::exists(sample)) GTEST_SKIP() << "sample databases not found at " << sample;
+  Run(ReadFile(sample));
+  ExpectRefused();
+}
+
+TEST_F(EndToEnd, BytesThatAreNoDatabaseKeepTheirBackup) {
+  Run(std::string(4096, 'q'));
+  ExpectRefused();
 }
 
 }  // namespace

@@ -130,6 +130,16 @@ TEST_F(SelectionTest, EachChoiceReplacesTheLastAndIsNotValidated) {
   EXPECT_EQ(boxes.shown.back().text, u"Please select Access Database to Compact and Repair.");
 }
 
+TEST_F(SelectionTest, BoxesThatCannotBeShownNeitherCrashNorLeaveTheHourglass) {
+  prompt.answers = {u"/data/a.mdb", std::nullopt};
+  window->cmdBrowse->click();
+  boxes.on_show = [](const platform::testing::ShownBox&) { throw std::bad_alloc(); };
+  window->cmdCompact->click();
+  EXPECT_EQ(window->GetMousePointer(), 0);
+  window->cmdBrowse->click();  // cancelled, and its report fails too
+  EXPECT_EQ(Label(), u"/data/a.mdb");
+}
+
 TEST_F(SelectionTest, AnyFailureOfTheComponentIsABadFileName) {
   // A component that knows none of the members fails at the first put.
   registry = platform::ComponentRegistry();

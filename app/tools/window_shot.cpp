@@ -1,6 +1,6 @@
 // Developer tool, not part of the program: opens the window as the program
 // does and saves a picture of it, for the README.
-//   xvfb-run -a build/.../app/quillmar-window-shot docs/window.png
+//   xvfb-run -a build/.../app/quillmar-window-shot docs/window.png [path to show]
 #include <QApplication>
 #include <QPixmap>
 #include <QTimer>
@@ -11,13 +11,14 @@
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s OUTPUT.png [PATH-TO-SHOW]\n", argv[0]);
     return 2;
   }
   QApplication::setStyle(QStringLiteral("Fusion"));
   quillmar::app::InstallFontSubstitutions();
   quillmar::app::Program program;
+  if (argc == 3) program.window().lblFile->setText(QString::fromLocal8Bit(argv[2]));
   program.window().ShowCentred();
   int status = 1;
   QTimer::singleShot(500, [&] {

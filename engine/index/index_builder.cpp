@@ -9,11 +9,6 @@
 namespace jet::index {
 namespace {
 
-// Common leading bytes of two entries over key and 3-byte row page.
-std::size_t common_prefix(const IndexEntry& a, const IndexEntry& b) {
-  return shared_prefix_length({a, b}, Format::Jet4);
-}
-
 // Splits items into page-sized runs. On intermediate pages the last item of a
 // run costs nothing: its child becomes the page's tail pointer, so only the
 // items before it are stored.
@@ -46,7 +41,7 @@ std::vector<std::vector<IndexEntry>> pack(const std::vector<IndexEntry>& items, 
     const IndexEntry& joining = leaf ? item : run.back();
     const std::size_t new_sum = sum + full_entry_size(joining, leaf);
     const std::size_t new_count = count + 1;
-    const std::size_t new_lcp = count == 0 ? kUnbounded : std::min(lcp, common_prefix(run.front(), joining));
+    const std::size_t new_lcp = count == 0 ? kUnbounded : std::min(lcp, common_prefix_length(run.front(), joining));
     const std::size_t stored = new_sum - (new_count - 1) * std::min(new_lcp, prefix_cap);
     if (stored > room) {
       runs.push_back(std::move(run));

@@ -138,7 +138,8 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out) {
   }
 }
 
-IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format)
+IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format,
+                                 std::optional<TextOrder> text_order)
     : ignore_nulls_(index.ignores_nulls()) {
   for (const IndexColumn& ic : index.columns) {
     std::size_t pos = table.columns.size();
@@ -152,14 +153,18 @@ IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, 
     }
     const Column& col = table.columns[pos];
     KeyColumn kc{pos, col.type, ic.ascending, TextOrder::GeneralLegacy};
-    if (col.type == ColumnType::Text || col.type == ColumnType::Memo) {
+    if ((col.type == ColumnType::Text || col.type == ColumnType::Memo) && text_order) {
+      kc.text_order = *text_order;
+    } else if (col.type == ColumnType::Text || col.type == ColumnType::Memo) {
       if (format == Format::Jet3) {
         kc.text_order = TextOrder::General97;
       } else {
         const std::uint8_t version = col.raw.size() > kJet4SortVersionOffset ? col.raw[kJet4SortVersionOffset] : 0;
         kc.text_order = version == 0 ? TextOrder::GeneralLegacy : TextOrder::General2010;
       }
-      if (col.collation != kGeneralSortOrder && unsupported_.empty()) {
+      // 0 appears in files some other tools wrote; Access reads it as the
+      // format's default, the General order.
+      if (col.collation != kGeneralSortOrder && col.collation != 0 && unsupported_.empty()) {
         unsupported_ = "column '" + col.name + "' uses sort order " + std::to_string(col.collation) +
                        ", not the General order";
       }

@@ -30,7 +30,11 @@ void append_column_key(const Value& value, const KeyColumn& column, Bytes& out);
 class IndexKeyEncoder {
  public:
   // Throws jet::Error 3049 when the index names a column the table lacks.
-  IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format);
+  // Text columns key in the sort order their definition names, unless
+  // `text_order` is given: compaction writes its copy in the General order
+  // whatever the source used, and keys it that way.
+  IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format,
+                  std::optional<TextOrder> text_order = std::nullopt);
 
   // Empty when a column's sort order or type has no known key form; the
   // index then cannot be rebuilt and must be carried over or reported.

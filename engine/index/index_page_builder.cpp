@@ -44,16 +44,18 @@ std::size_t full_entry_size(const IndexEntry& e, bool leaf) {
   return e.key.size() + kRowPointerSize + (leaf ? 0 : kChildPointerSize);
 }
 
+std::size_t common_prefix_length(const IndexEntry& a, const IndexEntry& b) {
+  const std::size_t len = std::min(a.key.size(), b.key.size()) + 3;
+  std::size_t i = 0;
+  while (i < len && shareable_byte(a, i) == shareable_byte(b, i)) ++i;
+  return i;
+}
+
 std::size_t shared_prefix_length(const std::vector<IndexEntry>& entries, Format format) {
   if (entries.size() < 2) return 0;
   std::size_t len = entries.front().key.size() + 3;
-  const IndexEntry& first = entries.front();
   for (std::size_t n = 1; n < entries.size() && len > 0; ++n) {
-    const IndexEntry& e = entries[n];
-    len = std::min(len, e.key.size() + 3);
-    std::size_t i = 0;
-    while (i < len && shareable_byte(first, i) == shareable_byte(e, i)) ++i;
-    len = i;
+    len = std::min(len, common_prefix_length(entries.front(), entries[n]));
   }
   // Jet 3 keeps the prefix length in one byte.
   if (format == Format::Jet3) len = std::min<std::size_t>(len, 255);

@@ -26,6 +26,9 @@ struct IndexPageSpec {
 // Bytes an entry takes before prefix compression.
 std::size_t full_entry_size(const IndexEntry& e, bool leaf);
 
+// Leading bytes two entries share over key and 3-byte row page.
+std::size_t common_prefix_length(const IndexEntry& a, const IndexEntry& b);
+
 // The longest run of leading bytes that every entry shares, counting the key
 // and the 3-byte row page but never the row number or child pointer (those
 // always differ from entry to entry).

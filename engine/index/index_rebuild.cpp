@@ -11,8 +11,9 @@ void sort_entries(std::vector<IndexEntry>& v) {
 
 }  // namespace
 
-IndexRebuilder::IndexRebuilder(const TableDef& table, const IndexData& index, Format format)
-    : encoder_(table, index, format), format_(format) {}
+IndexRebuilder::IndexRebuilder(const TableDef& table, const IndexData& index, Format format,
+                               std::optional<TextOrder> text_order)
+    : encoder_(table, index, format, text_order), format_(format) {}
 
 void IndexRebuilder::add_row(RowPointer where, const Row& row) {
   if (auto key = encoder_.key_for(row)) entries_.push_back({std::move(*key), where, 0});

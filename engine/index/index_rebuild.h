@@ -14,7 +14,8 @@ namespace jet::index {
 // Keys rows one by one as compaction writes them, then builds the tree.
 class IndexRebuilder {
  public:
-  IndexRebuilder(const TableDef& table, const IndexData& index, Format format);
+  IndexRebuilder(const TableDef& table, const IndexData& index, Format format,
+                 std::optional<TextOrder> text_order = std::nullopt);
 
   // False when a column's key form is unknown (see unsupported_reason());
   // carry_over_entries is the way then.

@@ -25,8 +25,6 @@ constexpr std::uint8_t kFlagTrailer[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
 constexpr std::uint8_t kFlagsThenControls = 0xFF;
 constexpr std::uint8_t kFlagIgnoredAtEnd = 0x03;
 
-const CharCode kIgnoredCode{CharKind::kIgnored, 0, {}, 0, {}, 0};
-
 [[noreturn]] void unsupported(char16_t c) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(c));
@@ -145,7 +143,9 @@ const CharCode& code97(char16_t c) {
   const auto* last = std::end(collation::kGeneral97Extended);
   const auto* it = std::lower_bound(first, last, c, [](const auto& m, char16_t v) { return m.from < v; });
   if (it != last && it->from == c) return collation::kGeneral97Latin1[it->to];
-  return kIgnoredCode;  // outside Windows-1252: Access 97 cannot store it anyway
+  // Not a Windows-1252 character: the file uses another code page, whose
+  // byte codes this table does not describe.
+  unsupported(c);
 }
 
 // Accent values of the Access 97 order are nibbles: the table keeps each in

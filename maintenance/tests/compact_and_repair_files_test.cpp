@@ -102,6 +102,17 @@ TEST_F(RealFilesTest, ADatabaseNamedLikeTheTemporaryFileIsNeverLost) {
   EXPECT_EQ(window.pointers.back(), 0);
 }
 
+TEST_F(RealFilesTest, ADatabaseNamedLikeItsBackupIsNeverLost) {
+  std::filesystem::current_path(db_folder());
+  std::filesystem::rename(db_folder() / "stock.mdb", db_folder() / "backup07-12-2026_09-05-33.mdb");
+  window.caption = platform::FromUtf8((db_folder() / "backup07-12-2026_09-05-33.mdb").string());
+  Click();
+  ASSERT_EQ(boxes.shown.size(), 3u);
+  EXPECT_EQ(boxes.shown[2].text, u"Error# = 70\r\nDescription = Permission denied\r\nSource = Quillmar");
+  EXPECT_EQ(ListFolder(db_folder()), std::vector<std::string>{"backup07-12-2026_09-05-33.mdb"});
+  EXPECT_EQ(ReadFile(db_folder() / "backup07-12-2026_09-05-33.mdb"), "original");
+}
+
 TEST_F(RealFilesTest, MissingDatabaseFailsAtTheBackupCopy) {
   std::filesystem::current_path(other_folder());
   window.caption = platform::FromUtf8((db_folder() / "gone.mdb").string());

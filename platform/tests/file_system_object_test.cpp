@@ -50,8 +50,11 @@ TEST(FileSystemObject, CopyIntoFolderAndOntoItself) {
   FileSystemObject fso;
   fso.CopyFile(U(folder / "a.mdb"), U(folder / "sub") + u"/", true);
   EXPECT_EQ(ReadFile(folder / "sub" / "a.mdb"), "abc");
-  fso.CopyFile(U(folder / "a.mdb"), U(folder / "a.mdb"), true);
+  std::filesystem::create_hard_link(folder / "a.mdb", folder / "link.mdb");
+  EXPECT_EQ(CopyFailure(fso, U(folder / "a.mdb"), U(folder / "a.mdb")).number(), 70);
+  EXPECT_EQ(CopyFailure(fso, U(folder / "a.mdb"), U(folder / "link.mdb")).number(), 70);
   EXPECT_EQ(ReadFile(folder / "a.mdb"), "abc");
+  EXPECT_EQ(ListFolder(folder.path()), (std::vector<std::string>{"a.mdb", "link.mdb", "sub"}));
 }
 
 TEST(FileSystemObject, FileFailuresCarryNumberDescriptionAndSource) {

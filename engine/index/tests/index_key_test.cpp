@@ -168,7 +168,7 @@ TEST(IndexKey, CentralEuropeanLettersSortWithTheirBaseLetters) {
   EXPECT_EQ(key(text(u"\u0178"), ColumnType::Text), key(text(u"\u00FF"), ColumnType::Text));
 }
 
-TEST(IndexKey, GreekAndCyrillicFoldCaseAndKeepAlphabeticalOrder) {
+TEST(IndexKey, OtherAlphabetsKeepTheirOrder) {
   // Final sigma keys as sigma; capitals as small letters.
   EXPECT_EQ(key(text(u"\u039B\u039F\u0393\u039F\u03A3"), ColumnType::Text),
             key(text(u"\u03BB\u03BF\u03B3\u03BF\u03C2"), ColumnType::Text));
@@ -181,6 +181,23 @@ TEST(IndexKey, GreekAndCyrillicFoldCaseAndKeepAlphabeticalOrder) {
   for (char16_t c = u'\u0430'; c <= u'\u044F'; ++c) cyrillic.push_back(text(std::u16string(1, c)));
   expect_sorted(cyrillic, ColumnType::Text);
   EXPECT_EQ(key(text(u"\u041C\u0418\u0420"), ColumnType::Text), key(text(u"\u043C\u0438\u0440"), ColumnType::Text));
+  // Hebrew final forms key as their letter; vowel points leave the letters alone.
+  EXPECT_EQ(key(text(u"\u05DA"), ColumnType::Text), key(text(u"\u05DB"), ColumnType::Text));
+  std::vector<Value> hebrew;
+  for (char16_t c : std::u16string(u"\u05D0\u05D1\u05D2\u05D3\u05D4\u05D5\u05D6\u05D7\u05D8\u05D9\u05DB"
+                                   u"\u05DC\u05DE\u05E0\u05E1\u05E2\u05E4\u05E6\u05E7\u05E8\u05E9\u05EA")) {
+    hebrew.push_back(text(std::u16string(1, c)));
+  }
+  expect_sorted(hebrew, ColumnType::Text);
+  const Bytes pointed = key(text(u"\u05D1\u05B8"), ColumnType::Text), bare = key(text(u"\u05D1"), ColumnType::Text);
+  EXPECT_EQ(Bytes(pointed.begin(), pointed.begin() + 4), Bytes(bare.begin(), bare.begin() + 4));
+  EXPECT_NE(pointed, bare);
+  // Arabic: teh marbuta keys as teh; the tatweel stretcher is ignored.
+  EXPECT_EQ(key(text(u"\u0629"), ColumnType::Text), key(text(u"\u062A"), ColumnType::Text));
+  EXPECT_EQ(key(text(u"\u0628\u0640\u0628"), ColumnType::Text), key(text(u"\u0628\u0628"), ColumnType::Text));
+  expect_sorted({text(u"\u0627"), text(u"\u0628"), text(u"\u062C"), text(u"\u0641"), text(u"\u064A")}, ColumnType::Text);
+  // Vietnamese letters sort with their base letter.
+  expect_sorted({text(u"a"), text(u"\u1EA1"), text(u"\u1EA3b"), text(u"b")}, ColumnType::Text);
   // Io sorts with Ie, before Zhe.
   expect_sorted({text(u"\u0435"), text(u"\u0451"), text(u"\u0436")}, ColumnType::Text);
 }
@@ -212,12 +229,15 @@ TEST(IndexKey, TextKeysOfTheTwoGenerationsDiffer) {
 
 TEST(IndexKey, UnknownCharactersAndOleColumnsAreRefused) {
   try {
-    key(text(u"\u05D0\u05D1"), ColumnType::Text);
+    key(text(u"\u0E01\u0E02"), ColumnType::Text);
     FAIL() << "expected an error";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 3251);
-    EXPECT_NE(e.description().find("U+05D0"), std::string::npos);
+    EXPECT_NE(e.description().find("U+0E01"), std::string::npos);
   }
+  // Access 97 keys Windows-1252 bytes: the euro sign has one, Cyrillic has not.
+  EXPECT_NO_THROW(key(text(u"\u20AC"), ColumnType::Text, true, TextOrder::General97));
+  EXPECT_THROW(key(text(u"\u0416"), ColumnType::Text, true, TextOrder::General97), Error);
   TableDef t;
   t.name = "T";
   Column ole;
@@ -229,6 +249,20 @@ TEST(IndexKey, UnknownCharactersAndOleColumnsAreRefused) {
   IndexKeyEncoder enc(t, idx, Format::Jet4);
   EXPECT_FALSE(enc.unsupported_reason().empty());
   EXPECT_THROW(enc.key_for(Row{Value{}}), Error);
+  // Text in a sort order other than General is refused; 0 counts as General.
+  Column name;
+  name.name = "Name";
+  name.type = ColumnType::Text;
+  name.collation = 1053;  // Swedish/Finnish
+  t.columns = {name};
+  EXPECT_NE(IndexKeyEncoder(t, idx, Format::Jet4).unsupported_reason().find("1053"), std::string::npos);
+  t.columns[0].collation = 0;
+  EXPECT_TRUE(IndexKeyEncoder(t, idx, Format::Jet4).unsupported_reason().empty());
+  // Compaction writes the General order whatever the source used.
+  t.columns[0].collation = 1053;
+  const IndexKeyEncoder general(t, idx, Format::Jet4, TextOrder::GeneralLegacy);
+  EXPECT_TRUE(general.unsupported_reason().empty());
+  EXPECT_EQ(general.key_for(Row{text(u"ab")}), (Bytes{0x7F, 0x4A, 0x4C, 0x01, 0x00}));
 }
 
 TEST(IndexKey, EncoderSkipsAllNullRowsOnlyWhenTheIndexIgnoresNulls) {
