@@ -15,6 +15,7 @@
 #include "engine/write/little_endian.h"
 #include "engine/write/long_value_writer.h"
 #include "engine/write/object_ids.h"
+#include "engine/write/rewrite_source.h"
 #include "engine/format/row_layout.h"
 #include "engine/write/table_definition_writer.h"
 #include "engine/write/usage_map_builder.h"
@@ -92,9 +93,10 @@ std::size_t slots_for(const TableDefinitionLayout& l) { return 2 + l.real_index_
 
 class Rewriter {
  public:
-  Rewriter(Database& db, WritableFile& out, const RewriteOptions& options)
+  Rewriter(RewriteSource& db, WritableFile& out, const RewriteOptions& options)
       : db_(db),
-        format_(WriteFormat::for_version(db.version() == JetVersion::Jet4)),
+        jet_format_(*db.header().format),
+        format_(WriteFormat::for_version(jet_format_.version == JetVersion::Jet4)),
         options_(options),
         sink_(out, format_, db.header().database_key, options.progress, db.page_count()) {
   }
@@ -108,7 +110,7 @@ class Rewriter {
     if (!spare_.empty()) internal("pages skipped for definitions were not used");
     const std::uint32_t page_count = next_page_;
     sink_.write(0, build_header_page(db_.header(), options_.new_password));
-    sink_.write(1, build_free_page_map_page(format_, db_.read_page(1), page_count));
+    sink_.write(1, build_free_page_map_page(format_, db_.page_one(), page_count));
     if (sink_.written().size() != page_count) internal("a page was left unwritten");
     result_.page_count = page_count;
     if (options_.progress) options_.progress(page_count, page_count);
@@ -141,7 +143,7 @@ class Rewriter {
       for (const Column& c : t.columns) any = any || holds_object_ids(t.name, c.name);
       if (!any) continue;
       db_.scan_raw_rows(t, [&](RowPointer, std::span<const std::uint8_t> bytes) {
-        const std::vector<RawField> fields = split_row(db_.format(), t, bytes);
+        const std::vector<RawField> fields = split_row(jet_format_, t, bytes);
         for (std::size_t i = 0; i < t.columns.size(); ++i) {
           const Column& c = t.columns[i];
           if (!holds_object_ids(t.name, c.name) || c.type != ColumnType::Long || fields[i].null) continue;
@@ -215,7 +217,7 @@ class Rewriter {
     bool any = false;
     for (const Column& c : t.columns) any = any || holds_object_ids(t.name, c.name);
     if (!any) return;
-    const std::vector<RawField> fields = split_row(db_.format(), t, raw);
+    const std::vector<RawField> fields = split_row(jet_format_, t, raw);
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
       const Column& c = t.columns[i];
       if (!holds_object_ids(t.name, c.name) || c.type != ColumnType::Long || fields[i].null) continue;
@@ -406,7 +408,7 @@ class Rewriter {
     };
     const auto& mapped = plan.layout.column_map_columns;
     for (Rec& r : rows) {
-      const std::vector<RawField> fields = split_row(db_.format(), t, r.raw);
+      const std::vector<RawField> fields = split_row(jet_format_, t, r.raw);
       for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const Column& c = t.columns[i];
         if (!is_long_value(c.type) || fields[i].null || fields[i].bytes.empty()) continue;
@@ -499,7 +501,8 @@ class Rewriter {
     for (std::size_t i = 0; i < pages.size(); ++i) sink_.write(plan.definition_pages[i], std::move(pages[i]));
   }
 
-  Database& db_;
+  RewriteSource& db_;
+  const JetFormat& jet_format_;
   WriteFormat format_;
   const RewriteOptions& options_;
   PageSink sink_;
@@ -515,8 +518,13 @@ class Rewriter {
 
 }  // namespace
 
-RewriteResult rewrite_database(Database& source, WritableFile& out, const RewriteOptions& options) {
+RewriteResult rewrite_database(RewriteSource& source, WritableFile& out, const RewriteOptions& options) {
   return Rewriter(source, out, options).run();
+}
+
+RewriteResult rewrite_database(Database& source, WritableFile& out, const RewriteOptions& options) {
+  DatabaseSource adapter(source);
+  return rewrite_database(adapter, out, options);
 }
 
 }  // namespace jet::write

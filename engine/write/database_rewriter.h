@@ -29,4 +29,7 @@ struct RewriteResult {
 
 RewriteResult rewrite_database(Database& source, WritableFile& out, const RewriteOptions& options);
 
+class RewriteSource;
+RewriteResult rewrite_database(RewriteSource& source, WritableFile& out, const RewriteOptions& options);
+
 }  // namespace jet::write

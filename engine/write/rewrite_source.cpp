@@ -1,0 +1,24 @@
+#include "engine/write/rewrite_source.h"
+
+#include "engine/read/database.h"
+
+namespace jet::write {
+
+const HeaderInfo& DatabaseSource::header() { return db_.header(); }
+std::uint32_t DatabaseSource::page_count() { return db_.page_count(); }
+Bytes DatabaseSource::page_one() { return db_.read_page(1); }
+std::vector<TableDef> DatabaseSource::tables() { return db_.tables(); }
+
+void DatabaseSource::scan_raw_rows(const TableDef& table,
+                                   const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
+  db_.scan_raw_rows(table, visit);
+}
+
+Row DatabaseSource::decode_row(const TableDef& table, std::span<const std::uint8_t> row) {
+  return db_.decode_row(table, row);
+}
+
+Bytes DatabaseSource::read_long_value(std::span<const std::uint8_t> field) { return db_.read_long_value(field); }
+Bytes DatabaseSource::read_page(PageNumber page) { return db_.read_page(page); }
+
+}  // namespace jet::write

@@ -1,0 +1,59 @@
+#pragma once
+// What the rewriter needs from the database it copies: an open file
+// (compaction) or tables assembled in memory (the database builder).
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "engine/format/header_page.h"
+#include "engine/model/schema.h"
+#include "engine/model/value.h"
+
+namespace jet {
+class Database;
+}
+
+namespace jet::write {
+
+class RewriteSource {
+ public:
+  virtual ~RewriteSource() = default;
+  // Header with its masked region unmasked; its format names the version.
+  virtual const HeaderInfo& header() = 0;
+  // Pages the source has (for progress).
+  virtual std::uint32_t page_count() = 0;
+  // Page 1 as stored in the source (rows after the free-page map are kept).
+  virtual Bytes page_one() = 0;
+  // Every table, each with a distinct definition_page: its current id.
+  virtual std::vector<TableDef> tables() = 0;
+  // Each live row's stored bytes, with a place that identifies it.
+  virtual void scan_raw_rows(const TableDef& table,
+                             const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) = 0;
+  virtual Row decode_row(const TableDef& table, std::span<const std::uint8_t> row) = 0;
+  // The bytes of a long value from the field a row holds.
+  virtual Bytes read_long_value(std::span<const std::uint8_t> field) = 0;
+  // Pages of the stored indexes, for carrying their entries over; sources
+  // without stored indexes throw.
+  virtual Bytes read_page(PageNumber page) = 0;
+};
+
+// The source for compaction: an open database, read-only.
+class DatabaseSource : public RewriteSource {
+ public:
+  explicit DatabaseSource(Database& db) : db_(db) {}
+  const HeaderInfo& header() override;
+  std::uint32_t page_count() override;
+  Bytes page_one() override;
+  std::vector<TableDef> tables() override;
+  void scan_raw_rows(const TableDef& table,
+                     const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) override;
+  Row decode_row(const TableDef& table, std::span<const std::uint8_t> row) override;
+  Bytes read_long_value(std::span<const std::uint8_t> field) override;
+  Bytes read_page(PageNumber page) override;
+
+ private:
+  Database& db_;
+};
+
+}  // namespace jet::write
