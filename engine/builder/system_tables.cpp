@@ -89,7 +89,7 @@ TableLayout system_table_layout(SystemTable which) {
                                            {"Expression", M, kSysVariable, 0},
                                            {"Flag", I, kSysFixed, 2},
                                            {"LvExtra", L, kSysFixed, 4}});
-      t.indexes = {index("ObjectIdAttribute", {0, 1, 2}, 0x81)};
+      t.indexes = {index("ObjectIdAttribute", {0, 1, 2}, 0x81, true)};
       return t;
     }
     case SystemTable::kRelationships: {

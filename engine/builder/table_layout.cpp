@@ -68,7 +68,8 @@ void assign_positions(TableLayout& layout) {
   for (ColumnLayout& c : layout.columns) {
     c.var_index = var;
     if (c.is_fixed()) {
-      c.fixed_offset = fixed;
+      // Booleans live in the null mask; Access leaves their offset at 0.
+      c.fixed_offset = c.type == ColumnType::Boolean ? 0 : fixed;
       Column probe;
       probe.type = c.type;
       probe.length = c.length;

@@ -79,6 +79,68 @@ TEST(BuilderDatabase, EmptyDatabaseHoldsTheSystemTablesAccessCreates) {
   expect_clean(*db);
 }
 
+// The system tables match those of a database Access itself created:
+// same columns (number, type, flags, size, place) and the same indexes.
+TEST(BuilderDatabase, SystemTablesMatchAFreshAccessFile) {
+  const auto sample = write_testing::corpus_file("jet4", "emptyJet4.mdb");
+  if (!sample) GTEST_SKIP() << "sample emptyJet4.mdb not found under " << write_testing::shared_dir();
+  ScratchDir dir;
+  const auto path = dir / "empty.mdb";
+  build::DatabaseBuilder(path.string()).finish();
+  auto ours = Database::open(path.string());
+  auto access = Database::open(sample->path.string());
+  EXPECT_EQ(ours->header().code_page, access->header().code_page);
+  EXPECT_EQ(ours->header().sort_order, access->header().sort_order);
+  EXPECT_EQ(ours->header().sort_order_version, access->header().sort_order_version);
+  for (const char* name : {"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"}) {
+    SCOPED_TRACE(name);
+    const TableDef a = access->table(name);
+    const TableDef b = ours->table(name);
+    EXPECT_EQ(b.definition_page, a.definition_page);
+    EXPECT_EQ(b.table_type, a.table_type);
+    EXPECT_EQ(b.var_column_count, a.var_column_count);
+    ASSERT_EQ(b.columns.size(), a.columns.size());
+    for (std::size_t i = 0; i < a.columns.size(); ++i) {
+      const Column& x = a.columns[i];
+      const Column& y = b.columns[i];
+      EXPECT_EQ(y.name, x.name);
+      EXPECT_EQ(y.type, x.type) << x.name;
+      EXPECT_EQ(y.number, x.number) << x.name;
+      EXPECT_EQ(y.flags, x.flags) << x.name;
+      EXPECT_EQ(y.length, x.length) << x.name;
+      EXPECT_EQ(y.collation, x.collation) << x.name;
+      if (x.is_fixed()) {
+        EXPECT_EQ(y.fixed_offset, x.fixed_offset) << x.name;
+      }
+      EXPECT_EQ(y.var_index, x.var_index) << x.name;
+    }
+    ASSERT_EQ(b.index_data.size(), a.index_data.size());
+    for (std::size_t i = 0; i < a.index_data.size(); ++i) {
+      EXPECT_EQ(b.index_data[i].flags, a.index_data[i].flags);
+      ASSERT_EQ(b.index_data[i].columns.size(), a.index_data[i].columns.size());
+      for (std::size_t k = 0; k < a.index_data[i].columns.size(); ++k) {
+        EXPECT_EQ(b.index_data[i].columns[k].column_number, a.index_data[i].columns[k].column_number);
+      }
+    }
+    ASSERT_EQ(b.indexes.size(), a.indexes.size());
+    for (std::size_t i = 0; i < a.indexes.size(); ++i) {
+      EXPECT_EQ(b.indexes[i].name, a.indexes[i].name);
+      EXPECT_EQ(b.indexes[i].index_data, a.indexes[i].index_data);
+      EXPECT_EQ(b.indexes[i].kind, a.indexes[i].kind);
+    }
+  }
+  // The same catalog rows (ids, parents, types, flags), tables aside.
+  std::map<std::string, CatalogEntry> theirs;
+  for (const CatalogEntry& e : access->catalog()) theirs[e.name] = e;
+  for (const CatalogEntry& e : ours->catalog()) {
+    ASSERT_TRUE(theirs.count(e.name)) << e.name;
+    EXPECT_EQ(e.id, theirs[e.name].id) << e.name;
+    EXPECT_EQ(e.parent_id, theirs[e.name].parent_id) << e.name;
+    EXPECT_EQ(e.type, theirs[e.name].type) << e.name;
+    EXPECT_EQ(e.flags, theirs[e.name].flags) << e.name;
+  }
+}
+
 TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
   ScratchDir dir;
   const auto path = dir / "customers.mdb";
