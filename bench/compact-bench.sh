@@ -48,12 +48,13 @@ measure "$tool" compact "$work/empty.mdb" "$work/empty-compacted.mdb"
 baseline_kib=$PEAK_KIB
 
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); baseline peak ${baseline_kib} KiB"
-printf '| size MiB | rows | live rows | generate s | cp+sync s | compact+sync s | ratio | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row |\n'
-printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
+printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row |\n'
+printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
 for size in "${sizes[@]}"; do
   src="$work/bench-$size.mdb"
   measure "$gen" "$src" --megabytes "$size" --deleted-percent 33
   gen_s=$SECONDS_TAKEN
+  gen_kib=$PEAK_KIB
   read -r _ rows _ _ _ live _ < "$work/cmd.log"
   bytes=$(stat -c %s "$src")
   sync
@@ -71,9 +72,9 @@ for size in "${sizes[@]}"; do
   compacted=$(stat -c %s "$work/compacted.mdb")
   rm -f "$work/compacted.mdb" "$src"
 
-  awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v c="$cp_s" -v k="$compact_s" \
+  awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" \
       -v cpk="$cp_kib" -v kk="$compact_kib" -v base="$baseline_kib" -v out="$compacted" -v b="$bytes" 'BEGIN {
-    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.2fx | %.1f | %.1f | %.0f | %.0f |\n",
-      b / 1048576, rows, live, g, c, k, (c > 0 ? k / c : 0), cpk / 1024, kk / 1024, out / 1048576,
+    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.1f | %.0f | %.0f |\n",
+      b / 1048576, rows, live, g, gk / 1024, c, k, (c > 0 ? k / c : 0), cpk / 1024, kk / 1024, out / 1048576,
       (live > 0 ? (kk - base) * 1024 / live : 0) }'
 done
