@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Compaction against a plain copy, side by side in one run: builds a Jet 4
+# database of about SIZE MiB (three tables, indexes on text and numbers, memo
+# and OLE values, a third of the rows deleted the way Access deletes them),
+# then times `cp` + `sync` of it and `quillmar-db compact` + `sync` of it,
+# and prints wall time, peak memory and memory per row.
+#
+#   bench/compact-bench.sh [SIZE_MIB ...]        (default: 1024)
+#
+# Several sizes show whether memory grows with the file. BUILD_DIR names a
+# build holding quillmar-db and quillmar-bench-gen (default build-rel, made
+# as a Release build when missing). WORK names the scratch folder (needs
+# about 3x the largest size free; default a new folder under /var/tmp).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+sizes=("$@")
+[ ${#sizes[@]} -eq 0 ] && sizes=(1024)
+build=${BUILD_DIR:-$root/build-rel}
+tool="$build/tools/quillmar-db/quillmar-db"
+gen="$build/engine/builder/quillmar-bench-gen"
+
+[ -x /usr/bin/time ] || { echo "compact-bench: /usr/bin/time (GNU time) is not installed" >&2; exit 2; }
+if [ ! -x "$tool" ] || [ ! -x "$gen" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DQUILLMAR_BUILD_TESTS=OFF -DQUILLMAR_BUILD_APP=OFF >/dev/null
+  cmake --build "$build" -j2 --target quillmar-db quillmar-bench-gen >/dev/null
+fi
+
+work=${WORK:-$(mktemp -d /var/tmp/quillmar-compact-bench.XXXXXX)}
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+
+# Runs a command under GNU time; sets SECONDS_TAKEN and PEAK_KIB.
+measure() {
+  /usr/bin/time -v -o "$work/time.log" "$@" > "$work/cmd.log" 2>&1 || {
+    echo "compact-bench: failed: $*" >&2
+    cat "$work/cmd.log" >&2
+    exit 1
+  }
+  SECONDS_TAKEN=$(awk -F': ' '/Elapsed \(wall clock\)/ {
+      n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time.log")
+  PEAK_KIB=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.log")
+}
+
+# Baseline: compacting a database with no user rows.
+"$gen" "$work/empty.mdb" --megabytes 0 > /dev/null
+measure "$tool" compact "$work/empty.mdb" "$work/empty-compacted.mdb"
+baseline_kib=$PEAK_KIB
+
+echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); baseline peak ${baseline_kib} KiB"
+printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row |\n'
+printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
+for size in "${sizes[@]}"; do
+  src="$work/bench-$size.mdb"
+  measure "$gen" "$src" --megabytes "$size" --deleted-percent 33
+  gen_s=$SECONDS_TAKEN
+  gen_kib=$PEAK_KIB
+  read -r _ rows _ _ _ live _ < "$work/cmd.log"
+  bytes=$(stat -c %s "$src")
+  sync
+  cat "$src" > /dev/null  # both runs start from a warm page cache
+
+  measure sh -c "cp '$src' '$work/copy.mdb' && sync"
+  cp_s=$SECONDS_TAKEN
+  cp_kib=$PEAK_KIB
+  rm -f "$work/copy.mdb"
+  sync
+
+  measure sh -c "'$tool' compact '$src' '$work/compacted.mdb' && sync"
+  compact_s=$SECONDS_TAKEN
+  compact_kib=$PEAK_KIB
+  compacted=$(stat -c %s "$work/compacted.mdb")
+  rm -f "$work/compacted.mdb" "$src"
+
+  awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" \
+      -v cpk="$cp_kib" -v kk="$compact_kib" -v base="$baseline_kib" -v out="$compacted" -v b="$bytes" 'BEGIN {
+    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.1f | %.0f | %.0f |\n",
+      b / 1048576, rows, live, g, gk / 1024, c, k, (c > 0 ? k / c : 0), cpk / 1024, kk / 1024, out / 1048576,
+      (live > 0 ? (kk - base) * 1024 / live : 0) }'
+done

@@ -1,0 +1,40 @@
+#pragma once
+// The system tables and catalog rows every fresh Jet 4 database holds, as
+// Access lays them out: MSysObjects (the catalog, always at page 2),
+// MSysACEs, MSysQueries and MSysRelationships, the Tables, Databases and
+// Relationships containers and the MSysDb object, with their permissions.
+#include <cstdint>
+#include <vector>
+
+#include "engine/builder/table_layout.h"
+#include "engine/model/value.h"
+
+namespace jet::build {
+
+// Catalog ids of the containers and the database object.
+inline constexpr std::int32_t kRootId = 0x0F000000;
+inline constexpr std::int32_t kTablesContainerId = 0x0F000001;
+inline constexpr std::int32_t kDatabasesContainerId = 0x0F000002;
+inline constexpr std::int32_t kRelationshipsContainerId = 0x0F000003;
+inline constexpr std::int32_t kMSysDbId = 0x10000000;
+
+enum class SystemTable { kObjects, kAces, kQueries, kRelationships };
+inline constexpr SystemTable kSystemTables[] = {SystemTable::kObjects, SystemTable::kAces, SystemTable::kQueries,
+                                                SystemTable::kRelationships};
+
+TableLayout system_table_layout(SystemTable which);
+
+// One MSysObjects row (values in the catalog's column order).
+Row catalog_row(std::int32_t id, std::int32_t parent_id, const std::string& name, std::int16_t type,
+                std::uint32_t flags, double created, const Bytes& owner);
+
+// The catalog rows of a fresh file other than those of tables.
+std::vector<Row> standard_catalog_rows(double created);
+// The catalog row of a table whose definition starts at `page`.
+Row table_catalog_row(std::uint32_t page, const std::string& name, bool system, double created);
+
+// MSysACEs rows: permissions of the containers, MSysDb and the system
+// tables (whose ids are their definition pages 2..5).
+std::vector<Row> standard_ace_rows();
+
+}  // namespace jet::build

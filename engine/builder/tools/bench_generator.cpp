@@ -1,0 +1,163 @@
+// Writes the large database the compaction benchmark compacts: three user
+// tables (customers, orders, a log with binary attachments) with AutoNumber
+// primary keys, text and number indexes, memo values of every storage size,
+// and a share of rows deleted the way Access deletes them. Rows are
+// appended until the file reaches the requested size.
+//
+//   quillmar-bench-gen OUT.mdb [--megabytes N] [--deleted-percent P] [--seed S]
+//
+// Prints one summary line: rows written, rows deleted, pages, bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <random>
+#include <string>
+
+#include "engine/builder/database_builder.h"
+#include "engine/error.h"
+
+using jet::Bytes;
+using jet::ColumnType;
+using jet::Row;
+using jet::Value;
+using jet::build::ColumnSpec;
+using jet::build::IndexSpec;
+using jet::build::TableSpec;
+
+namespace {
+
+Value null_of(ColumnType t) { return Value{t, true, 0, 0, {}, {}, {}}; }
+Value integer(ColumnType t, std::int64_t v) { return Value{t, false, v, 0, {}, {}, {}}; }
+Value real(ColumnType t, double v) { return Value{t, false, 0, v, {}, {}, {}}; }
+Value text(ColumnType t, std::u16string s) { return Value{t, false, 0, 0, std::move(s), {}, {}}; }
+
+const char16_t* const kWords[] = {u"alpha", u"Bravo", u"charlie", u"Delta", u"echo",  u"Foxtrot", u"golf",
+                                  u"Hotel", u"india", u"Juliett", u"kilo",  u"Lima",  u"mike",    u"November",
+                                  u"oscar", u"Papa",  u"quebec",  u"Romeo", u"sierra", u"Tango",  u"Ürsel",
+                                  u"Åsa",   u"Ölund", u"zulu"};
+
+std::u16string words(std::mt19937_64& rng, std::size_t count) {
+  std::u16string s;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i) s += u' ';
+    s += kWords[rng() % std::size(kWords)];
+  }
+  return s;
+}
+
+std::u16string number_text(std::uint64_t n) {
+  std::u16string s;
+  for (char c : std::to_string(n)) s += static_cast<char16_t>(c);
+  return s;
+}
+
+// Memo sizes: a third null, then inline, one long-value row, or a chain.
+Value memo(std::mt19937_64& rng) {
+  const std::uint64_t pick = rng() % 12;
+  if (pick < 4) return null_of(ColumnType::Memo);
+  if (pick < 7) return text(ColumnType::Memo, words(rng, 3));
+  if (pick < 11) return text(ColumnType::Memo, words(rng, 60 + rng() % 200));
+  return text(ColumnType::Memo, words(rng, 1000 + rng() % 1500));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s OUT.mdb [--megabytes N] [--deleted-percent P] [--seed S]\n", argv[0]);
+    return 2;
+  }
+  std::uint64_t megabytes = 1024;
+  unsigned deleted_percent = 33;
+  std::uint64_t seed = 1;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string flag = argv[i];
+    const std::uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
+    if (flag == "--megabytes") megabytes = value;
+    else if (flag == "--deleted-percent") deleted_percent = static_cast<unsigned>(value);
+    else if (flag == "--seed") seed = value;
+    else {
+      std::fprintf(stderr, "unknown option %s\n", flag.c_str());
+      return 2;
+    }
+  }
+  try {
+    jet::build::DatabaseBuilder b(argv[1]);
+    TableSpec customers{"Customers",
+                        {ColumnSpec{"CustomerID", ColumnType::Long, 0, true}, ColumnSpec{"Name", ColumnType::Text, 60, false},
+                         ColumnSpec{"City", ColumnType::Text, 30, false}, ColumnSpec{"Age", ColumnType::Integer, 0, false},
+                         ColumnSpec{"Balance", ColumnType::Currency, 0, false},
+                         ColumnSpec{"Joined", ColumnType::DateTime, 0, false},
+                         ColumnSpec{"Active", ColumnType::Boolean, 0, false}, ColumnSpec{"Notes", ColumnType::Memo, 0, false}},
+                        {IndexSpec{"PrimaryKey", {"CustomerID"}, true, false}, IndexSpec{"Name", {"Name"}, false, false},
+                         IndexSpec{"CityAge", {"City", "Age"}, false, false}}};
+    TableSpec orders{"Orders",
+                     {ColumnSpec{"OrderID", ColumnType::Long, 0, true}, ColumnSpec{"CustomerID", ColumnType::Long, 0, false},
+                      ColumnSpec{"Amount", ColumnType::Double, 0, false}, ColumnSpec{"OrderDate", ColumnType::DateTime, 0, false},
+                      ColumnSpec{"Product", ColumnType::Text, 40, false}, ColumnSpec{"Shipped", ColumnType::Boolean, 0, false},
+                      ColumnSpec{"Comment", ColumnType::Memo, 0, false}},
+                     {IndexSpec{"PrimaryKey", {"OrderID"}, true, false}, IndexSpec{"CustomerID", {"CustomerID"}, false, false},
+                      IndexSpec{"Amount", {"Amount"}, false, false}}};
+    TableSpec log{"EventLog",
+                  {ColumnSpec{"EventID", ColumnType::Long, 0, true}, ColumnSpec{"Code", ColumnType::Long, 0, false},
+                   ColumnSpec{"Message", ColumnType::Text, 200, false}, ColumnSpec{"Attachment", ColumnType::Ole, 0, false}},
+                  {IndexSpec{"PrimaryKey", {"EventID"}, true, false}, IndexSpec{"Code", {"Code"}, false, false}}};
+    const std::size_t c = b.add_table(customers);
+    const std::size_t o = b.add_table(orders);
+    const std::size_t l = b.add_table(log);
+
+    std::mt19937_64 rng(seed);
+    const std::uint64_t target_pages = megabytes * 1024 * 1024 / 4096;
+    std::uint64_t rows = 0;
+    std::uint64_t deleted = 0;
+    std::uint64_t customers_written = 0;
+    const auto fate = [&] {
+      ++rows;
+      if (rng() % 100 < deleted_percent) {
+        ++deleted;
+        return jet::build::RowFate::kDeleted;
+      }
+      return jet::build::RowFate::kLive;
+    };
+    while (b.pages_written() < target_pages) {
+      ++customers_written;
+      b.append_row(c,
+                   Row{null_of(ColumnType::Long), text(ColumnType::Text, words(rng, 2) + u" " + number_text(rng() % 100000)),
+                       text(ColumnType::Text, kWords[rng() % std::size(kWords)]),
+                       rng() % 10 == 0 ? null_of(ColumnType::Integer) : integer(ColumnType::Integer, 18 + rng() % 70),
+                       integer(ColumnType::Currency, static_cast<std::int64_t>(rng() % 100000000) - 20000000),
+                       real(ColumnType::DateTime, 36000.0 + static_cast<double>(rng() % 9000) + 0.5),
+                       integer(ColumnType::Boolean, rng() % 2), memo(rng)},
+                   fate());
+      for (int k = 0; k < 3; ++k) {
+        b.append_row(o,
+                     Row{null_of(ColumnType::Long), integer(ColumnType::Long, static_cast<std::int64_t>(1 + rng() % customers_written)),
+                         real(ColumnType::Double, static_cast<double>(rng() % 1000000) / 100.0),
+                         real(ColumnType::DateTime, 40000.0 + static_cast<double>(rng() % 5000)),
+                         text(ColumnType::Text, words(rng, 2)), integer(ColumnType::Boolean, rng() % 2),
+                         rng() % 3 == 0 ? text(ColumnType::Memo, words(rng, 5)) : null_of(ColumnType::Memo)},
+                     fate());
+      }
+      if (customers_written % 4 == 0) {
+        Bytes blob(static_cast<std::size_t>(500 + rng() % 6000));
+        for (std::uint8_t& byte : blob) byte = static_cast<std::uint8_t>(rng());
+        b.append_row(l,
+                     Row{null_of(ColumnType::Long), integer(ColumnType::Long, static_cast<std::int64_t>(rng() % 500)),
+                         text(ColumnType::Text, words(rng, 6)), Value{ColumnType::Ole, false, 0, 0, {}, std::move(blob), {}}},
+                     fate());
+      }
+    }
+    b.finish();
+    std::printf("rows %llu deleted %llu live %llu pages %u bytes %llu\n", static_cast<unsigned long long>(rows),
+                static_cast<unsigned long long>(deleted), static_cast<unsigned long long>(rows - deleted),
+                b.pages_written(), static_cast<unsigned long long>(b.pages_written()) * 4096ull);
+    return 0;
+  } catch (const jet::Error& e) {
+    std::fprintf(stderr, "error %d: %s (%s)\n", e.number(), e.description().c_str(), e.source().c_str());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return 1;
+  }
+}
