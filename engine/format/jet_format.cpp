@@ -36,7 +36,7 @@ constexpr JetFormat kJet3{
     .tdef_header_size = 8,
     .tdef_length_offset = 8,
     .tdef_row_count_offset = 12,
-    .tdef_autonumber_offset = 20,
+    .tdef_autonumber_offset = 16,
     .tdef_table_type_offset = 20,
     .tdef_max_columns_offset = 21,
     .tdef_var_column_count_offset = 23,
