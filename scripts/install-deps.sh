@@ -22,6 +22,10 @@ done
 if ! command -v npm >/dev/null 2>&1; then
   missing+=(npm)
 fi
+# The reader-comparison tests are Python scripts; any python3 on the PATH will do.
+if ! command -v python3 >/dev/null 2>&1; then
+  missing+=(python3)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

@@ -21,13 +21,14 @@ ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
 # libFuzzer, run briefly on seeds made from the sample databases. A crash,
 # sanitizer report or hang fails this script; the input that caused it is
 # left in build/fuzz/ as crash-*, leak-* or timeout-*.
+# Warnings are enforced by the gcc build above; clang's own set only informs here.
 fuzz="$root/build/fuzz"
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: SKIPPED (clang++ is not installed)"
   exit 0
 fi
 CXX=clang++ cmake -S "$root" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUILLMAR_BUILD_FUZZERS=ON -DQUILLMAR_BUILD_TESTS=OFF -DQUILLMAR_BUILD_APP=OFF -DQUILLMAR_WERROR=ON \
+  -DQUILLMAR_BUILD_FUZZERS=ON -DQUILLMAR_BUILD_TESTS=OFF -DQUILLMAR_BUILD_APP=OFF -DQUILLMAR_WERROR=OFF \
   "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" "${launcher[@]}" >/dev/null
 cmake --build "$fuzz" --target open_fuzzer
 mkdir -p "$fuzz/seeds" "$fuzz/found"

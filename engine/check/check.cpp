@@ -90,10 +90,12 @@ class Checker {
         tables_.push_back(db_.table_at(entry.table_page(), entry.name));
         names_.push_back(entry.name);
       } catch (const Error& e) {
-        names_.push_back(entry.name);
-        add(Severity::Error, entry.table_page(), static_cast<int>(names_.size()) - 1, "definition",
-            "the table definition cannot be read: " + e.source());
-        names_.pop_back();
+        Finding f;
+        f.page = entry.table_page();
+        f.table = entry.name;
+        f.kind = "definition";
+        f.message = "the table definition cannot be read: " + e.source();
+        report_.findings.push_back(std::move(f));
       }
     }
     for (std::size_t i = 0; i < tables_.size(); ++i) {

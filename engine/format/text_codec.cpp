@@ -192,39 +192,7 @@ std::string utf16_to_utf8(std::u16string_view text) {
 std::u16string utf8_to_utf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto b = static_cast<unsigned char>(text[i]);
-    char32_t c = 0xFFFD;
-    std::size_t len = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      c = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      c = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      c = b & 0x07;
-    } else {
-      ++i;
-      out.push_back(0xFFFD);
-      continue;
-    }
-    if (i + len > text.size()) {
-      out.push_back(0xFFFD);
-      break;
-    }
-    bool ok = true;
-    for (std::size_t k = 1; k < len; ++k) {
-      auto cont = static_cast<unsigned char>(text[i + k]);
-      if ((cont & 0xC0) != 0x80) ok = false;
-      c = (c << 6) | (cont & 0x3F);
-    }
-    i += ok ? len : 1;
-    if (!ok) c = 0xFFFD;
+  auto append = [&out](char32_t c) {
     if (c >= 0x10000) {
       c -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
@@ -232,6 +200,42 @@ std::u16string utf8_to_utf16(std::string_view text) {
     } else {
       out.push_back(static_cast<char16_t>(c));
     }
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra = 0;
+    char32_t c = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+      c = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, c = lead & 0x1Fu, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, c = lead & 0x0Fu, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, c = lead & 0x07u, minimum = 0x10000;
+    } else {
+      append(0xFFFD);
+      ++i;
+      continue;
+    }
+    bool ok = true;
+    std::size_t j = 1;
+    for (; j <= extra; ++j) {
+      if (i + j >= text.size()) { ok = false; break; }
+      const auto next = static_cast<unsigned char>(text[i + j]);
+      if ((next & 0xC0) != 0x80) { ok = false; break; }
+      c = (c << 6) | (next & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not characters.
+    if (!ok || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      append(0xFFFD);
+      i += (j > 1 ? j : 1);
+      continue;
+    }
+    append(c);
+    i += extra + 1;
   }
   return out;
 }

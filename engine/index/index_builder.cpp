@@ -87,13 +87,13 @@ BuiltIndex build_index_tree(const std::vector<IndexEntry>& entries, Format forma
     for (std::size_t i = 0; i < runs.size(); ++i) numbers.push_back(allocate());
     std::vector<IndexEntry> parents;
     for (std::size_t i = 0; i < runs.size(); ++i) {
-      IndexPageSpec spec{leaf, owner, i == 0 ? 0 : numbers[i - 1], i + 1 == runs.size() ? 0 : numbers[i + 1], 0,
+      IndexPageSpec plan{leaf, owner, i == 0 ? 0 : numbers[i - 1], i + 1 == runs.size() ? 0 : numbers[i + 1], 0,
                          runs[i], std::nullopt};
       if (!leaf) {
-        spec.tail = spec.entries.back().child;
-        spec.entries.pop_back();
+        plan.tail = plan.entries.back().child;
+        plan.entries.pop_back();
       }
-      out.pages.push_back({numbers[i], build_index_page(spec, format)});
+      out.pages.push_back({numbers[i], build_index_page(plan, format)});
       // The parent entry repeats the last leaf entry under this page.
       parents.push_back({runs[i].back().key, runs[i].back().row, numbers[i]});
     }

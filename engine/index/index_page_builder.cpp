@@ -69,38 +69,38 @@ std::size_t packed_size(const std::vector<IndexEntry>& entries, bool leaf, std::
   return total - prefix * (entries.size() - 1);
 }
 
-Bytes build_index_page(const IndexPageSpec& spec, Format format) {
+Bytes build_index_page(const IndexPageSpec& plan, Format format) {
   const PageLayout& L = layout_for(format);
-  const std::size_t longest = shared_prefix_length(spec.entries, format);
-  const std::size_t prefix = spec.prefix_len.value_or(longest);
+  const std::size_t longest = shared_prefix_length(plan.entries, format);
+  const std::size_t prefix = plan.prefix_len.value_or(longest);
   if (prefix > longest) {
     throw Error(errc::kCannotOpenDatabase, "Index page prefix of " + std::to_string(prefix) +
                                                " bytes is not shared by all entries.");
   }
-  const std::size_t used = packed_size(spec.entries, spec.leaf, prefix);
+  const std::size_t used = packed_size(plan.entries, plan.leaf, prefix);
   if (used > L.max_entry_bytes()) {
     throw Error(errc::kCannotOpenDatabase, "Index entries take " + std::to_string(used) +
                                                " bytes, more than one index page holds.");
   }
 
   Bytes page(L.page_size, 0);
-  page[0] = spec.leaf ? kLeafPageType : kIntermediatePageType;
+  page[0] = plan.leaf ? kLeafPageType : kIntermediatePageType;
   page[1] = 0x01;
   put_le16(page, L.free_space, L.max_entry_bytes() - used);
-  put_le32(page, L.owner, spec.owner);
-  put_le32(page, L.prev, spec.prev);
-  put_le32(page, L.next, spec.next);
-  put_le32(page, L.tail, spec.tail);
+  put_le32(page, L.owner, plan.owner);
+  put_le32(page, L.prev, plan.prev);
+  put_le32(page, L.next, plan.next);
+  put_le32(page, L.tail, plan.tail);
   if (L.prefix_len_size == 1) {
     page[L.prefix_len] = static_cast<std::uint8_t>(prefix);
   } else {
     put_le16(page, L.prefix_len, prefix);
   }
-  page[L.node_flag] = spec.leaf ? 0 : 1;
+  page[L.node_flag] = plan.leaf ? 0 : 1;
 
   std::size_t pos = 0;
-  for (std::size_t n = 0; n < spec.entries.size(); ++n) {
-    const Bytes full = full_entry(spec.entries[n], spec.leaf);
+  for (std::size_t n = 0; n < plan.entries.size(); ++n) {
+    const Bytes full = full_entry(plan.entries[n], plan.leaf);
     const std::size_t skip = n == 0 ? 0 : prefix;
     std::copy(full.begin() + static_cast<std::ptrdiff_t>(skip), full.end(),
               page.begin() + static_cast<std::ptrdiff_t>(L.entries_start() + pos));

@@ -125,7 +125,7 @@ std::vector<CatalogEntry> Database::catalog() {
 std::vector<TableDef> Database::tables() {
   std::vector<TableDef> out;
   for (const CatalogEntry& e : catalog()) {
-    if (e.type != object_type::kTable) continue;
+    if (!e.is_table()) continue;
     out.push_back(table_at(e.table_page(), e.name));
   }
   return out;
@@ -135,7 +135,7 @@ TableDef Database::table(const std::string& name) {
   auto entries = catalog();
   for (int pass = 0; pass < 2; ++pass) {
     for (const CatalogEntry& e : entries) {
-      if (e.type != object_type::kTable) continue;
+      if (!e.is_table()) continue;
       if (pass == 0 ? e.name == name : equals_ignoring_ascii_case(e.name, name)) {
         return table_at(e.table_page(), e.name);
       }

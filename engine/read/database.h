@@ -40,7 +40,7 @@ struct OpenOptions {
   std::size_t cache_pages = 256;        // pages kept in memory at most
 };
 
-// Catalog object types (MSysObjects.Type, low 15 bits).
+// Catalog object types (MSysObjects.Type).
 namespace object_type {
 inline constexpr int kForm = -32768;
 inline constexpr int kTable = 1;
@@ -62,7 +62,7 @@ struct CatalogEntry {
   RowPointer where;             // the catalog row's address
   Row row;                      // every column of the catalog row, as decoded
 
-  bool is_table() const { return (type & 0x7FFF) == object_type::kTable; }
+  bool is_table() const { return type == object_type::kTable; }
   bool is_system() const { return (flags & 0x80000002u) != 0; }
   PageNumber table_page() const { return static_cast<PageNumber>(id) & 0x00FFFFFFu; }
 };

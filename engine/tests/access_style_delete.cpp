@@ -73,26 +73,26 @@ void remove_index_entries(PageFile& file, Database& db, const TableDef& t, const
   for (auto it = tree.pages.rbegin(); it != tree.pages.rend(); ++it) {
     const Bytes bytes = file.read(*it);
     index::IndexPage page = index::parse_index_page(bytes, format, *it);
-    index::IndexPageSpec spec;
-    spec.leaf = page.leaf;
-    spec.owner = page.owner;
-    spec.prev = page.prev;
-    spec.next = page.next;
-    spec.tail = page.tail;
+    index::IndexPageSpec plan;
+    plan.leaf = page.leaf;
+    plan.owner = page.owner;
+    plan.prev = page.prev;
+    plan.next = page.next;
+    plan.tail = page.tail;
     for (index::IndexEntry& e : page.entries) {
       if (page.leaf) {
-        if (gone.count(e.row) == 0) spec.entries.push_back(e);
+        if (gone.count(e.row) == 0) plan.entries.push_back(e);
       } else {
         auto child = last_of.find(e.child);
         if (child == last_of.end()) continue;  // the child emptied out
         index::IndexEntry repeated = child->second;
         repeated.child = e.child;
-        spec.entries.push_back(repeated);
+        plan.entries.push_back(repeated);
       }
     }
-    if (!spec.entries.empty()) last_of[*it] = spec.entries.back();
+    if (!plan.entries.empty()) last_of[*it] = plan.entries.back();
     if (!page.leaf && page.tail != 0 && last_of.count(page.tail)) last_of[*it] = last_of[page.tail];
-    file.write(*it, index::build_index_page(spec, format));
+    file.write(*it, index::build_index_page(plan, format));
   }
 }
 

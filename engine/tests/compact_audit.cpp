@@ -9,6 +9,8 @@
 #include "engine/format/table_definition.h"
 #include "engine/index/index_key.h"
 #include "engine/index/index_tree_reader.h"
+#include "engine/write/little_endian.h"
+#include "engine/write/write_format.h"
 
 namespace jet::write_testing {
 
@@ -52,8 +54,15 @@ void audit_compacted(Database& db, Database& source) {
   };
   claim(0, "header");
   claim(1, "free-page map");
+  const write::WriteFormat wf = write::WriteFormat::for_version(db.version() == JetVersion::Jet4);
   for (const TableDef& t : db.tables()) {
     for (PageNumber p : t.definition_pages) claim(p, t.name + " definition");
+    bool counts = false;
+    for (const Column& c : t.columns) counts = counts || (c.is_autonumber() && c.type == ColumnType::Long);
+    if (!counts && &db != &source) {
+      EXPECT_EQ(write::get_u32(t.raw, wf.tdef_autonumber_at), write::get_u32(source.table(t.name).raw, wf.tdef_autonumber_at))
+          << t.name << ": a table without AutoNumber keeps its stored seed";
+    }
     const std::vector<PageNumber> data = db.table_pages(t);
     for (PageNumber p : data) {
       const Bytes page = db.read_page(p);

@@ -34,6 +34,8 @@ struct BloatCase {
   std::string file;
 };
 
+void PrintTo(const BloatCase& c, std::ostream* os) { *os << c.folder << "/" << c.file; }
+
 class CompactBloated : public ::testing::TestWithParam<BloatCase> {};
 
 TEST_P(CompactBloated, DeletedRowsAreGoneAndTheRestIsKept) {

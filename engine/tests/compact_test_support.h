@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <sys/wait.h>
@@ -26,6 +27,9 @@ struct CorpusFile {
   std::optional<std::string> password;
   std::string name() const { return path.parent_path().filename().string() + "_" + path.stem().string(); }
 };
+
+// Names the file in test listings instead of dumping its bytes.
+inline void PrintTo(const CorpusFile& f, std::ostream* os) { *os << f.path.string(); }
 
 // Every sample database; those under password/ open with "password".
 inline std::vector<CorpusFile> corpus_files() {

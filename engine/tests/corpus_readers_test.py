@@ -206,7 +206,7 @@ def canonical_mdbreader(value, col_type):
     return value  # text, memo (whole), binary and ole as upper-case hex
 
 
-def canonical_ours(value, col_type):
+def canonical_ours(value, col_type, jet3):
     if col_type in ("float",):
         return None if value == "" else struct.unpack("<f", struct.pack("<f", float(value)))[0]
     if col_type == "double":
@@ -229,6 +229,9 @@ def canonical_ours(value, col_type):
     if col_type in ("binary", "ole"):
         return None if value == "" else value.upper()
     # Text and memo: "" may be null or empty text, see compare_with_mdbreader.
+    # Only Jet 3 text comes from a code page; Jet 4 text is Unicode as stored.
+    if not jet3:
+        return value
     return "".join("\ufffd" if c in CP1252_UNDEFINED else c for c in value)
 
 
@@ -253,8 +256,11 @@ def compare_with_mdbreader(path, table_json, header, rows, problems):
         return [("" if r[i] is None and types[i] in ("text", "memo") else canonical_mdbreader(r[i], types[i]))
                 for i in known]
 
+    with open(path, "rb") as f:
+        jet3 = f.read(0x15)[0x14:] == b"\x00"  # version byte of the header
+
     def ours_row(r):
-        return [canonical_ours(r[i], types[i]) for i in known]
+        return [canonical_ours(r[i], types[i], jet3) for i in known]
 
     key = lambda r: json.dumps(r, default=str)
     theirs = sorted((theirs_row(r) for r in table_json["rows"]), key=key)

@@ -321,7 +321,7 @@ class Rewriter {
     }
 
     plan.update.row_count = static_cast<std::uint32_t>(rows.size());
-    plan.update.next_autonumber = t.next_autonumber;
+    plan.update.next_autonumber = get_u32(plan.definition, format_.tdef_autonumber_at);  // kept unless recounted below
     if (autonumber) {
       std::int64_t largest = 0;
       const std::size_t at = column_position(t, *autonumber);

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <memory>
 
+#include <termios.h>
+#include <unistd.h>
+
 #include "engine/error.h"
 
 namespace quillmar_db {
@@ -56,7 +59,33 @@ std::string read_password_file(const std::string& path) {
 }
 
 std::string read_password_stream(std::FILE* in) {
-  return without_line_end(read_all(in, "standard input"));
+  // One line: a password holds no line break, and someone typing at a
+  // terminal ends it with Enter (not echoed there).
+  int fd = ::fileno(in);
+  termios saved{};
+  bool terminal = fd >= 0 && ::isatty(fd) == 1 && ::tcgetattr(fd, &saved) == 0;
+  if (terminal) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  int c = 0;
+  while ((c = std::fgetc(in)) != EOF && c != '\n' && line.size() <= kMaxBytes) {
+    line.push_back(static_cast<char>(c));
+  }
+  bool failed = std::ferror(in) != 0;
+  if (terminal) ::tcsetattr(fd, TCSAFLUSH, &saved);
+  if (failed) {
+    throw jet::Error(3043, std::string("Cannot read the password from standard input: ") +
+                               std::strerror(errno) + ".", kSource);
+  }
+  if (line.size() > kMaxBytes) {
+    throw jet::Error(jet::errc::kNotAValidPassword,
+                     "Not a valid password: standard input holds more than a password.", kSource);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
 }  // namespace quillmar_db

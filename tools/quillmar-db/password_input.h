@@ -1,6 +1,7 @@
 #pragma once
 // Reads a database password from a file or from standard input, never from
-// the command line. One trailing line break ("\n" or "\r\n") is dropped, so
+// the command line. A file is read whole, standard input up to its first
+// line break; one trailing line break ("\n" or "\r\n") is dropped, so
 // `echo secret > file` works; everything else, blanks included, is kept.
 #include <cstdio>
 #include <string>

@@ -38,8 +38,8 @@ int error_number(const std::function<void()>& f) {
 
 TEST(IndexPageReader, BuiltLeafRoundTripsWithPrefixAndHeader) {
   for (Format f : {Format::Jet3, Format::Jet4}) {
-    IndexPageSpec spec{true, 77, 5, 9, 0, ascending_entries(40), std::nullopt};
-    const Bytes page = build_index_page(spec, f);
+    IndexPageSpec plan{true, 77, 5, 9, 0, ascending_entries(40), std::nullopt};
+    const Bytes page = build_index_page(plan, f);
     ASSERT_EQ(page.size(), layout_for(f).page_size);
     const IndexPage parsed = parse_index_page(page, f, 12);
     EXPECT_TRUE(parsed.leaf);
@@ -48,20 +48,20 @@ TEST(IndexPageReader, BuiltLeafRoundTripsWithPrefixAndHeader) {
     EXPECT_EQ(parsed.next, 9u);
     // Key bytes 7F 80 00 00 are common to all, and so is the row page 00 00 64.
     EXPECT_EQ(parsed.prefix_len, 4u);
-    EXPECT_EQ(parsed.entries, spec.entries);
+    EXPECT_EQ(parsed.entries, plan.entries);
     // First entry whole (5 + 4), then 39 entries of 5 bytes each.
     EXPECT_EQ(parsed.free_space, layout_for(f).max_entry_bytes() - (9 + 39 * 5));
   }
 }
 
 TEST(IndexPageReader, IntermediateEntriesCarryChildPointers) {
-  IndexPageSpec spec{false, 3, 0, 0, 4242, {}, std::nullopt};
-  spec.entries.push_back({Bytes{0x7F, 0x01}, RowPointer{0x010203, 4}, 0x0A0B0C0D});
-  spec.entries.push_back({Bytes{0x7F, 0x02}, RowPointer{7, 1}, 99});
-  const IndexPage parsed = parse_index_page(build_index_page(spec, Format::Jet4), Format::Jet4, 1);
+  IndexPageSpec plan{false, 3, 0, 0, 4242, {}, std::nullopt};
+  plan.entries.push_back({Bytes{0x7F, 0x01}, RowPointer{0x010203, 4}, 0x0A0B0C0D});
+  plan.entries.push_back({Bytes{0x7F, 0x02}, RowPointer{7, 1}, 99});
+  const IndexPage parsed = parse_index_page(build_index_page(plan, Format::Jet4), Format::Jet4, 1);
   EXPECT_FALSE(parsed.leaf);
   EXPECT_EQ(parsed.tail, 4242u);
-  EXPECT_EQ(parsed.entries, spec.entries);
+  EXPECT_EQ(parsed.entries, plan.entries);
 }
 
 TEST(IndexPageReader, DamagedPagesRaise3049) {
@@ -182,8 +182,8 @@ TEST(IndexPageReader, SampleDatabasesParseAndRebuildByteForByte) {
       if (bytes[0] != kLeafPageType && bytes[0] != kIntermediatePageType) continue;
       IndexPage p = parse_index_page(bytes, raw.format, n);
       ++pages_seen;
-      IndexPageSpec spec{p.leaf, p.owner, p.prev, p.next, p.tail, p.entries, p.prefix_len};
-      const Bytes rebuilt = build_index_page(spec, raw.format);
+      IndexPageSpec plan{p.leaf, p.owner, p.prev, p.next, p.tail, p.entries, p.prefix_len};
+      const Bytes rebuilt = build_index_page(plan, raw.format);
       const std::size_t end = L.page_size - p.free_space;
       EXPECT_TRUE(std::equal(bytes.begin() + 2, bytes.begin() + static_cast<std::ptrdiff_t>(end), rebuilt.begin() + 2))
           << "page " << n;

@@ -49,12 +49,19 @@ TEST_F(PasswordFile, MissingAndOversizedFilesFailWithNumbers) {
   EXPECT_THROW(read_password_file(dir_.string()), jet::Error);  // a directory
 }
 
-TEST(PasswordStream, ReadsToTheEnd) {
-  char text[] = "secret\n";
-  std::FILE* in = fmemopen(text, sizeof text - 1, "r");
-  ASSERT_NE(in, nullptr);
-  EXPECT_EQ(read_password_stream(in), "secret");
+std::string from_stream(std::string text) {
+  std::FILE* in = fmemopen(text.data(), text.size(), "r");
+  EXPECT_NE(in, nullptr);
+  std::string password = read_password_stream(in);
   std::fclose(in);
+  return password;
+}
+
+TEST(PasswordStream, ReadsTheFirstLineOnly) {
+  EXPECT_EQ(from_stream("secret\n"), "secret");
+  EXPECT_EQ(from_stream("secret\r\nmore input\n"), "secret");
+  EXPECT_EQ(from_stream(" with blanks "), " with blanks ");
+  EXPECT_THROW(from_stream(std::string(100000, 'x')), jet::Error);
 }
 
 }  // namespace

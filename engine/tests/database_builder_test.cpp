@@ -1,0 +1,180 @@
+// Databases made from scratch by the builder: the reader, the outside
+// readers and compaction must all take them as Access files.
+#include <gtest/gtest.h>
+
+#include "engine/compact/compact.h"
+#include "engine/error.h"
+#include "engine/read/database.h"
+#include "engine/tests/compact_audit.h"
+#include "engine/tests/compact_test_support.h"
+#include "engine/write/database_builder.h"
+
+namespace jet::write {
+namespace {
+
+using write_testing::ScratchDir;
+
+Value v_text(std::u16string s, ColumnType type = ColumnType::Text) {
+  Value v;
+  v.type = type;
+  v.is_null = false;
+  v.text = std::move(s);
+  return v;
+}
+Value v_null(ColumnType type) {
+  Value v;
+  v.type = type;
+  return v;
+}
+
+TableSpec people() {
+  return TableSpec{"People",
+                   {{"ID", ColumnType::Long, 0, true, true},
+                    {"Name", ColumnType::Text, 50, false, false},
+                    {"Notes", ColumnType::Memo, 0, false, false},
+                    {"Photo", ColumnType::Ole, 0, false, false},
+                    {"Born", ColumnType::DateTime, 0, false, false},
+                    {"Member", ColumnType::Boolean, 0, false, false}},
+                   {{"PrimaryKey", {"ID"}, true, true}, {"Name", {"Name"}, false, false}},
+                   false};
+}
+
+// Rows with long and short values, some null, names out of key order.
+std::vector<Row> people_rows(std::size_t n) {
+  std::vector<Row> rows;
+  for (std::size_t i = 0; i < n; ++i) {
+    Row r(6);
+    r[0] = v_null(ColumnType::Long);  // numbered by the builder
+    r[1] = v_text(u"Person " + std::u16string(1, static_cast<char16_t>(u'A' + (i * 7) % 26)) + u" " +
+                  std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+    r[2] = i % 3 == 0 ? v_text(std::u16string(100 + 40 * i, u'x'), ColumnType::Memo) : v_null(ColumnType::Memo);
+    r[3] = v_null(ColumnType::Ole);
+    if (i % 5 == 0) {
+      r[3].is_null = false;
+      r[3].bytes.assign(3000 + i, static_cast<std::uint8_t>(i));
+    }
+    r[4].type = ColumnType::DateTime;
+    r[4].is_null = false;
+    r[4].real = 30000.25 + static_cast<double>(i);
+    r[5].type = ColumnType::Boolean;
+    r[5].is_null = false;
+    r[5].integer = i % 2;
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+class BuiltDatabase : public ::testing::TestWithParam<JetVersion> {};
+
+TEST_P(BuiltDatabase, ReadsBackAndCompactsToTheSameData) {
+  ScratchDir dir;
+  const auto path = dir / "built.mdb";
+  DatabaseBuilder builder(GetParam());
+  builder.create_table(people());
+  const std::vector<Row> rows = people_rows(400);
+  for (const Row& r : rows) builder.append_row("People", r);
+  builder.write(path.string());
+
+  auto db = Database::open(path.string());
+  EXPECT_EQ(db->version(), GetParam());
+  std::vector<std::string> names;
+  for (const TableDef& t : db->tables()) names.push_back(t.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships", "People"}));
+  const TableDef people_table = db->table("People");
+  EXPECT_EQ(people_table.row_count, rows.size());
+  std::size_t i = 0;
+  db->scan_rows(people_table, [&](RowPointer, const Row& got) {
+    ASSERT_LT(i, rows.size());
+    EXPECT_EQ(got[0].integer, static_cast<std::int64_t>(i + 1)) << "AutoNumber in key order";
+    for (std::size_t k = 1; k < got.size(); ++k) {
+      EXPECT_EQ(got[k].is_null, rows[i][k].is_null) << "row " << i << " column " << k;
+      EXPECT_EQ(got[k].text, rows[i][k].text) << "row " << i << " column " << k;
+      EXPECT_EQ(got[k].bytes, rows[i][k].bytes) << "row " << i << " column " << k;
+    }
+    ++i;
+  });
+  EXPECT_EQ(i, rows.size());
+  write_testing::audit_compacted(*db, *db);
+
+  CompactRequest r;
+  r.source_path = path.string();
+  r.destination_path = (dir / "compacted.mdb").string();
+  compact_database(r);
+  const Bytes built = write_testing::read_whole_file(path);
+  const Bytes compacted = write_testing::read_whole_file(r.destination_path);
+  ASSERT_EQ(compacted.size(), built.size()) << "a built database is already compact";
+  for (std::size_t p = 0; p < built.size(); p += db->page_size()) {
+    EXPECT_TRUE(std::equal(built.begin() + static_cast<std::ptrdiff_t>(p),
+                           built.begin() + static_cast<std::ptrdiff_t>(p + db->page_size()),
+                           compacted.begin() + static_cast<std::ptrdiff_t>(p)))
+        << "page " << p / db->page_size() << " differs after compaction";
+  }
+
+  if (!std::filesystem::exists(write_testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; outside readers not run";
+  const int diff = write_testing::run_jetdiff(path, r.destination_path, std::nullopt, dir / "jetdiff.log");
+  if (diff == -1) GTEST_SKIP() << "jetdiff could not run";
+  const Bytes log = write_testing::read_whole_file(dir / "jetdiff.log");
+  EXPECT_EQ(diff, 0) << std::string(log.begin(), log.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, BuiltDatabase, ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
+                         [](const ::testing::TestParamInfo<JetVersion>& p) {
+                           return std::string(p.param == JetVersion::Jet3 ? "Jet3" : "Jet4");
+                         });
+
+TEST(DatabaseBuilder, TableBeyondAnInlineMapGetsAReferenceMap) {
+  ScratchDir dir;
+  const auto path = dir / "large.mdb";
+  DatabaseBuilder builder(JetVersion::Jet4);
+  builder.create_table(TableSpec{"Wide",
+                                 {{"ID", ColumnType::Long, 0, true, true}, {"Body", ColumnType::Text, 255, false, false}},
+                                 {{"PrimaryKey", {"ID"}, true, true}},
+                                 false});
+  // 255 characters that do not compress: about 520 bytes a row, 7 rows a page.
+  const std::u16string body(255, u'\u0416');
+  constexpr std::size_t kRows = 4000;
+  for (std::size_t i = 0; i < kRows; ++i) builder.append_row("Wide", Row{v_null(ColumnType::Long), v_text(body)});
+  builder.write(path.string());
+
+  auto db = Database::open(path.string());
+  const TableDef t = db->table("Wide");
+  EXPECT_EQ(t.row_count, kRows);
+  EXPECT_EQ(t.usage_map_owned.at(0), 0x01) << "a reference map";
+  const std::vector<PageNumber> pages = db->table_pages(t);
+  EXPECT_GT(pages.size(), 512u);
+  EXPECT_EQ(pages.back() - pages.front() + 1, pages.size()) << "data pages are adjacent";
+  std::size_t n = 0;
+  db->scan_rows(t, [&](RowPointer, const Row& row) {
+    EXPECT_EQ(row[0].integer, static_cast<std::int64_t>(++n));
+    EXPECT_EQ(row[1].text, body);
+  });
+  EXPECT_EQ(n, kRows);
+  write_testing::audit_compacted(*db, *db);
+}
+
+TEST(DatabaseBuilder, RefusesWhatItCannotLayOut) {
+  DatabaseBuilder builder(JetVersion::Jet4);
+  builder.create_table(people());
+  EXPECT_THROW(builder.create_table(people()), Error);  // name taken
+  EXPECT_THROW(builder.create_table(TableSpec{"Empty", {}, {}, false}), Error);
+  EXPECT_THROW(builder.create_table(TableSpec{"BadIndex", {{"A", ColumnType::Long, 0, false, false}},
+                                              {{"ix", {"Missing"}, false, false}}, false}),
+               Error);
+  EXPECT_THROW(builder.append_row("Nowhere", Row{}), Error);
+  EXPECT_THROW(builder.append_row("People", Row(2)), Error);
+}
+
+TEST(DatabaseBuilder, PasswordIsSetAndRequired) {
+  ScratchDir dir;
+  DatabaseBuilder builder(JetVersion::Jet4);
+  builder.set_password("geheim");
+  builder.write((dir / "p.mdb").string());
+  OpenOptions right;
+  right.password = "geheim";
+  EXPECT_EQ(Database::open((dir / "p.mdb").string(), right)->header().password, u"geheim");
+  EXPECT_THROW(Database::open((dir / "p.mdb").string()), Error);
+  EXPECT_THROW(builder.write((dir / "p.mdb").string()), Error) << "an existing file is never overwritten";
+}
+
+}  // namespace
+}  // namespace jet::write
