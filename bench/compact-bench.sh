@@ -30,7 +30,9 @@ work=${WORK:-$(mktemp -d /var/tmp/quillmar-compact-bench.XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
-# Runs a command under GNU time; sets SECONDS_TAKEN and PEAK_KIB.
+# Runs a command under GNU time; sets SECONDS_TAKEN, CPU_SECONDS (user +
+# system: what the command itself spent, apart from waiting for a core on a
+# shared machine) and PEAK_KIB.
 measure() {
   /usr/bin/time -v -o "$work/time.log" "$@" > "$work/cmd.log" 2>&1 || {
     echo "compact-bench: failed: $*" >&2
@@ -40,6 +42,7 @@ measure() {
   SECONDS_TAKEN=$(awk -F': ' '/Elapsed \(wall clock\)/ {
       n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time.log")
   PEAK_KIB=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.log")
+  CPU_SECONDS=$(awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$work/time.log")
 }
 
 # Baseline: compacting a database with no user rows.
@@ -48,8 +51,8 @@ measure "$tool" compact "$work/empty.mdb" "$work/empty-compacted.mdb"
 baseline_kib=$PEAK_KIB
 
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); baseline peak ${baseline_kib} KiB"
-printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row |\n'
-printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
+printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | cp CPU s | compact CPU s | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row |\n'
+printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
 for size in "${sizes[@]}"; do
   src="$work/bench-$size.mdb"
   measure "$gen" "$src" --megabytes "$size" --deleted-percent 33
@@ -62,19 +65,21 @@ for size in "${sizes[@]}"; do
 
   measure sh -c "cp '$src' '$work/copy.mdb' && sync"
   cp_s=$SECONDS_TAKEN
+  cp_cpu=$CPU_SECONDS
   cp_kib=$PEAK_KIB
   rm -f "$work/copy.mdb"
   sync
 
   measure sh -c "'$tool' compact '$src' '$work/compacted.mdb' && sync"
   compact_s=$SECONDS_TAKEN
+  compact_cpu=$CPU_SECONDS
   compact_kib=$PEAK_KIB
   compacted=$(stat -c %s "$work/compacted.mdb")
   rm -f "$work/compacted.mdb" "$src"
 
-  awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" \
+  awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" -v cc="$cp_cpu" -v kc="$compact_cpu" \
       -v cpk="$cp_kib" -v kk="$compact_kib" -v base="$baseline_kib" -v out="$compacted" -v b="$bytes" 'BEGIN {
-    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.1f | %.0f | %.0f |\n",
-      b / 1048576, rows, live, g, gk / 1024, c, k, (c > 0 ? k / c : 0), cpk / 1024, kk / 1024, out / 1048576,
+    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.1f | %.1f | %.1f | %.0f | %.0f |\n",
+      b / 1048576, rows, live, g, gk / 1024, c, k, (c > 0 ? k / c : 0), cc, kc, cpk / 1024, kk / 1024, out / 1048576,
       (live > 0 ? (kk - base) * 1024 / live : 0) }'
 done

@@ -178,6 +178,38 @@ TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
   expect_clean(*db);
 }
 
+TEST(BuilderDatabase, LessCommonTypesReadBackUnchanged) {
+  using builder_testing::bytes_value;
+  using builder_testing::int_value;
+  using builder_testing::null_value;
+  using builder_testing::real_value;
+  ScratchDir dir;
+  const auto path = dir / "types.mdb";
+  build::TableSpec spec;
+  spec.name = "Odd Types";
+  spec.columns = {build::ColumnSpec{"B", ColumnType::Byte, 0, false}, build::ColumnSpec{"S", ColumnType::Single, 0, false},
+                  build::ColumnSpec{"G", ColumnType::Guid, 0, false}, build::ColumnSpec{"Raw", ColumnType::Binary, 0, false}};
+  spec.indexes = {build::IndexSpec{"ByB", {"B"}, false, false}};
+  Bytes guid(16);
+  for (std::size_t i = 0; i < guid.size(); ++i) guid[i] = static_cast<std::uint8_t>(0xF0 - i);
+  const std::vector<Row> rows = {
+      {int_value(ColumnType::Byte, 255), real_value(ColumnType::Single, -1.5), bytes_value(ColumnType::Guid, guid),
+       bytes_value(ColumnType::Binary, Bytes{0, 1, 2, 0xFF})},
+      {int_value(ColumnType::Byte, 0), null_value(ColumnType::Single), null_value(ColumnType::Guid),
+       bytes_value(ColumnType::Binary, Bytes(255, 0xAB))},
+      {null_value(ColumnType::Byte), real_value(ColumnType::Single, 0.25), bytes_value(ColumnType::Guid, guid),
+       null_value(ColumnType::Binary)}};
+  {
+    build::DatabaseBuilder b(path.string());
+    const std::size_t t = b.add_table(spec);
+    for (const Row& r : rows) b.append_row(t, r);
+    b.finish();
+  }
+  auto db = Database::open(path.string());
+  EXPECT_EQ(rows_of(*db, "Odd Types"), rows);
+  expect_clean(*db);
+}
+
 TEST(BuilderDatabase, RowsDeletedLikeAccessStayOnTheirPagesButAreGone) {
   ScratchDir dir;
   const auto path = dir / "deleted.mdb";
