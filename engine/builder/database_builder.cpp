@@ -328,7 +328,7 @@ DatabaseBuilder::~DatabaseBuilder() {
   }
 }
 
-std::size_t DatabaseBuilder::add_table(const TableSpec& spec) { return impl_->add(layout_user_table(spec)); }
+std::size_t DatabaseBuilder::add_table(const TableDesign& design) { return impl_->add(layout_user_table(design)); }
 
 std::int64_t DatabaseBuilder::append_row(std::size_t table, Row values, RowFate fate) {
   if (table < std::size(kSystemTables)) throw Error(3001, "Rows of system tables are written by the builder itself.");

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/builder/table_spec.h"
+#include "engine/builder/table_design.h"
 #include "engine/model/value.h"
 
 namespace jet::build {
@@ -33,11 +33,11 @@ class DatabaseBuilder {
   DatabaseBuilder(const DatabaseBuilder&) = delete;
   DatabaseBuilder& operator=(const DatabaseBuilder&) = delete;
 
-  // Returns the handle append_row takes. Error 3001 for a spec Access would
+  // Returns the handle append_row takes. Error 3001 for a design Access would
   // refuse, 3010 for a name already used.
-  std::size_t add_table(const TableSpec& spec);
+  std::size_t add_table(const TableDesign& design);
 
-  // One value per column in the spec's order; AutoNumber columns take a
+  // One value per column in the design's order; AutoNumber columns take a
   // null and get the next number. Returns the AutoNumber given (0 without).
   std::int64_t append_row(std::size_t table, Row values, RowFate fate = RowFate::kLive);
 

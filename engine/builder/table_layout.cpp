@@ -21,7 +21,7 @@ constexpr std::uint8_t kIndexAlwaysSet = 0x80;
 
 [[noreturn]] void refuse(const std::string& why) { throw Error(kInvalidArgument, "Invalid table: " + why + "."); }
 
-std::uint16_t stored_length(const ColumnSpec& c) {
+std::uint16_t stored_length(const ColumnDesign& c) {
   switch (c.type) {
     case ColumnType::Text:
       if (c.text_length == 0 || c.text_length > 255) refuse("text column '" + c.name + "' must hold 1 to 255 characters");
@@ -84,13 +84,13 @@ void assign_positions(TableLayout& layout) {
   layout.fixed_area = fixed;
 }
 
-TableLayout layout_user_table(const TableSpec& spec) {
-  if (spec.name.empty() || spec.name.size() > 64) refuse("a table name must have 1 to 64 characters");
-  if (spec.columns.empty() || spec.columns.size() > 255) refuse("table '" + spec.name + "' needs 1 to 255 columns");
+TableLayout layout_user_table(const TableDesign& design) {
+  if (design.name.empty() || design.name.size() > 64) refuse("a table name must have 1 to 64 characters");
+  if (design.columns.empty() || design.columns.size() > 255) refuse("table '" + design.name + "' needs 1 to 255 columns");
   TableLayout layout;
-  layout.name = spec.name;
+  layout.name = design.name;
   std::set<std::string> names;
-  for (const ColumnSpec& c : spec.columns) {
+  for (const ColumnDesign& c : design.columns) {
     if (c.name.empty() || c.name.size() > 64) refuse("a column name must have 1 to 64 characters");
     if (!names.insert(c.name).second) refuse("column '" + c.name + "' appears twice");
     if (c.autonumber && c.type != ColumnType::Long) refuse("AutoNumber column '" + c.name + "' must be a Long");
@@ -115,7 +115,7 @@ TableLayout layout_user_table(const TableSpec& spec) {
 
   bool have_primary = false;
   std::set<std::string> index_names;
-  for (const IndexSpec& s : spec.indexes) {
+  for (const IndexDesign& s : design.indexes) {
     if (s.name.empty() || !index_names.insert(s.name).second) refuse("index names must be present and distinct");
     if (s.columns.empty() || s.columns.size() > 10) refuse("index '" + s.name + "' needs 1 to 10 columns");
     IndexLayout index;
@@ -130,7 +130,7 @@ TableLayout layout_user_table(const TableSpec& spec) {
       index.columns.push_back(it->number);
     }
     if (s.primary_key) {
-      if (have_primary) refuse("table '" + spec.name + "' has two primary keys");
+      if (have_primary) refuse("table '" + design.name + "' has two primary keys");
       have_primary = true;
     }
     index.primary_key = s.primary_key;

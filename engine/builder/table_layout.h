@@ -1,13 +1,13 @@
 #pragma once
 // A table as it will be stored: column numbers, flags, fixed offsets and
-// index descriptors worked out from a TableSpec (or given outright for the
+// index descriptors worked out from a TableDesign (or given outright for the
 // system tables), and the definition bytes laid out from that. The reader's
 // parse_table_definition (engine/format) reads these bytes back.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/builder/table_spec.h"
+#include "engine/builder/table_design.h"
 #include "engine/model/schema.h"
 
 namespace jet::build {
@@ -48,10 +48,10 @@ struct TableLayout {
 };
 
 // Numbers the columns in the order given, assigns flags and offsets the way
-// Access does for a new table. Throws jet::Error 3001 for a spec Access
+// Access does for a new table. Throws jet::Error 3001 for a design Access
 // would refuse (no columns, duplicate names, unknown index columns, an
 // AutoNumber that is not a Long, too long a text).
-TableLayout layout_user_table(const TableSpec& spec);
+TableLayout layout_user_table(const TableDesign& design);
 
 // Fills var_index, fixed_offset, var_columns, fixed_area and
 // long_value_columns from the columns' types and flags.

@@ -87,7 +87,7 @@ BuiltIndex build_index_tree(const std::vector<IndexEntry>& entries, Format forma
     for (std::size_t i = 0; i < runs.size(); ++i) numbers.push_back(allocate());
     std::vector<IndexEntry> parents;
     for (std::size_t i = 0; i < runs.size(); ++i) {
-      IndexPageSpec plan{leaf, owner, i == 0 ? 0 : numbers[i - 1], i + 1 == runs.size() ? 0 : numbers[i + 1], 0,
+      IndexPagePlan plan{leaf, owner, i == 0 ? 0 : numbers[i - 1], i + 1 == runs.size() ? 0 : numbers[i + 1], 0,
                          runs[i], std::nullopt};
       if (!leaf) {
         plan.tail = plan.entries.back().child;

@@ -69,7 +69,7 @@ std::size_t packed_size(const std::vector<IndexEntry>& entries, bool leaf, std::
   return total - prefix * (entries.size() - 1);
 }
 
-Bytes build_index_page(const IndexPageSpec& plan, Format format) {
+Bytes build_index_page(const IndexPagePlan& plan, Format format) {
   const PageLayout& L = layout_for(format);
   const std::size_t longest = shared_prefix_length(plan.entries, format);
   const std::size_t prefix = plan.prefix_len.value_or(longest);

@@ -11,7 +11,7 @@
 
 namespace jet::index {
 
-struct IndexPageSpec {
+struct IndexPagePlan {
   bool leaf = true;
   PageNumber owner = 0;  // table-definition page
   PageNumber prev = 0;
@@ -38,6 +38,6 @@ std::size_t shared_prefix_length(const std::vector<IndexEntry>& entries, Format 
 std::size_t packed_size(const std::vector<IndexEntry>& entries, bool leaf, std::size_t prefix);
 
 // Throws jet::Error 3049 when the entries do not fit one page.
-Bytes build_index_page(const IndexPageSpec& plan, Format format);
+Bytes build_index_page(const IndexPagePlan& plan, Format format);
 
 }  // namespace jet::index

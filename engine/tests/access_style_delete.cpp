@@ -73,7 +73,7 @@ void remove_index_entries(PageFile& file, Database& db, const TableDef& t, const
   for (auto it = tree.pages.rbegin(); it != tree.pages.rend(); ++it) {
     const Bytes bytes = file.read(*it);
     index::IndexPage page = index::parse_index_page(bytes, format, *it);
-    index::IndexPageSpec plan;
+    index::IndexPagePlan plan;
     plan.leaf = page.leaf;
     plan.owner = page.owner;
     plan.prev = page.prev;

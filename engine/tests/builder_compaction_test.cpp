@@ -14,7 +14,7 @@ namespace jet {
 namespace {
 
 using builder_testing::customer_row;
-using builder_testing::customers_spec;
+using builder_testing::customers_design;
 using write_testing::ScratchDir;
 
 constexpr int kRows = 2000;
@@ -40,7 +40,7 @@ std::vector<Row> customers(const std::filesystem::path& file) {
 std::filesystem::path build_survivors_only(const ScratchDir& dir) {
   const auto path = dir / "survivors.mdb";
   build::DatabaseBuilder b(path.string());
-  const std::size_t t = b.add_table(customers_spec());
+  const std::size_t t = b.add_table(customers_design());
   for (int n = 0; n < kRows; ++n) {
     if (survives(n)) b.append_row(t, customer_row(n, n + 1));
   }
@@ -53,7 +53,7 @@ TEST(BuilderCompaction, NinetyPercentDeletedInPlaceCompactsLikeTheSurvivorsAlone
   const auto full = dir / "full.mdb";
   {
     build::DatabaseBuilder b(full.string());
-    const std::size_t t = b.add_table(customers_spec());
+    const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < kRows; ++n) b.append_row(t, customer_row(n));
     b.finish();
   }
@@ -79,7 +79,7 @@ TEST(BuilderCompaction, RowsLeftDeletedByTheBuilderCompactAway) {
   const auto full = dir / "full.mdb";
   {
     build::DatabaseBuilder b(full.string());
-    const std::size_t t = b.add_table(customers_spec());
+    const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < kRows; ++n) {
       b.append_row(t, customer_row(n), survives(n) ? build::RowFate::kLive : build::RowFate::kDeleted);
     }

@@ -17,7 +17,7 @@ namespace jet {
 namespace {
 
 using builder_testing::customer_row;
-using builder_testing::customers_spec;
+using builder_testing::customers_design;
 using write_testing::ScratchDir;
 
 std::vector<Row> rows_of(Database& db, const std::string& table) {
@@ -148,7 +148,7 @@ TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
   std::vector<Row> expected;
   {
     build::DatabaseBuilder b(path.string());
-    const std::size_t t = b.add_table(customers_spec());
+    const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < kRows; ++n) {
       const std::int64_t id = b.append_row(t, customer_row(n));
       EXPECT_EQ(id, n + 1);
@@ -185,11 +185,11 @@ TEST(BuilderDatabase, LessCommonTypesReadBackUnchanged) {
   using builder_testing::real_value;
   ScratchDir dir;
   const auto path = dir / "types.mdb";
-  build::TableSpec spec;
-  spec.name = "Odd Types";
-  spec.columns = {build::ColumnSpec{"B", ColumnType::Byte, 0, false}, build::ColumnSpec{"S", ColumnType::Single, 0, false},
-                  build::ColumnSpec{"G", ColumnType::Guid, 0, false}, build::ColumnSpec{"Raw", ColumnType::Binary, 0, false}};
-  spec.indexes = {build::IndexSpec{"ByB", {"B"}, false, false}};
+  build::TableDesign design;
+  design.name = "Odd Types";
+  design.columns = {build::ColumnDesign{"B", ColumnType::Byte, 0, false}, build::ColumnDesign{"S", ColumnType::Single, 0, false},
+                  build::ColumnDesign{"G", ColumnType::Guid, 0, false}, build::ColumnDesign{"Raw", ColumnType::Binary, 0, false}};
+  design.indexes = {build::IndexDesign{"ByB", {"B"}, false, false}};
   Bytes guid(16);
   for (std::size_t i = 0; i < guid.size(); ++i) guid[i] = static_cast<std::uint8_t>(0xF0 - i);
   const std::vector<Row> rows = {
@@ -201,7 +201,7 @@ TEST(BuilderDatabase, LessCommonTypesReadBackUnchanged) {
        null_value(ColumnType::Binary)}};
   {
     build::DatabaseBuilder b(path.string());
-    const std::size_t t = b.add_table(spec);
+    const std::size_t t = b.add_table(design);
     for (const Row& r : rows) b.append_row(t, r);
     b.finish();
   }
@@ -217,7 +217,7 @@ TEST(BuilderDatabase, RowsDeletedLikeAccessStayOnTheirPagesButAreGone) {
   std::uint32_t pages = 0;
   {
     build::DatabaseBuilder b(path.string());
-    const std::size_t t = b.add_table(customers_spec());
+    const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < 600; ++n) {
       const bool doomed = n % 3 != 0;
       const std::int64_t id = b.append_row(t, customer_row(n), doomed ? build::RowFate::kDeleted : build::RowFate::kLive);
@@ -241,14 +241,14 @@ TEST(BuilderDatabase, RowsDeletedLikeAccessStayOnTheirPagesButAreGone) {
 TEST(BuilderDatabase, SeveralTablesInterleavedKeepTheirOwnPages) {
   ScratchDir dir;
   const auto path = dir / "two.mdb";
-  build::TableSpec orders;
+  build::TableDesign orders;
   orders.name = "Orders";
-  orders.columns = {build::ColumnSpec{"OrderNo", ColumnType::Long, 0, false},
-                    build::ColumnSpec{"Item", ColumnType::Text, 20, false}};
-  orders.indexes = {build::IndexSpec{"OrderNo", {"OrderNo"}, false, true}};
+  orders.columns = {build::ColumnDesign{"OrderNo", ColumnType::Long, 0, false},
+                    build::ColumnDesign{"Item", ColumnType::Text, 20, false}};
+  orders.indexes = {build::IndexDesign{"OrderNo", {"OrderNo"}, false, true}};
   {
     build::DatabaseBuilder b(path.string());
-    const std::size_t c = b.add_table(customers_spec());
+    const std::size_t c = b.add_table(customers_design());
     const std::size_t o = b.add_table(orders);
     for (int n = 0; n < 400; ++n) {
       b.append_row(c, customer_row(n));
@@ -276,20 +276,20 @@ TEST(BuilderDatabase, RefusesWhatAccessWouldRefuse) {
   };
   {
     build::DatabaseBuilder b((dir / "a.mdb").string());
-    build::TableSpec bad = customers_spec();
+    build::TableDesign bad = customers_design();
     bad.columns.push_back(bad.columns[1]);
     expect_error(3001, [&] { b.add_table(bad); });
-    bad = customers_spec();
+    bad = customers_design();
     bad.columns[1].autonumber = true;
     expect_error(3001, [&] { b.add_table(bad); });
-    bad = customers_spec();
-    bad.indexes.push_back(build::IndexSpec{"ByNotes", {"Notes"}, false, false});
+    bad = customers_design();
+    bad.indexes.push_back(build::IndexDesign{"ByNotes", {"Notes"}, false, false});
     expect_error(3001, [&] { b.add_table(bad); });
-    bad = customers_spec();
+    bad = customers_design();
     bad.indexes[1].columns = {"Nope"};
     expect_error(3001, [&] { b.add_table(bad); });
-    const std::size_t t = b.add_table(customers_spec());
-    expect_error(3010, [&] { b.add_table(customers_spec()); });
+    const std::size_t t = b.add_table(customers_design());
+    expect_error(3010, [&] { b.add_table(customers_design()); });
     expect_error(3001, [&] { b.append_row(t, Row{}); });
     Row too_long = customer_row(1);
     too_long[1] = builder_testing::text_value(ColumnType::Text, std::u16string(51, u'a'));
@@ -304,7 +304,7 @@ TEST(BuilderDatabase, RefusesWhatAccessWouldRefuse) {
   // A duplicate in a unique index fails the whole build.
   expect_error(3022, [&] {
     build::DatabaseBuilder b((dir / "dup.mdb").string());
-    const std::size_t t = b.add_table(customers_spec());
+    const std::size_t t = b.add_table(customers_design());
     b.append_row(t, customer_row(1, 7));
     b.append_row(t, customer_row(2, 7));
     b.finish();
@@ -336,7 +336,7 @@ TEST(BuilderDatabase, OutsideReadersReadTheBuiltFile) {
   const auto path = dir / "outside.mdb";
   {
     build::DatabaseBuilder b(path.string());
-    const std::size_t t = b.add_table(customers_spec());
+    const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < 300; ++n) b.append_row(t, customer_row(n), n % 10 == 9 ? build::RowFate::kDeleted : build::RowFate::kLive);
     b.finish();
   }

@@ -16,17 +16,17 @@ inline Value real_value(ColumnType t, double v) { return Value{t, false, 0, v, {
 inline Value text_value(ColumnType t, const std::u16string& s) { return Value{t, false, 0, 0, s, {}, {}}; }
 inline Value bytes_value(ColumnType t, Bytes b) { return Value{t, false, 0, 0, {}, std::move(b), {}}; }
 
-inline build::TableSpec customers_spec() {
-  using build::ColumnSpec;
-  build::TableSpec s;
+inline build::TableDesign customers_design() {
+  using build::ColumnDesign;
+  build::TableDesign s;
   s.name = "Customers";
-  s.columns = {ColumnSpec{"ID", ColumnType::Long, 0, true},     ColumnSpec{"Name", ColumnType::Text, 50, false},
-               ColumnSpec{"Age", ColumnType::Integer, 0, false}, ColumnSpec{"Balance", ColumnType::Currency, 0, false},
-               ColumnSpec{"Score", ColumnType::Double, 0, false}, ColumnSpec{"Joined", ColumnType::DateTime, 0, false},
-               ColumnSpec{"Active", ColumnType::Boolean, 0, false}, ColumnSpec{"Notes", ColumnType::Memo, 0, false},
-               ColumnSpec{"Photo", ColumnType::Ole, 0, false},   ColumnSpec{"Visits", ColumnType::Long, 0, false}};
-  s.indexes = {build::IndexSpec{"PrimaryKey", {"ID"}, true, false}, build::IndexSpec{"Name", {"Name"}, false, false},
-               build::IndexSpec{"AgeVisits", {"Age", "Visits"}, false, false}};
+  s.columns = {ColumnDesign{"ID", ColumnType::Long, 0, true},     ColumnDesign{"Name", ColumnType::Text, 50, false},
+               ColumnDesign{"Age", ColumnType::Integer, 0, false}, ColumnDesign{"Balance", ColumnType::Currency, 0, false},
+               ColumnDesign{"Score", ColumnType::Double, 0, false}, ColumnDesign{"Joined", ColumnType::DateTime, 0, false},
+               ColumnDesign{"Active", ColumnType::Boolean, 0, false}, ColumnDesign{"Notes", ColumnType::Memo, 0, false},
+               ColumnDesign{"Photo", ColumnType::Ole, 0, false},   ColumnDesign{"Visits", ColumnType::Long, 0, false}};
+  s.indexes = {build::IndexDesign{"PrimaryKey", {"ID"}, true, false}, build::IndexDesign{"Name", {"Name"}, false, false},
+               build::IndexDesign{"AgeVisits", {"Age", "Visits"}, false, false}};
   return s;
 }
 

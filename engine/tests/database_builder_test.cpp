@@ -27,8 +27,8 @@ Value v_null(ColumnType type) {
   return v;
 }
 
-TableSpec people() {
-  return TableSpec{"People",
+TableDesign people() {
+  return TableDesign{"People",
                    {{"ID", ColumnType::Long, 0, true, true},
                     {"Name", ColumnType::Text, 50, false, false},
                     {"Notes", ColumnType::Memo, 0, false, false},
@@ -126,7 +126,7 @@ TEST(DatabaseBuilder, TableBeyondAnInlineMapGetsAReferenceMap) {
   ScratchDir dir;
   const auto path = dir / "large.mdb";
   DatabaseBuilder builder(JetVersion::Jet4);
-  builder.create_table(TableSpec{"Wide",
+  builder.create_table(TableDesign{"Wide",
                                  {{"ID", ColumnType::Long, 0, true, true}, {"Body", ColumnType::Text, 255, false, false}},
                                  {{"PrimaryKey", {"ID"}, true, true}},
                                  false});
@@ -156,8 +156,8 @@ TEST(DatabaseBuilder, RefusesWhatItCannotLayOut) {
   DatabaseBuilder builder(JetVersion::Jet4);
   builder.create_table(people());
   EXPECT_THROW(builder.create_table(people()), Error);  // name taken
-  EXPECT_THROW(builder.create_table(TableSpec{"Empty", {}, {}, false}), Error);
-  EXPECT_THROW(builder.create_table(TableSpec{"BadIndex", {{"A", ColumnType::Long, 0, false, false}},
+  EXPECT_THROW(builder.create_table(TableDesign{"Empty", {}, {}, false}), Error);
+  EXPECT_THROW(builder.create_table(TableDesign{"BadIndex", {{"A", ColumnType::Long, 0, false, false}},
                                               {{"ix", {"Missing"}, false, false}}, false}),
                Error);
   EXPECT_THROW(builder.append_row("Nowhere", Row{}), Error);

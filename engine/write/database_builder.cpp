@@ -42,8 +42,8 @@ Value text_value(const std::string& s) {
   return x;
 }
 
-TableSpec catalog_spec() {
-  TableSpec s{"MSysObjects", {}, {}, true};
+TableDesign catalog_design() {
+  TableDesign s{"MSysObjects", {}, {}, true};
   auto col = [&](const char* name, ColumnType type, std::uint16_t size = 0) { s.columns.push_back({name, type, size, false, false}); };
   col("Id", ColumnType::Long);
   col("ParentId", ColumnType::Long);
@@ -67,8 +67,8 @@ TableSpec catalog_spec() {
   return s;
 }
 
-std::vector<TableSpec> other_system_specs() {
-  std::vector<TableSpec> out;
+std::vector<TableDesign> other_system_designs() {
+  std::vector<TableDesign> out;
   out.push_back({"MSysACEs",
                  {{"ACM", ColumnType::Long, 0, false, false},
                   {"FInheritable", ColumnType::Boolean, 0, false, false},
@@ -189,8 +189,8 @@ class BuiltSource : public RewriteSource {
 
 DatabaseBuilder::DatabaseBuilder(JetVersion version)
     : format_(version == JetVersion::Jet4 ? jet4_format() : jet3_format()) {
-  create_table(catalog_spec());
-  for (const TableSpec& s : other_system_specs()) create_table(s);
+  create_table(catalog_design());
+  for (const TableDesign& s : other_system_designs()) create_table(s);
 }
 
 DatabaseBuilder::~DatabaseBuilder() = default;
@@ -204,14 +204,14 @@ DatabaseBuilder::Table& DatabaseBuilder::find(const std::string& name) {
   throw Error(3078, "The database engine cannot find the input table or query '" + name + "'.");
 }
 
-void DatabaseBuilder::create_table(const TableSpec& spec) {
+void DatabaseBuilder::create_table(const TableDesign& design) {
   for (auto& t : tables_) {
-    if (equals_ignoring_ascii_case(t->def.name, spec.name)) {
-      throw Error(kTableAlreadyExists, "Table '" + spec.name + "' already exists.");
+    if (equals_ignoring_ascii_case(t->def.name, design.name)) {
+      throw Error(kTableAlreadyExists, "Table '" + design.name + "' already exists.");
     }
   }
   auto table = std::make_unique<Table>();
-  table->def = build_table_definition(format_, spec, kCodePage);
+  table->def = build_table_definition(format_, design, kCodePage);
   // Ids only need to differ here; the rewriter gives each table its page.
   table->def.definition_page = static_cast<PageNumber>(2 + tables_.size());
   tables_.push_back(std::move(table));

@@ -29,8 +29,8 @@ class DatabaseBuilder {
   void set_password(const std::string& utf8);
   // Throws jet::Error 3251 for a table the builder cannot lay out, 3010
   // for a name already taken.
-  void create_table(const TableSpec& spec);
-  // One value per column, in the spec's order. A null AutoNumber gets the
+  void create_table(const TableDesign& design);
+  // One value per column, in the design's order. A null AutoNumber gets the
   // next number.
   void append_row(const std::string& table, Row row);
   // Creates `path` (it must not exist) and writes the database.

@@ -40,17 +40,17 @@ void append_name(const JetFormat& f, Bytes& out, const std::string& name, std::u
 
 }  // namespace
 
-TableDef build_table_definition(const JetFormat& f, const TableSpec& spec, std::uint16_t code_page) {
+TableDef build_table_definition(const JetFormat& f, const TableDesign& design, std::uint16_t code_page) {
   const bool jet4 = f.version == JetVersion::Jet4;
   TableDef t;
-  t.name = spec.name;
-  t.table_type = spec.system ? 0x53 : 0x4E;
-  if (spec.columns.empty() || spec.columns.size() > f.max_columns) refuse("a table has 1 to 255 columns");
+  t.name = design.name;
+  t.table_type = design.system ? 0x53 : 0x4E;
+  if (design.columns.empty() || design.columns.size() > f.max_columns) refuse("a table has 1 to 255 columns");
 
   std::uint16_t fixed_at = 0;
   std::uint16_t var_index = 0;
-  for (std::size_t i = 0; i < spec.columns.size(); ++i) {
-    const ColumnSpec& s = spec.columns[i];
+  for (std::size_t i = 0; i < design.columns.size(); ++i) {
+    const ColumnDesign& s = design.columns[i];
     Column c;
     c.name = s.name;
     c.type = s.type;
@@ -90,8 +90,8 @@ TableDef build_table_definition(const JetFormat& f, const TableSpec& spec, std::
     }
     refuse("index names an unknown column " + name);
   };
-  for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
-    const IndexSpec& s = spec.indexes[i];
+  for (std::size_t i = 0; i < design.indexes.size(); ++i) {
+    const IndexDesign& s = design.indexes[i];
     if (s.columns.empty() || s.columns.size() > f.index_columns_per_entry) refuse("an index has 1 to 10 columns");
     IndexData d;
     d.number = static_cast<std::uint32_t>(i);

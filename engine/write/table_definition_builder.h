@@ -10,7 +10,7 @@
 
 namespace jet::write {
 
-struct ColumnSpec {
+struct ColumnDesign {
   std::string name;
   ColumnType type = ColumnType::Long;
   std::uint16_t size = 0;  // Text: characters; Binary: bytes; other types: from the type
@@ -18,23 +18,23 @@ struct ColumnSpec {
   bool autonumber = false;  // Long only
 };
 
-struct IndexSpec {
+struct IndexDesign {
   std::string name;
   std::vector<std::string> columns;  // ascending
   bool primary_key = false;
   bool unique = false;
 };
 
-struct TableSpec {
+struct TableDesign {
   std::string name;
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::vector<ColumnDesign> columns;
+  std::vector<IndexDesign> indexes;
   bool system = false;
 };
 
 // The table as the model holds it (columns numbered and placed, indexes
 // resolved) with `raw` set to its stored definition. Throws jet::Error 3251
 // for what the builder does not lay out (unknown column, too many columns).
-TableDef build_table_definition(const JetFormat& format, const TableSpec& spec, std::uint16_t code_page);
+TableDef build_table_definition(const JetFormat& format, const TableDesign& design, std::uint16_t code_page);
 
 }  // namespace jet::write

@@ -11,14 +11,14 @@ namespace {
   throw jet::Error(kInvalidArgument, what + " Try 'quillmar-db --help'.", kUsageSource);
 }
 
-struct CommandSpec {
+struct CommandEntry {
   std::string_view name;
   Command command;
   std::size_t operands;
   std::string_view operand_names;
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {"info", Command::Info, 1, "FILE"},
     {"export", Command::Export, 2, "FILE TABLE"},
     {"check", Command::Check, 1, "FILE"},
@@ -94,15 +94,15 @@ CliArgs parse_args(std::span<const std::string_view> args) {
   }
   if (positional.empty()) usage_error("No command given.");
 
-  const CommandSpec* spec = nullptr;
+  const CommandEntry* entry = nullptr;
   for (const auto& candidate : kCommands) {
-    if (candidate.name == positional.front()) spec = &candidate;
+    if (candidate.name == positional.front()) entry = &candidate;
   }
-  if (spec == nullptr) usage_error("Unknown command '" + positional.front() + "'.");
-  command = spec->command;
+  if (entry == nullptr) usage_error("Unknown command '" + positional.front() + "'.");
+  command = entry->command;
   positional.erase(positional.begin());
-  if (spec->command != Command::Help && positional.size() != spec->operands) {
-    usage_error("'" + std::string(spec->name) + "' takes " + std::string(spec->operand_names) + ".");
+  if (entry->command != Command::Help && positional.size() != entry->operands) {
+    usage_error("'" + std::string(entry->name) + "' takes " + std::string(entry->operand_names) + ".");
   }
   if (out.password_from == PasswordFrom::File && out.password_file == "-") {
     usage_error("Use --password-stdin to read the password from standard input.");

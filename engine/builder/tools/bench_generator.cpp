@@ -21,9 +21,9 @@ using jet::Bytes;
 using jet::ColumnType;
 using jet::Row;
 using jet::Value;
-using jet::build::ColumnSpec;
-using jet::build::IndexSpec;
-using jet::build::TableSpec;
+using jet::build::ColumnDesign;
+using jet::build::IndexDesign;
+using jet::build::TableDesign;
 
 namespace {
 
@@ -84,25 +84,25 @@ int main(int argc, char** argv) {
   }
   try {
     jet::build::DatabaseBuilder b(argv[1]);
-    TableSpec customers{"Customers",
-                        {ColumnSpec{"CustomerID", ColumnType::Long, 0, true}, ColumnSpec{"Name", ColumnType::Text, 60, false},
-                         ColumnSpec{"City", ColumnType::Text, 30, false}, ColumnSpec{"Age", ColumnType::Integer, 0, false},
-                         ColumnSpec{"Balance", ColumnType::Currency, 0, false},
-                         ColumnSpec{"Joined", ColumnType::DateTime, 0, false},
-                         ColumnSpec{"Active", ColumnType::Boolean, 0, false}, ColumnSpec{"Notes", ColumnType::Memo, 0, false}},
-                        {IndexSpec{"PrimaryKey", {"CustomerID"}, true, false}, IndexSpec{"Name", {"Name"}, false, false},
-                         IndexSpec{"CityAge", {"City", "Age"}, false, false}}};
-    TableSpec orders{"Orders",
-                     {ColumnSpec{"OrderID", ColumnType::Long, 0, true}, ColumnSpec{"CustomerID", ColumnType::Long, 0, false},
-                      ColumnSpec{"Amount", ColumnType::Double, 0, false}, ColumnSpec{"OrderDate", ColumnType::DateTime, 0, false},
-                      ColumnSpec{"Product", ColumnType::Text, 40, false}, ColumnSpec{"Shipped", ColumnType::Boolean, 0, false},
-                      ColumnSpec{"Comment", ColumnType::Memo, 0, false}},
-                     {IndexSpec{"PrimaryKey", {"OrderID"}, true, false}, IndexSpec{"CustomerID", {"CustomerID"}, false, false},
-                      IndexSpec{"Amount", {"Amount"}, false, false}}};
-    TableSpec log{"EventLog",
-                  {ColumnSpec{"EventID", ColumnType::Long, 0, true}, ColumnSpec{"Code", ColumnType::Long, 0, false},
-                   ColumnSpec{"Message", ColumnType::Text, 200, false}, ColumnSpec{"Attachment", ColumnType::Ole, 0, false}},
-                  {IndexSpec{"PrimaryKey", {"EventID"}, true, false}, IndexSpec{"Code", {"Code"}, false, false}}};
+    TableDesign customers{"Customers",
+                        {ColumnDesign{"CustomerID", ColumnType::Long, 0, true}, ColumnDesign{"Name", ColumnType::Text, 60, false},
+                         ColumnDesign{"City", ColumnType::Text, 30, false}, ColumnDesign{"Age", ColumnType::Integer, 0, false},
+                         ColumnDesign{"Balance", ColumnType::Currency, 0, false},
+                         ColumnDesign{"Joined", ColumnType::DateTime, 0, false},
+                         ColumnDesign{"Active", ColumnType::Boolean, 0, false}, ColumnDesign{"Notes", ColumnType::Memo, 0, false}},
+                        {IndexDesign{"PrimaryKey", {"CustomerID"}, true, false}, IndexDesign{"Name", {"Name"}, false, false},
+                         IndexDesign{"CityAge", {"City", "Age"}, false, false}}};
+    TableDesign orders{"Orders",
+                     {ColumnDesign{"OrderID", ColumnType::Long, 0, true}, ColumnDesign{"CustomerID", ColumnType::Long, 0, false},
+                      ColumnDesign{"Amount", ColumnType::Double, 0, false}, ColumnDesign{"OrderDate", ColumnType::DateTime, 0, false},
+                      ColumnDesign{"Product", ColumnType::Text, 40, false}, ColumnDesign{"Shipped", ColumnType::Boolean, 0, false},
+                      ColumnDesign{"Comment", ColumnType::Memo, 0, false}},
+                     {IndexDesign{"PrimaryKey", {"OrderID"}, true, false}, IndexDesign{"CustomerID", {"CustomerID"}, false, false},
+                      IndexDesign{"Amount", {"Amount"}, false, false}}};
+    TableDesign log{"EventLog",
+                  {ColumnDesign{"EventID", ColumnType::Long, 0, true}, ColumnDesign{"Code", ColumnType::Long, 0, false},
+                   ColumnDesign{"Message", ColumnType::Text, 200, false}, ColumnDesign{"Attachment", ColumnType::Ole, 0, false}},
+                  {IndexDesign{"PrimaryKey", {"EventID"}, true, false}, IndexDesign{"Code", {"Code"}, false, false}}};
     const std::size_t c = b.add_table(customers);
     const std::size_t o = b.add_table(orders);
     const std::size_t l = b.add_table(log);

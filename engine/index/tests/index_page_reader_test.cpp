@@ -38,7 +38,7 @@ int error_number(const std::function<void()>& f) {
 
 TEST(IndexPageReader, BuiltLeafRoundTripsWithPrefixAndHeader) {
   for (Format f : {Format::Jet3, Format::Jet4}) {
-    IndexPageSpec plan{true, 77, 5, 9, 0, ascending_entries(40), std::nullopt};
+    IndexPagePlan plan{true, 77, 5, 9, 0, ascending_entries(40), std::nullopt};
     const Bytes page = build_index_page(plan, f);
     ASSERT_EQ(page.size(), layout_for(f).page_size);
     const IndexPage parsed = parse_index_page(page, f, 12);
@@ -55,7 +55,7 @@ TEST(IndexPageReader, BuiltLeafRoundTripsWithPrefixAndHeader) {
 }
 
 TEST(IndexPageReader, IntermediateEntriesCarryChildPointers) {
-  IndexPageSpec plan{false, 3, 0, 0, 4242, {}, std::nullopt};
+  IndexPagePlan plan{false, 3, 0, 0, 4242, {}, std::nullopt};
   plan.entries.push_back({Bytes{0x7F, 0x01}, RowPointer{0x010203, 4}, 0x0A0B0C0D});
   plan.entries.push_back({Bytes{0x7F, 0x02}, RowPointer{7, 1}, 99});
   const IndexPage parsed = parse_index_page(build_index_page(plan, Format::Jet4), Format::Jet4, 1);
@@ -182,7 +182,7 @@ TEST(IndexPageReader, SampleDatabasesParseAndRebuildByteForByte) {
       if (bytes[0] != kLeafPageType && bytes[0] != kIntermediatePageType) continue;
       IndexPage p = parse_index_page(bytes, raw.format, n);
       ++pages_seen;
-      IndexPageSpec plan{p.leaf, p.owner, p.prev, p.next, p.tail, p.entries, p.prefix_len};
+      IndexPagePlan plan{p.leaf, p.owner, p.prev, p.next, p.tail, p.entries, p.prefix_len};
       const Bytes rebuilt = build_index_page(plan, raw.format);
       const std::size_t end = L.page_size - p.free_space;
       EXPECT_TRUE(std::equal(bytes.begin() + 2, bytes.begin() + static_cast<std::ptrdiff_t>(end), rebuilt.begin() + 2))

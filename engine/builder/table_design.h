@@ -9,24 +9,24 @@
 
 namespace jet::build {
 
-struct ColumnSpec {
+struct ColumnDesign {
   std::string name;
   ColumnType type = ColumnType::Long;
   std::uint16_t text_length = 255;  // Text: characters (at most 255)
   bool autonumber = false;          // Long only: the builder fills in 1, 2, 3, ...
 };
 
-struct IndexSpec {
+struct IndexDesign {
   std::string name;
   std::vector<std::string> columns;  // ascending
   bool primary_key = false;          // implies unique and required
   bool unique = false;
 };
 
-struct TableSpec {
+struct TableDesign {
   std::string name;
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::vector<ColumnDesign> columns;
+  std::vector<IndexDesign> indexes;
 };
 
 }  // namespace jet::build
