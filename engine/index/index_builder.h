@@ -4,12 +4,18 @@
 // left to right, and intermediate levels above them until one root page
 // remains. Compaction calls this to rebuild every index of a table.
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/index/index_entry.h"
 #include "engine/index/index_page_layout.h"
 
 namespace jet::index {
+
+namespace detail {
+class RunPacker;
+}
 
 // Hands out the page number for the next page the builder lays out. Pages are
 // requested leaves first, left to right, then level by level up to the root.
@@ -29,6 +35,41 @@ struct BuiltIndex {
   // its count in the table definition (Access only ever raises that count
   // while the index lives, and compaction resets it).
   std::size_t distinct_keys = 0;
+};
+
+// Receives each finished page as soon as nothing about it can change.
+using PageSink = std::function<void(BuiltPage)>;
+
+// Builds the same tree as build_index_tree from entries given one at a time,
+// handing leaves to `sink` as they fill: only one leaf and the entries of the
+// levels above (one per page below) stay in memory, so an index of millions
+// of rows costs about one page while it is written.
+class IndexTreeWriter {
+ public:
+  IndexTreeWriter(Format format, PageNumber owner, PageAllocator allocate, PageSink sink);
+  ~IndexTreeWriter();
+  IndexTreeWriter(const IndexTreeWriter&) = delete;
+  IndexTreeWriter& operator=(const IndexTreeWriter&) = delete;
+
+  // Entries must come strictly in order (jet::Error 3049 otherwise).
+  void add(IndexEntry entry);
+  // Writes the last leaf and the levels above it. The result's `pages` is
+  // empty: every page went to the sink.
+  BuiltIndex finish();
+
+ private:
+  void write_leaf(std::vector<IndexEntry> run, PageNumber next);
+
+  Format format_;
+  PageNumber owner_;
+  PageAllocator allocate_;
+  PageSink sink_;
+  std::unique_ptr<detail::RunPacker> leaves_;
+  std::optional<IndexEntry> last_;
+  std::vector<IndexEntry> parents_;  // one per leaf written
+  PageNumber current_ = 0;           // number of the leaf being filled
+  PageNumber previous_ = 0;          // number of the leaf before it
+  BuiltIndex result_;
 };
 
 // `owner` is the table-definition page written into every page header.

@@ -31,7 +31,7 @@ bool DataPageBuilder::fits(std::size_t row_size) const {
   return rows_ < format_.max_rows_per_page && row_size + 2 <= free_;
 }
 
-std::uint16_t DataPageBuilder::add(const Bytes& row) {
+std::uint16_t DataPageBuilder::add(std::span<const std::uint8_t> row) {
   if (!fits(row.size())) throw Error(errc::kCannotOpenDatabase, "Internal error: a row does not fit on its page.");
   data_start_ -= static_cast<std::uint32_t>(row.size());
   std::copy(row.begin(), row.end(), page_.begin() + data_start_);

@@ -3,6 +3,7 @@
 // offsets grow up behind the header. The same layout serves table rows,
 // long-value rows and usage-map rows; only the owner field differs.
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "engine/write/write_format.h"
@@ -21,7 +22,7 @@ class DataPageBuilder {
   // True when a row of this many bytes still fits (with its offset entry).
   bool fits(std::size_t row_size) const;
   // Appends the row and returns its row number on the page. Throws if it does not fit.
-  std::uint16_t add(const Bytes& row);
+  std::uint16_t add(std::span<const std::uint8_t> row);
   std::uint16_t row_count() const { return rows_; }
   std::uint32_t free_space() const { return free_; }
   bool empty() const { return rows_ == 0; }

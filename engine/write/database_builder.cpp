@@ -156,20 +156,31 @@ class BuiltSource : public RewriteSource {
     for (const auto& t : tables_) {
       if (t->def.definition_page != table.definition_page) continue;
       for (std::size_t i = 0; i < t->rows.size(); ++i) {
-        const Bytes raw = build_row(format_, t->def, t->rows[i], kCodePage, [&](const Bytes& v) {
-          Bytes field(12, 0);
-          put_u32(field, 0, static_cast<std::uint32_t>(v.size()));
-          put_u32(field, 4, static_cast<std::uint32_t>(shelf_.size()));
-          shelf_.push_back(v);
-          return field;
-        });
-        visit(RowPointer{t->def.definition_page, static_cast<std::uint16_t>(i)}, raw);
+        const RowPointer at = place_of(*t, i);
+        visit(at, *read_row(at));
       }
     }
   }
-  Row decode_row(const TableDef& table, std::span<const std::uint8_t> row) override {
-    return jet::decode_row(format_, table, row, kCodePage,
-                           [this](std::span<const std::uint8_t> field) { return read_long_value(field); });
+  // A row's place names its table's definition page in the low 24 bits and
+  // its position in the rest, so tables may hold more rows than a page does.
+  static RowPointer place_of(const DatabaseBuilder::Table& t, std::size_t i) {
+    return RowPointer{t.def.definition_page | static_cast<PageNumber>((i >> 16) << 24), static_cast<std::uint16_t>(i & 0xFFFF)};
+  }
+  // Rows are encoded again on each read; their long values go on a shelf
+  // and the row's reference names the shelf slot.
+  std::optional<Bytes> read_row(RowPointer where) override {
+    const std::size_t i = (std::size_t{where.page >> 24} << 16) | where.row;
+    for (const auto& t : tables_) {
+      if (t->def.definition_page != (where.page & 0xFFFFFFu) || i >= t->rows.size()) continue;
+      return build_row(format_, t->def, t->rows[i], kCodePage, [&](const Bytes& v) {
+        Bytes field(12, 0);
+        put_u32(field, 0, static_cast<std::uint32_t>(v.size()));
+        put_u32(field, 4, static_cast<std::uint32_t>(shelf_.size()));
+        shelf_.push_back(v);
+        return field;
+      });
+    }
+    return std::nullopt;
   }
   Bytes read_long_value(std::span<const std::uint8_t> field) override {
     const std::uint32_t slot = static_cast<std::uint32_t>(field[4] | (field[5] << 8) | (field[6] << 16) | (field[7] << 24));

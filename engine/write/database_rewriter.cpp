@@ -6,12 +6,15 @@
 
 #include "engine/error.h"
 #include "engine/file/env.h"
+#include "engine/format/damaged.h"
 #include "engine/format/rc4.h"
+#include "engine/index/index_builder.h"
 #include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
 #include "engine/write/data_page_builder.h"
 #include "engine/write/header_writer.h"
 #include "engine/write/index_rebuild.h"
+#include "engine/write/key_list.h"
 #include "engine/write/little_endian.h"
 #include "engine/write/long_value_writer.h"
 #include "engine/write/object_ids.h"
@@ -27,6 +30,7 @@ namespace {
 constexpr std::uint32_t kFirstDefinitionPage = 2;  // the catalog's definition always starts here
 constexpr std::uint32_t kMapPageOwner = 0;         // usage-map rows live on pages owned by no table
 constexpr std::uint32_t kLongValueHeaderSize = 12;
+constexpr std::size_t kMaxRows = 0xFFFFFFFFu;  // row counts are 32-bit
 
 [[noreturn]] void internal(const std::string& what) {
   throw Error(errc::kCannotOpenDatabase, "Internal error while writing the new database: " + what + ".");
@@ -41,12 +45,15 @@ class PageSink {
 
   void write(std::uint32_t number, Bytes page) {
     if (page.size() != format_.page_size) internal("page of the wrong size");
-    if (!written_.insert(number).second) internal("page written twice");
+    if (number >= written_.size()) written_.resize(std::max<std::size_t>(number + 1, written_.size() * 2), false);
+    if (written_[number]) internal("page written twice");
+    written_[number] = true;
+    ++count_;
     if (key_ != 0 && number != 0) rc4_apply_page(key_, number, page.data(), page.size());
     out_.write(std::uint64_t{number} * format_.page_size, page.data(), page.size());
-    if (progress_) progress_(written_.size(), std::max<std::uint64_t>(expected_, written_.size()));
+    if (progress_) progress_(count_, std::max<std::uint64_t>(expected_, count_));
   }
-  const std::set<std::uint32_t>& written() const { return written_; }
+  std::uint64_t pages_written() const { return count_; }
 
  private:
   WritableFile& out_;
@@ -54,7 +61,8 @@ class PageSink {
   std::uint32_t key_;
   const std::function<void(std::uint64_t, std::uint64_t)>& progress_;
   std::uint64_t expected_;
-  std::set<std::uint32_t> written_;
+  std::vector<bool> written_;
+  std::uint64_t count_ = 0;
 };
 
 // One usage-map row on the map pages: its fixed place and the pages it lists.
@@ -65,18 +73,23 @@ struct MapSlot {
   MapReference reference() const { return MapReference{page, row}; }
 };
 
-// A row being copied: its bytes, its values (for keys), where it was and
-// where it goes.
-struct Record {
-  Bytes raw;
-  Row values;
-  RowPointer at;
-  RowPointer old_at;
+// Where each live row of a table is and how long it is, in scan order, and
+// the order the rows are written in: all that is kept per row while a table
+// is copied. Rows are read again from the source when they are written.
+struct RowTable {
+  std::vector<RowPointer> old_at;
+  std::vector<std::uint16_t> size;
+  std::vector<std::uint32_t> order;  // positions in old_at, in write order
 };
 
-struct RowPointerOf {
-  static RowPointer old_place(const Record& r) { return r.old_at; }
-  static RowPointer new_place(const Record& r) { return r.at; }
+// One index while its table is copied: its key encoder (none when the
+// source's stored entries are carried over instead) and the keys so far.
+struct IndexCopy {
+  const IndexData* data = nullptr;
+  std::optional<IndexKeys> keys;
+  std::string reason;         // why the keys cannot be formed
+  KeyList entries;            // tagged with the row's new place
+  std::uint64_t listed = 0;   // rows the index lists (for carrying over)
 };
 
 struct TablePlan {
@@ -86,6 +99,7 @@ struct TablePlan {
   std::vector<std::uint32_t> definition_pages;
   std::uint32_t id = 0;
   std::size_t first_slot = 0;  // owned, free, one per physical index, two per column map
+  std::vector<std::size_t> id_columns;  // columns holding object ids
   TableDefinitionUpdate update;
 };
 
@@ -111,7 +125,7 @@ class Rewriter {
     const std::uint32_t page_count = next_page_;
     sink_.write(0, build_header_page(db_.header(), options_.new_password));
     sink_.write(1, build_free_page_map_page(format_, db_.page_one(), page_count));
-    if (sink_.written().size() != page_count) internal("a page was left unwritten");
+    if (sink_.pages_written() != page_count) internal("a page was left unwritten");
     result_.page_count = page_count;
     if (options_.progress) options_.progress(page_count, page_count);
     return result_;
@@ -185,6 +199,7 @@ class Rewriter {
       for (std::uint32_t i = 1; i < n; ++i) plan.definition_pages.push_back(allocate());
       plan.id = plan.definition_pages.front();
       table_ids_[t.definition_page] = plan.id;
+      plan.id_columns = object_id_columns(t);
       plan.def = std::move(t);
       plans_.push_back(std::move(plan));
     }
@@ -213,14 +228,21 @@ class Rewriter {
     return static_cast<std::size_t>(field.bytes.data() - row.data());
   }
 
-  void patch_object_ids(const TableDef& t, Bytes& raw) {
-    bool any = false;
-    for (const Column& c : t.columns) any = any || holds_object_ids(t.name, c.name);
-    if (!any) return;
-    const std::vector<RawField> fields = split_row(jet_format_, t, raw);
+  // Columns of a table that hold object ids (Long columns only).
+  static std::vector<std::size_t> object_id_columns(const TableDef& t) {
+    std::vector<std::size_t> out;
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
-      const Column& c = t.columns[i];
-      if (!holds_object_ids(t.name, c.name) || c.type != ColumnType::Long || fields[i].null) continue;
+      if (t.columns[i].type == ColumnType::Long && holds_object_ids(t.name, t.columns[i].name)) out.push_back(i);
+    }
+    return out;
+  }
+
+  void patch_object_ids(const TablePlan& plan, Bytes& raw) {
+    if (plan.id_columns.empty()) return;
+    const TableDef& t = plan.def;
+    const std::vector<RawField> fields = split_row(jet_format_, t, raw);
+    for (const std::size_t i : plan.id_columns) {
+      if (fields[i].null) continue;
       if (fields[i].bytes.size() != 4) throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ".");
       const std::size_t at = offset_in(raw, fields[i]);
       const auto it = table_ids_.find(get_u32(raw, at));
@@ -228,224 +250,400 @@ class Rewriter {
     }
   }
 
-  void write_table(TablePlan& plan) {
-    const TableDef& t = plan.def;
-    std::vector<Record> rows;
-    db_.scan_raw_rows(t, [&](RowPointer old_at, std::span<const std::uint8_t> bytes) {
-      rows.push_back(Record{Bytes(bytes.begin(), bytes.end()), {}, {}, old_at});
-    });
 
+  // A table is copied in two passes over its rows. The first notes each
+  // live row's place and size and, for a primary key, its key; that gives
+  // the write order and how many data pages the rows fill. The second reads
+  // the rows again in that order, rewrites their long values, fills the data
+  // pages and collects every index's keys; then the indexes are laid out.
+  // Only the per-row table and the keys stay in memory, never the rows.
+  void write_table(TablePlan& plan) {
+    try {
+      const RowTable rows = scan_table(plan);
+      write_rows(plan, rows);
+    } catch (const DamagedData& e) {
+      throw Error(errc::kCannotOpenDatabase, "Damaged row in table " + plan.def.name + ": " + e.what() + ".");
+    }
+  }
+
+  RowTable scan_table(const TablePlan& plan) {
+    const TableDef& t = plan.def;
+    RowTable rows;
+    const IndexData* primary = primary_key_of(t);
+    std::optional<IndexKeys> primary_keys;
+    std::string reason;
+    if (primary) primary_keys = keys_for(t, *primary, reason);
+    const std::vector<bool> wanted = primary_keys ? columns_keyed(t, {primary}, nullptr) : std::vector<bool>{};
+    KeyList keys;
+    Bytes patched;
+    Row values;
+    db_.scan_raw_rows(t, [&](RowPointer old_at, std::span<const std::uint8_t> bytes) {
+      if (bytes.size() > DataPageBuilder::max_row_size(format_)) {
+        throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ": longer than a page.");
+      }
+      if (rows.old_at.size() >= kMaxRows) {
+        throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": more rows than a table can hold.");
+      }
+      const auto position = static_cast<std::uint32_t>(rows.old_at.size());
+      rows.old_at.push_back(old_at);
+      rows.size.push_back(static_cast<std::uint16_t>(bytes.size()));
+      if (!primary_keys) return;
+      std::span<const std::uint8_t> row = bytes;
+      if (!plan.id_columns.empty()) {
+        patched.assign(bytes.begin(), bytes.end());
+        patch_object_ids(plan, patched);
+        row = patched;
+      }
+      decode_columns(t, row, wanted, values);
+      std::optional<Bytes> key;
+      if (!key_or_give_up(*primary_keys, values, key, reason)) {
+        primary_keys.reset();
+        keys = KeyList{};
+        return;
+      }
+      if (!key) {
+        throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
+      }
+      keys.add(*key, position);
+    });
+    const std::size_t n = rows.old_at.size();
+    rows.order.resize(n);
+    if (primary_keys) {
+      keys.sort();
+      for (std::size_t i = 0; i < n; ++i) rows.order[i] = static_cast<std::uint32_t>(keys.tag(i));
+    } else if (primary) {
+      rows.order = stored_order(t, *primary, rows, reason);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) rows.order[i] = static_cast<std::uint32_t>(i);
+    }
+    return rows;
+  }
+
+  // Rows in the order the source's stored primary key lists them, when our
+  // encoder cannot form its keys; the index must list every row once.
+  std::vector<std::uint32_t> stored_order(const TableDef& t, const IndexData& primary, const RowTable& rows,
+                                          const std::string& reason) {
+    std::map<RowPointer, std::uint32_t> position;
+    for (std::size_t i = 0; i < rows.old_at.size(); ++i) position.emplace(rows.old_at[i], static_cast<std::uint32_t>(i));
+    KeyList listed;
+    for (const index::IndexEntry& e : stored_entries(t, primary)) {
+      const auto it = position.find(e.row);
+      if (it == position.end()) continue;  // a deleted row's leftover entry
+      listed.add(e.key, it->second);
+    }
+    listed.sort();
+    std::vector<std::uint32_t> order;
+    std::vector<bool> seen(rows.old_at.size(), false);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+      const auto at = static_cast<std::uint32_t>(listed.tag(i));
+      if (seen[at]) throw carry_refusal(t, reason, "it lists a row twice");
+      seen[at] = true;
+      order.push_back(at);
+    }
+    if (order.size() != rows.old_at.size()) {
+      throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
+    }
+    return order;
+  }
+
+  void write_rows(TablePlan& plan, const RowTable& rows) {
+    const TableDef& t = plan.def;
+    if (t.index_data.size() != plan.layout.real_index_count) internal("index count differs from the definition");
+
+    std::vector<std::uint32_t> data_pages;
+    for (std::uint32_t i = 0, n = count_data_pages(plan, rows); i < n; ++i) data_pages.push_back(allocate());
+
+    std::vector<IndexCopy> indexes(t.index_data.size());
+    std::vector<const IndexData*> keyed;
+    for (std::size_t i = 0; i < t.index_data.size(); ++i) {
+      indexes[i].data = &t.index_data[i];
+      indexes[i].keys = keys_for(t, t.index_data[i], indexes[i].reason);
+      keyed.push_back(&t.index_data[i]);
+    }
     const Column* autonumber = nullptr;
     for (const Column& c : t.columns) {
       if (c.is_autonumber() && c.type == ColumnType::Long) autonumber = &c;
     }
-    const bool need_values = !t.index_data.empty() || autonumber != nullptr;
-    for (Record& r : rows) {
-      patch_object_ids(t, r.raw);
-      if (need_values) r.values = db_.decode_row(t, r.raw);
-    }
+    const std::vector<bool> wanted = columns_keyed(t, keyed, autonumber);
+    const bool decode = !indexes.empty() || autonumber != nullptr;
+    std::int64_t largest = 0;
 
-    // Rows go out in primary-key order; without a primary key, as found.
-    for (const Index& index : t.indexes) {
-      if (!index.is_primary_key()) continue;
-      const IndexData* data = find_index_data(t, index.index_data);
-      const std::vector<IndexKeyEntry> entries = index_entries(t, *data, rows, &RowPointerOf::old_place);
-      if (entries.size() != rows.size()) {
-        throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
+    LongValueCopy long_values(*this, plan);
+    std::optional<DataPageBuilder> page;
+    std::size_t page_index = 0;
+    Row values;
+    for (const std::uint32_t position : rows.order) {
+      std::optional<Bytes> raw = db_.read_row(rows.old_at[position]);
+      if (!raw || raw->size() != rows.size[position]) {
+        throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": a row changed while it was copied.");
       }
-      std::map<RowPointer, std::size_t> position;
-      for (std::size_t i = 0; i < rows.size(); ++i) position.emplace(rows[i].old_at, i);
-      std::vector<Record> sorted;
-      sorted.reserve(rows.size());
-      for (const IndexKeyEntry& e : entries) sorted.push_back(std::move(rows[position.at(e.row)]));
-      rows = std::move(sorted);
-      break;
-    }
-
-    // Place rows on data pages (sizes do not change below: long-value
-    // references keep their 12 bytes).
-    std::uint32_t data_pages = 0;
-    {
-      std::optional<DataPageBuilder> page;
-      for (Record& r : rows) {
-        if (r.raw.size() > DataPageBuilder::max_row_size(format_)) {
-          throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ": longer than a page.");
+      patch_object_ids(plan, *raw);
+      if (decode) decode_columns(t, *raw, wanted, values);
+      long_values.rewrite(*raw);
+      if (!page || !page->fits(raw->size())) {
+        if (page) sink_.write(data_pages.at(page_index++), page->page());
+        if (page_index >= data_pages.size()) internal("rows need more pages than counted");
+        page.emplace(format_, plan.id);
+      }
+      const RowPointer at{data_pages[page_index], page->add(*raw)};
+      for (IndexCopy& index : indexes) {
+        if (!(index.data->ignores_nulls() && all_null(t, *index.data, values))) ++index.listed;
+        if (!index.keys) continue;
+        std::optional<Bytes> key;
+        if (!key_or_give_up(*index.keys, values, key, index.reason)) {
+          index.keys.reset();
+          index.entries = KeyList{};
+        } else if (key) {
+          index.entries.add(*key, place_tag(at));
         }
-        if (!page || !page->fits(r.raw.size())) {
-          page.emplace(format_, plan.id);
-          ++data_pages;
-        }
-        r.at = RowPointer{data_pages - 1, page->add(r.raw)};  // page index for now
+      }
+      if (autonumber) {
+        const Value& v = values[column_position(t, *autonumber)];
+        if (!v.is_null) largest = std::max(largest, v.integer);
       }
     }
-    std::vector<std::uint32_t> data_page_numbers;
-    for (std::uint32_t i = 0; i < data_pages; ++i) data_page_numbers.push_back(allocate());
-    for (Record& r : rows) r.at.page = data_page_numbers[r.at.page];
+    if (page) sink_.write(data_pages.at(page_index++), page->page());
+    if (page_index != data_pages.size()) internal("rows filled fewer pages than counted");
+    long_values.finish();
 
-    rewrite_long_values(plan, rows);
-
-    // Data pages.
-    {
-      std::optional<DataPageBuilder> page;
-      std::uint32_t number = 0;
-      for (Record& r : rows) {
-        if (!page || r.at.page != number) {
-          if (page) sink_.write(number, page->page());
-          page.emplace(format_, plan.id);
-          number = r.at.page;
-        }
-        if (page->add(r.raw) != r.at.row) internal("row landed on another slot");
-      }
-      if (page) sink_.write(number, page->page());
-    }
     MapSlot& owned = slot(plan, 0);
     MapSlot& free = slot(plan, 1);
-    owned.pages.insert(data_page_numbers.begin(), data_page_numbers.end());
+    owned.pages.insert(data_pages.begin(), data_pages.end());
     // Pages are filled in order, so only the last one can have room left.
-    if (!data_page_numbers.empty()) free.pages.insert(data_page_numbers.back());
+    if (!data_pages.empty()) free.pages.insert(data_pages.back());
 
-    // Indexes.
+    std::vector<RowPointer> new_at;
+    for (const IndexCopy& index : indexes) {
+      if (!index.keys && new_at.empty()) new_at = new_places(plan, rows, data_pages);
+    }
     plan.update.index_row_counts.assign(plan.layout.real_index_count, 0);
     plan.update.index_roots.assign(plan.layout.real_index_count, 0);
-    if (t.index_data.size() != plan.layout.real_index_count) internal("index count differs from the definition");
-    for (std::size_t i = 0; i < t.index_data.size(); ++i) {
-      const std::vector<IndexKeyEntry> entries = index_entries(t, t.index_data[i], rows, &RowPointerOf::new_place);
-      BuiltIndex built = build_index(format_, plan.id, entries, [this] { return allocate(); });
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+      IndexCopy& index = indexes[i];
+      if (!index.keys) carry_over(t, index, rows, new_at);
+      index.entries.sort();
       MapSlot& map = slot(plan, 2 + i);
-      for (FinishedPage& p : built.pages) {
-        map.pages.insert(p.number);
-        sink_.write(p.number, std::move(p.bytes));
+      index::IndexTreeWriter tree(format_.jet4 ? index::Format::Jet4 : index::Format::Jet3, plan.id,
+                                  [this] { return allocate(); },
+                                  [&](index::BuiltPage p) {
+                                    map.pages.insert(p.number);
+                                    sink_.write(p.number, std::move(p.bytes));
+                                  });
+      for (std::size_t k = 0; k < index.entries.size(); ++k) {
+        const auto key = index.entries.key(k);
+        tree.add(index::IndexEntry{Bytes(key.begin(), key.end()), place_of_tag(index.entries.tag(k)), 0});
       }
-      plan.update.index_roots[i] = built.root;
-      plan.update.index_row_counts[i] = static_cast<std::uint32_t>(entries.size());
+      plan.update.index_roots[i] = tree.finish().root;
+      plan.update.index_row_counts[i] = static_cast<std::uint32_t>(index.entries.size());
+      index.entries = KeyList{};  // its memory is not needed for the next index
     }
 
-    plan.update.row_count = static_cast<std::uint32_t>(rows.size());
+    plan.update.row_count = static_cast<std::uint32_t>(rows.order.size());
     plan.update.next_autonumber = get_u32(plan.definition, format_.tdef_autonumber_at);  // kept unless recounted below
-    if (autonumber) {
-      std::int64_t largest = 0;
-      const std::size_t at = column_position(t, *autonumber);
-      for (const Record& r : rows) {
-        if (at < r.values.size() && !r.values[at].is_null) largest = std::max(largest, r.values[at].integer);
-      }
-      plan.update.next_autonumber = static_cast<std::uint32_t>(largest + 1);
-    }
+    if (autonumber) plan.update.next_autonumber = static_cast<std::uint32_t>(largest + 1);
     plan.update.table_ids = table_ids_;
-    result_.rows.emplace_back(t.name, rows.size());
+    result_.rows.emplace_back(t.name, rows.order.size());
   }
 
-  // One index's entries for the rows, in key order (equal keys in row
-  // order), pointing at each row's old or new place. Keys come from the
-  // encoder; when it cannot key some value, the source's own stored entries
-  // are carried over, provided they list exactly the rows they should.
-  std::vector<IndexKeyEntry> index_entries(const TableDef& t, const IndexData& data, const std::vector<Record>& rows,
-                                           RowPointer (*place)(const Record&)) {
-    std::string reason;
+  // Forms a key; false (with the reason) when the encoder cannot key some
+  // value of this row, so the index must be carried over instead.
+  static bool key_or_give_up(const IndexKeys& keys, const Row& values, std::optional<Bytes>& key, std::string& reason) {
     try {
-      const IndexKeys encoder(format_, t, data);
-      std::vector<IndexKeyEntry> entries;
-      for (const Record& r : rows) {
-        std::optional<Bytes> key = encoder.key_for(r.values);
-        if (key) entries.push_back(IndexKeyEntry{std::move(*key), place(r)});
-      }
-      std::stable_sort(entries.begin(), entries.end(),
-                       [](const IndexKeyEntry& a, const IndexKeyEntry& b) { return a.key < b.key; });
-      return entries;
+      key = keys.key_for(values);
+      return true;
     } catch (const Error& e) {
       if (e.number() != errc::kNotBuiltYet) throw;
       reason = e.description();
+      return false;
     }
-    return carried_over_entries(t, data, rows, place, reason);
   }
 
-  std::vector<IndexKeyEntry> carried_over_entries(const TableDef& t, const IndexData& data,
-                                                  const std::vector<Record>& rows,
-                                                  RowPointer (*place)(const Record&), const std::string& reason) {
-    const auto refuse = [&](const std::string& why) -> Error {
-      return Error(errc::kNotBuiltYet, reason + " The stored index of table " + t.name + " cannot stand in: " + why + ".");
-    };
-    std::map<RowPointer, RowPointer> moved;
-    for (const Record& r : rows) moved.emplace(r.old_at, place(r));
-    const index::IndexTree tree = index::read_index_tree([this](PageNumber p) { return db_.read_page(p); }, data.first_page,
-                                                         format_.jet4 ? index::Format::Jet4 : index::Format::Jet3,
-                                                         t.definition_page);
-    std::vector<IndexKeyEntry> entries;
-    std::set<RowPointer> seen;
-    for (const index::IndexEntry& e : tree.entries) {
-      const auto it = moved.find(e.row);
-      if (it == moved.end()) continue;  // a deleted row's leftover entry
-      if (!seen.insert(e.row).second) throw refuse("it lists a row twice");
-      entries.push_back(IndexKeyEntry{e.key, it->second});
+  // Each row's new place by its scan position, worked out again the way
+  // write_rows placed the rows (only needed to carry stored entries over).
+  std::vector<RowPointer> new_places(const TablePlan& plan, const RowTable& rows,
+                                     const std::vector<std::uint32_t>& data_pages) const {
+    const Bytes filler(DataPageBuilder::max_row_size(format_), 0);
+    std::vector<RowPointer> at(rows.old_at.size());
+    std::optional<DataPageBuilder> page;
+    std::size_t page_index = 0;
+    for (const std::uint32_t position : rows.order) {
+      const std::size_t size = rows.size[position];
+      if (!page || !page->fits(size)) {
+        if (page) ++page_index;
+        page.emplace(format_, plan.id);
+      }
+      at[position] = RowPointer{data_pages.at(page_index), page->add(std::span<const std::uint8_t>(filler.data(), size))};
     }
-    // Every row must be there, except rows an index that ignores nulls leaves out.
-    std::size_t expected = 0;
-    for (const Record& r : rows) {
-      bool all_null = true;
-      for (const IndexColumn& c : data.columns) {
-        for (std::size_t k = 0; k < t.columns.size(); ++k) {
-          if (t.columns[k].number == c.column_number && k < r.values.size() && !r.values[k].is_null) all_null = false;
+    return at;
+  }
+
+  // Data pages the rows fill in write order (sizes do not change when they
+  // are written: long-value references keep their 12 bytes).
+  std::uint32_t count_data_pages(const TablePlan& plan, const RowTable& rows) const {
+    const Bytes filler(DataPageBuilder::max_row_size(format_), 0);
+    std::optional<DataPageBuilder> page;
+    std::uint32_t pages = 0;
+    for (const std::uint32_t position : rows.order) {
+      const std::size_t size = rows.size[position];
+      if (!page || !page->fits(size)) {
+        page.emplace(format_, plan.id);
+        ++pages;
+      }
+      page->add(std::span<const std::uint8_t>(filler.data(), size));
+    }
+    return pages;
+  }
+
+  // The stored entries of an index whose keys the encoder cannot form stand
+  // in for the rebuilt ones, provided they list exactly the rows they should.
+  void carry_over(const TableDef& t, IndexCopy& index, const RowTable& rows, const std::vector<RowPointer>& new_at) {
+    std::map<RowPointer, std::uint32_t> position;
+    for (std::size_t i = 0; i < rows.old_at.size(); ++i) position.emplace(rows.old_at[i], static_cast<std::uint32_t>(i));
+    std::vector<bool> seen(rows.old_at.size(), false);
+    for (const index::IndexEntry& e : stored_entries(t, *index.data)) {
+      const auto it = position.find(e.row);
+      if (it == position.end()) continue;  // a deleted row's leftover entry
+      if (seen[it->second]) throw carry_refusal(t, index.reason, "it lists a row twice");
+      seen[it->second] = true;
+      index.entries.add(e.key, place_tag(new_at[it->second]));
+    }
+    if (index.entries.size() != index.listed) throw carry_refusal(t, index.reason, "it does not list every row");
+  }
+
+  std::vector<index::IndexEntry> stored_entries(const TableDef& t, const IndexData& data) {
+    return index::read_index_tree([this](PageNumber p) { return db_.read_page(p); }, data.first_page,
+                                  format_.jet4 ? index::Format::Jet4 : index::Format::Jet3, t.definition_page)
+        .entries;
+  }
+
+  static Error carry_refusal(const TableDef& t, const std::string& reason, const std::string& why) {
+    return Error(errc::kNotBuiltYet, reason + " The stored index of table " + t.name + " cannot stand in: " + why + ".");
+  }
+
+  // The index's key encoder, or none (with the reason) when it cannot form
+  // keys for this index.
+  std::optional<IndexKeys> keys_for(const TableDef& t, const IndexData& data, std::string& reason) {
+    try {
+      return IndexKeys(format_, t, data);
+    } catch (const Error& e) {
+      if (e.number() != errc::kNotBuiltYet) throw;
+      reason = e.description();
+      return std::nullopt;
+    }
+  }
+
+  static const IndexData* primary_key_of(const TableDef& t) {
+    for (const Index& index : t.indexes) {
+      if (index.is_primary_key()) return find_index_data(t, index.index_data);
+    }
+    return nullptr;
+  }
+
+  // Which columns must be decoded: those the indexes key and the AutoNumber.
+  // The rest (long values above all) are copied without being decoded.
+  static std::vector<bool> columns_keyed(const TableDef& t, const std::vector<const IndexData*>& indexes,
+                                         const Column* autonumber) {
+    std::vector<bool> wanted(t.columns.size(), false);
+    for (std::size_t k = 0; k < t.columns.size(); ++k) {
+      for (const IndexData* data : indexes) {
+        for (const IndexColumn& c : data->columns) {
+          if (t.columns[k].number == c.column_number) wanted[k] = true;
         }
       }
-      if (!(all_null && data.ignores_nulls())) ++expected;
+      if (autonumber == &t.columns[k]) wanted[k] = true;
     }
-    if (entries.size() != expected) throw refuse("it does not list every row");
-    // Equal keys go in row order of the place they point at.
-    std::stable_sort(entries.begin(), entries.end(), [](const IndexKeyEntry& a, const IndexKeyEntry& b) {
-      return a.key < b.key || (a.key == b.key && a.row < b.row);
-    });
-    return entries;
+    return wanted;
   }
 
-  template <typename Rec>
-  void rewrite_long_values(TablePlan& plan, std::vector<Rec>& rows) {
-    const TableDef& t = plan.def;
-    // Columns with their own usage maps get their own pages; the others share.
-    std::map<int, LongValueWriter> writers;
-    auto writer_for = [&](int group) -> LongValueWriter& {
-      auto it = writers.find(group);
-      if (it == writers.end()) it = writers.emplace(group, LongValueWriter(format_, [this] { return allocate(); })).first;
-      return it->second;
-    };
-    const auto& mapped = plan.layout.column_map_columns;
-    for (Rec& r : rows) {
-      const std::vector<RawField> fields = split_row(jet_format_, t, r.raw);
+  void decode_columns(const TableDef& t, std::span<const std::uint8_t> raw, const std::vector<bool>& wanted, Row& values) {
+    const std::vector<RawField> fields = split_row(jet_format_, t, raw);
+    values.resize(t.columns.size());
+    for (std::size_t k = 0; k < t.columns.size(); ++k) {
+      values[k] = wanted[k] ? decode_field(jet_format_, t.columns[k], fields[k], db_.header().code_page,
+                                           [this](std::span<const std::uint8_t> f) { return db_.read_long_value(f); })
+                            : Value{};
+    }
+  }
+
+  static bool all_null(const TableDef& t, const IndexData& data, const Row& values) {
+    for (const IndexColumn& c : data.columns) {
+      for (std::size_t k = 0; k < t.columns.size(); ++k) {
+        if (t.columns[k].number == c.column_number && k < values.size() && !values[k].is_null) return false;
+      }
+    }
+    return true;
+  }
+
+  // Rewrites the long values a table's rows refer to onto fresh pages as the
+  // rows are written. Columns with their own usage maps get their own pages;
+  // the others share.
+  class LongValueCopy {
+   public:
+    LongValueCopy(Rewriter& rewriter, TablePlan& plan) : w_(rewriter), plan_(plan) {}
+
+    void rewrite(Bytes& raw) {
+      const TableDef& t = plan_.def;
+      bool any = false;
+      for (const Column& c : t.columns) any = any || is_long_value(c.type);
+      if (!any) return;
+      const std::vector<RawField> fields = split_row(w_.jet_format_, t, raw);
       for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const Column& c = t.columns[i];
         if (!is_long_value(c.type) || fields[i].null || fields[i].bytes.empty()) continue;
         if (fields[i].bytes.size() < kLongValueHeaderSize) {
           throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
         }
-        const std::size_t at = offset_in(r.raw, fields[i]);
-        const std::uint32_t head = get_u32(r.raw, at);
+        const std::size_t at = offset_in(raw, fields[i]);
+        const std::uint32_t head = get_u32(raw, at);
         if (head & kLongValueFlagInline) continue;  // kept in the row as it is
         const std::uint32_t length = head & kLongValueLengthMask;
         if (length == 0) {
-          put_u32(r.raw, at, kLongValueFlagInline);
-          put_u32(r.raw, at + 4, 0);
-          put_u32(r.raw, at + 8, 0);
+          put_u32(raw, at, kLongValueFlagInline);
+          put_u32(raw, at + 4, 0);
+          put_u32(raw, at + 8, 0);
           continue;
         }
-        const Bytes value = db_.read_long_value(fields[i].bytes);
+        const Bytes value = w_.db_.read_long_value(fields[i].bytes);
         if (value.size() != length) throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
+        const auto& mapped = plan_.layout.column_map_columns;
         const bool own = std::find(mapped.begin(), mapped.end(), c.number) != mapped.end();
         const LongValueReference ref = writer_for(own ? c.number : -1).write(value);
-        std::copy(ref.begin(), ref.end(), r.raw.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy(ref.begin(), ref.end(), raw.begin() + static_cast<std::ptrdiff_t>(at));
       }
     }
-    plan.update.column_owned_maps.clear();
-    plan.update.column_free_maps.clear();
-    for (auto& [group, writer] : writers) {
-      std::vector<FinishedPage> pages = writer.finish();
-      if (group >= 0) {
+
+    // Writes the open pages and records every page in the column maps.
+    void finish() {
+      const auto& mapped = plan_.layout.column_map_columns;
+      for (auto& [group, writer] : writers_) {
+        for (FinishedPage& p : writer.finish()) w_.sink_.write(p.number, std::move(p.bytes));
+        if (group < 0) continue;
+        const std::vector<std::uint32_t>& pages = writer.pages();
         for (std::size_t k = 0; k < mapped.size(); ++k) {
           if (mapped[k] != group) continue;
-          for (const FinishedPage& p : pages) slot(plan, column_slot(plan, k, true)).pages.insert(p.number);
-          if (!pages.empty()) slot(plan, column_slot(plan, k, false)).pages.insert(pages.back().number);
+          w_.slot(plan_, w_.column_slot(plan_, k, true)).pages.insert(pages.begin(), pages.end());
+          if (!pages.empty()) w_.slot(plan_, w_.column_slot(plan_, k, false)).pages.insert(pages.back());
         }
       }
-      for (FinishedPage& p : pages) sink_.write(p.number, std::move(p.bytes));
     }
-  }
+
+   private:
+    LongValueWriter& writer_for(int group) {
+      auto it = writers_.find(group);
+      if (it == writers_.end()) {
+        it = writers_
+                 .emplace(group, LongValueWriter(
+                                     w_.format_, [this] { return w_.allocate(); },
+                                     [this](FinishedPage p) { w_.sink_.write(p.number, std::move(p.bytes)); }))
+                 .first;
+      }
+      return it->second;
+    }
+
+    Rewriter& w_;
+    TablePlan& plan_;
+    std::map<int, LongValueWriter> writers_;
+  };
 
   static const IndexData* find_index_data(const TableDef& t, std::uint32_t number) {
     for (const IndexData& d : t.index_data) {

@@ -24,6 +24,7 @@ IndexKeys::IndexKeys(const WriteFormat& format, const TableDef& table, const Ind
 
 IndexKeys::~IndexKeys() = default;
 IndexKeys::IndexKeys(IndexKeys&&) noexcept = default;
+IndexKeys& IndexKeys::operator=(IndexKeys&&) noexcept = default;
 
 std::optional<Bytes> IndexKeys::key_for(const Row& row) const { return impl_->encoder.key_for(row); }
 

@@ -26,6 +26,7 @@ class IndexKeys {
   IndexKeys(const WriteFormat& format, const TableDef& table, const IndexData& index);
   ~IndexKeys();
   IndexKeys(IndexKeys&&) noexcept;
+  IndexKeys& operator=(IndexKeys&&) noexcept;
   // The key of `row`, or nullopt when the index leaves the row out.
   std::optional<Bytes> key_for(const Row& row) const;
 

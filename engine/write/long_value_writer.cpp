@@ -22,8 +22,9 @@ LongValueReference make_reference(std::uint32_t length_and_flags, std::uint32_t 
 }
 }  // namespace
 
-LongValueWriter::LongValueWriter(const WriteFormat& format, std::function<std::uint32_t()> allocate_page)
-    : format_(format), allocate_page_(std::move(allocate_page)) {}
+LongValueWriter::LongValueWriter(const WriteFormat& format, std::function<std::uint32_t()> allocate_page,
+                                 PageSink sink)
+    : format_(format), allocate_page_(std::move(allocate_page)), sink_(std::move(sink)) {}
 
 void LongValueWriter::open_new_page() {
   if (open_) done_.push_back(FinishedPage{open_number_, open_->page()});
@@ -50,6 +51,7 @@ LongValueReference LongValueWriter::write(const Bytes& value) {
   const auto length = static_cast<std::uint32_t>(value.size());
   if (length <= format_.max_long_value_row) {
     const Placed at = place(value);
+    flush_closed_pages();
     return make_reference(length | kLongValueFlagSingleRow, at.page, at.row);
   }
   // Chain: split into pieces that fill the open page first, then whole pages.
@@ -93,7 +95,14 @@ LongValueReference LongValueWriter::write(const Bytes& value) {
     const std::uint32_t offset = get_u16(*page, format_.data_row_table_at + 2u * places[i].row) & 0x1FFF;
     put_u32(*page, offset, row_reference(places[i + 1].page, places[i + 1].row));
   }
+  flush_closed_pages();
   return make_reference(length, places.front().page, places.front().row);
+}
+
+void LongValueWriter::flush_closed_pages() {
+  if (!sink_) return;
+  for (FinishedPage& p : done_) sink_(std::move(p));
+  done_.clear();
 }
 
 std::vector<FinishedPage> LongValueWriter::finish() {
@@ -101,6 +110,7 @@ std::vector<FinishedPage> LongValueWriter::finish() {
     done_.push_back(FinishedPage{open_number_, open_->page()});
     open_.reset();
   }
+  flush_closed_pages();
   std::vector<FinishedPage> out = std::move(done_);
   done_.clear();
   std::sort(out.begin(), out.end(), [](const FinishedPage& a, const FinishedPage& b) { return a.number < b.number; });

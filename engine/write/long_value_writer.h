@@ -28,13 +28,17 @@ struct FinishedPage {
 
 class LongValueWriter {
  public:
+  using PageSink = std::function<void(FinishedPage)>;
   // `allocate_page` hands out the number of the next free page of the file.
-  LongValueWriter(const WriteFormat& format, std::function<std::uint32_t()> allocate_page);
+  // With a `sink`, each page goes there once no later value can touch it,
+  // and finish() hands over the last one; without, finish() returns them all.
+  LongValueWriter(const WriteFormat& format, std::function<std::uint32_t()> allocate_page, PageSink sink = {});
 
   // Stores the value (at least one byte) and returns the reference for the row.
   LongValueReference write(const Bytes& value);
 
-  // Closes the open page; returns every page written, in page order.
+  // Closes the open page; returns every page not yet given to the sink, in
+  // page order.
   std::vector<FinishedPage> finish();
   // Pages used so far (including the open one).
   const std::vector<std::uint32_t>& pages() const { return page_numbers_; }
@@ -46,10 +50,12 @@ class LongValueWriter {
   };
   Placed place(const Bytes& row);
   void open_new_page();
+  void flush_closed_pages();
   std::uint32_t room_on_open_page() const;
 
   WriteFormat format_;
   std::function<std::uint32_t()> allocate_page_;
+  PageSink sink_;
   std::vector<FinishedPage> done_;
   std::vector<std::uint32_t> page_numbers_;
   std::optional<DataPageBuilder> open_;

@@ -14,9 +14,7 @@ void DatabaseSource::scan_raw_rows(const TableDef& table,
   db_.scan_raw_rows(table, visit);
 }
 
-Row DatabaseSource::decode_row(const TableDef& table, std::span<const std::uint8_t> row) {
-  return db_.decode_row(table, row);
-}
+std::optional<Bytes> DatabaseSource::read_row(RowPointer where) { return db_.read_row_bytes(where); }
 
 Bytes DatabaseSource::read_long_value(std::span<const std::uint8_t> field) { return db_.read_long_value(field); }
 Bytes DatabaseSource::read_page(PageNumber page) { return db_.read_page(page); }

@@ -3,6 +3,7 @@
 // (compaction) or tables assembled in memory (the database builder).
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,7 +31,9 @@ class RewriteSource {
   // Each live row's stored bytes, with a place that identifies it.
   virtual void scan_raw_rows(const TableDef& table,
                              const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) = 0;
-  virtual Row decode_row(const TableDef& table, std::span<const std::uint8_t> row) = 0;
+  // The stored bytes of the live row at `where` (a place scan_raw_rows
+  // gave); nullopt when no live row is there.
+  virtual std::optional<Bytes> read_row(RowPointer where) = 0;
   // The bytes of a long value from the field a row holds.
   virtual Bytes read_long_value(std::span<const std::uint8_t> field) = 0;
   // Pages of the stored indexes, for carrying their entries over; sources
@@ -48,7 +51,7 @@ class DatabaseSource : public RewriteSource {
   std::vector<TableDef> tables() override;
   void scan_raw_rows(const TableDef& table,
                      const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) override;
-  Row decode_row(const TableDef& table, std::span<const std::uint8_t> row) override;
+  std::optional<Bytes> read_row(RowPointer where) override;
   Bytes read_long_value(std::span<const std::uint8_t> field) override;
   Bytes read_page(PageNumber page) override;
 
