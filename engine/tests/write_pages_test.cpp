@@ -136,6 +136,29 @@ TEST(LongValueWriter, SingleRowsAndChainsFillPagesAndReadBack) {
   }
 }
 
+// With a sink, pages leave the writer as soon as no later value can touch
+// them (a chain's links are filled in first) and hold what they would hold
+// without one.
+TEST(LongValueWriter, SinkReceivesFinishedPagesEarly) {
+  const WriteFormat f = WriteFormat::jet4_format();
+  const std::vector<Bytes> values{pattern(3000, 1), pattern(5 * f.page_size, 2), pattern(40, 3), pattern(9000, 4)};
+  std::uint32_t next_kept = 10;
+  LongValueWriter kept(f, [&] { return next_kept++; });
+  std::uint32_t next_sunk = 10;
+  std::map<std::uint32_t, Bytes> sunk;
+  LongValueWriter sinking(f, [&] { return next_sunk++; }, [&](FinishedPage p) {
+    EXPECT_TRUE(sunk.emplace(p.number, std::move(p.bytes)).second) << "page " << p.number << " handed over twice";
+  });
+  for (const Bytes& v : values) {
+    EXPECT_EQ(kept.write(v), sinking.write(v));
+  }
+  EXPECT_GE(sunk.size(), 5u) << "pages wait for finish()";
+  EXPECT_TRUE(sinking.finish().empty());
+  std::map<std::uint32_t, Bytes> expected;
+  for (FinishedPage& p : kept.finish()) expected.emplace(p.number, std::move(p.bytes));
+  EXPECT_EQ(sunk, expected);
+}
+
 // A Jet 4 definition with one column, one physical and one logical index and
 // one column usage-map record, laid out as the format has it.
 Bytes sample_definition(std::size_t padding) {

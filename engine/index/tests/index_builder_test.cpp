@@ -84,6 +84,33 @@ TEST(IndexBuilder, LargeTreesReadBackDenseAndLinked) {
   }
 }
 
+// The writer hands each leaf over before the next leaves are built, so a
+// large index never sits in memory whole; what it writes reads back as the
+// entries given.
+TEST(IndexBuilder, WriterHandsLeavesOverAsTheyFill) {
+  const auto entries = make_entries(20000);
+  MemoryPages mem;
+  std::size_t handed_over_early = 0;
+  IndexTreeWriter writer(Format::Jet4, 7, mem.allocator(), [&](BuiltPage p) {
+    ASSERT_TRUE(mem.pages.emplace(p.number, std::move(p.bytes)).second) << "page " << p.number << " written twice";
+  });
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    writer.add(entries[i]);
+    if (i == entries.size() / 2) handed_over_early = mem.pages.size();
+  }
+  const BuiltIndex built = writer.finish();
+  EXPECT_GT(handed_over_early, 10u);
+  EXPECT_TRUE(built.pages.empty());
+  EXPECT_EQ(built.entries, entries.size());
+  const IndexTree tree = read_index_tree(mem.fetcher(), built.root, Format::Jet4, 7);
+  EXPECT_EQ(tree.entries, entries);
+  EXPECT_TRUE(tree.notes.empty());
+
+  IndexTreeWriter unordered(Format::Jet4, 7, mem.allocator(), [](BuiltPage) {});
+  unordered.add(entries[5]);
+  EXPECT_THROW(unordered.add(entries[4]), Error);
+}
+
 TEST(IndexBuilder, SmallAndEmptyIndexesUseOneLeaf) {
   MemoryPages mem;
   const BuiltIndex empty = build_index_tree({}, Format::Jet4, 3, mem.allocator());
