@@ -7,7 +7,6 @@
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/format/damaged.h"
-#include "engine/format/rc4.h"
 #include "engine/index/index_builder.h"
 #include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
@@ -18,6 +17,7 @@
 #include "engine/write/little_endian.h"
 #include "engine/write/long_value_writer.h"
 #include "engine/write/object_ids.h"
+#include "engine/write/page_sink.h"
 #include "engine/write/rewrite_source.h"
 #include "engine/format/row_layout.h"
 #include "engine/write/table_definition_writer.h"
@@ -35,35 +35,6 @@ constexpr std::size_t kMaxRows = 0xFFFFFFFFu;  // row counts are 32-bit
 [[noreturn]] void internal(const std::string& what) {
   throw Error(errc::kCannotOpenDatabase, "Internal error while writing the new database: " + what + ".");
 }
-
-// Writes finished pages to the new file, encrypting them like the source.
-class PageSink {
- public:
-  PageSink(WritableFile& out, const WriteFormat& format, std::uint32_t database_key,
-           const std::function<void(std::uint64_t, std::uint64_t)>& progress, std::uint64_t expected)
-      : out_(out), format_(format), key_(database_key), progress_(progress), expected_(expected) {}
-
-  void write(std::uint32_t number, Bytes page) {
-    if (page.size() != format_.page_size) internal("page of the wrong size");
-    if (number >= written_.size()) written_.resize(std::max<std::size_t>(number + 1, written_.size() * 2), false);
-    if (written_[number]) internal("page written twice");
-    written_[number] = true;
-    ++count_;
-    if (key_ != 0 && number != 0) rc4_apply_page(key_, number, page.data(), page.size());
-    out_.write(std::uint64_t{number} * format_.page_size, page.data(), page.size());
-    if (progress_) progress_(count_, std::max<std::uint64_t>(expected_, count_));
-  }
-  std::uint64_t pages_written() const { return count_; }
-
- private:
-  WritableFile& out_;
-  WriteFormat format_;
-  std::uint32_t key_;
-  const std::function<void(std::uint64_t, std::uint64_t)>& progress_;
-  std::uint64_t expected_;
-  std::vector<bool> written_;
-  std::uint64_t count_ = 0;
-};
 
 // One usage-map row on the map pages: its fixed place and the pages it lists.
 struct MapSlot {
@@ -125,6 +96,7 @@ class Rewriter {
     const std::uint32_t page_count = next_page_;
     sink_.write(0, build_header_page(db_.header(), options_.new_password));
     sink_.write(1, build_free_page_map_page(format_, db_.page_one(), page_count));
+    sink_.flush();
     if (sink_.pages_written() != page_count) internal("a page was left unwritten");
     result_.page_count = page_count;
     if (options_.progress) options_.progress(page_count, page_count);

@@ -1,0 +1,48 @@
+#pragma once
+// Where the writer's finished pages go: the new file, each page encrypted
+// the way the source's pages are. Pages arrive in any order but mostly in
+// ascending runs (data pages, then a table's long values and indexes), so
+// consecutive pages are gathered and written with one call per run rather
+// than one per page.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "engine/model/value.h"
+#include "engine/write/write_format.h"
+
+namespace jet {
+class WritableFile;
+}
+
+namespace jet::write {
+
+class PageSink {
+ public:
+  using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+  // `expected` is the page count progress reports against until more pages
+  // than that have been written.
+  PageSink(WritableFile& out, const WriteFormat& format, std::uint32_t database_key, Progress progress,
+           std::uint64_t expected);
+
+  // Takes a whole page; a page number given twice is an internal error.
+  void write(std::uint32_t number, Bytes page);
+  // Writes out the pages still gathered. Call before syncing the file.
+  void flush();
+
+  std::uint64_t pages_written() const { return count_; }
+
+ private:
+  WritableFile& out_;
+  WriteFormat format_;
+  std::uint32_t key_;
+  Progress progress_;
+  std::uint64_t expected_;
+  std::vector<bool> written_;
+  std::uint64_t count_ = 0;
+  Bytes run_;                  // consecutive pages not yet written
+  std::uint32_t run_start_ = 0;  // page number of the run's first page
+};
+
+}  // namespace jet::write
