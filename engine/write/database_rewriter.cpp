@@ -330,6 +330,7 @@ class Rewriter {
     for (std::size_t i = 0; i < t.index_data.size(); ++i) {
       indexes[i].data = &t.index_data[i];
       indexes[i].keys = keys_for(t, t.index_data[i], indexes[i].reason);
+      if (indexes[i].keys) indexes[i].entries.reserve(rows.order.size());
       keyed.push_back(&t.index_data[i]);
     }
     const Column* autonumber = nullptr;

@@ -16,6 +16,8 @@ class KeyList {
  public:
   // `tag` orders equal keys (a row's new place, or its position in a scan).
   void add(std::span<const std::uint8_t> key, std::uint64_t tag);
+  // Room for this many entries, so a large table's list grows once.
+  void reserve(std::size_t entries) { entries_.reserve(entries); }
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
 
