@@ -101,6 +101,13 @@ void verify_copy(Env& env, const std::string& path, const std::optional<std::str
   }
 }
 
+// A name beside the destination that no file has yet.
+std::string scratch_path_for(Env& env, const std::string& destination) {
+  std::string path = destination + ".keys";
+  for (int i = 1; env.file_exists(path); ++i) path = destination + ".keys" + std::to_string(i);
+  return path;
+}
+
 CompactResult run(const CompactRequest& request, Env& env) {
   if (request.source_path == request.destination_path || env.file_exists(request.destination_path)) {
     throw Error(errc::kDatabaseAlreadyExists, "Database already exists.");
@@ -116,6 +123,11 @@ CompactResult run(const CompactRequest& request, Env& env) {
   write::RewriteOptions rewrite;
   if (request.destination_password) rewrite.new_password = utf8_to_utf16(*request.destination_password);
   rewrite.progress = request.progress;
+  // Index keys of large tables are sorted in runs on a scratch file beside
+  // the new file (removed when the copy is written).
+  rewrite.scratch_env = &env;
+  rewrite.scratch_path = scratch_path_for(env, request.destination_path);
+  if (request.key_memory) rewrite.key_memory = *request.key_memory;
 
   CompactResult result;
   result.pages_before = db->page_count();

@@ -24,6 +24,9 @@ struct CompactRequest {
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
   // File layer to use; null means the real file system.
   Env* env = nullptr;
+  // Memory a table's index keys may take before they are sorted in runs on
+  // a scratch file beside the destination; none: the engine's default.
+  std::optional<std::size_t> key_memory;
 };
 
 struct CompactResult {

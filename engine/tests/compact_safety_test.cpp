@@ -121,6 +121,36 @@ TEST_F(CompactSafety, WriteErrorAndFullDiskFailCleanly) {
   }
 }
 
+// Index keys that outgrow their memory budget are sorted in runs on a
+// scratch file; the copy must come out byte for byte as without it, under a
+// name no existing file has, and the scratch file must not outlive the run.
+TEST_F(CompactSafety, KeysSortedOnDiskGiveTheSameFile) {
+  compact_database(request());
+  const Bytes in_memory = write_testing::read_whole_file(dir_ / "out.mdb");
+  std::filesystem::remove(dir_ / "out.mdb");
+
+  const auto squatter = dir_ / "out.mdb.keys";
+  write_testing::write_whole_file(squatter, Bytes{1, 2, 3});
+  CompactRequest r = request();
+  r.key_memory = 256;  // a run every few rows
+  compact_database(r);
+  EXPECT_EQ(write_testing::read_whole_file(dir_ / "out.mdb"), in_memory);
+  EXPECT_EQ(write_testing::read_whole_file(squatter), (Bytes{1, 2, 3}));
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path())) ++files;
+  EXPECT_EQ(files, 3u) << "source, copy and the unrelated file only";
+}
+
+TEST_F(CompactSafety, FullDiskWhileSortingKeysFailsCleanly) {
+  FaultInjectionEnv env(default_env());
+  env.fail_write_at(0, true);  // the first write of any file, the scratch file's included
+  CompactRequest r = request(&env);
+  r.key_memory = 256;
+  expect_failure(r, errc::kDiskFull);
+  EXPECT_FALSE(destination_exists());
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out.mdb.keys"));
+}
+
 TEST_F(CompactSafety, FailedFlushFailsCleanly) {
   FaultInjectionEnv env(default_env());
   env.fail_sync();

@@ -14,6 +14,7 @@
 #include "engine/write/header_writer.h"
 #include "engine/write/index_rebuild.h"
 #include "engine/write/key_list.h"
+#include "engine/write/key_spill.h"
 #include "engine/write/little_endian.h"
 #include "engine/write/long_value_writer.h"
 #include "engine/write/object_ids.h"
@@ -60,6 +61,7 @@ struct IndexCopy {
   std::optional<IndexKeys> keys;
   std::string reason;         // why the keys cannot be formed
   KeyList entries;            // tagged with the row's new place
+  std::vector<KeySpill::Run> runs;  // sorted runs of entries set aside on the scratch file
   std::uint64_t listed = 0;   // rows the index lists (for carrying over)
 };
 
@@ -330,7 +332,7 @@ class Rewriter {
     for (std::size_t i = 0; i < t.index_data.size(); ++i) {
       indexes[i].data = &t.index_data[i];
       indexes[i].keys = keys_for(t, t.index_data[i], indexes[i].reason);
-      if (indexes[i].keys) indexes[i].entries.reserve(rows.order.size());
+      if (indexes[i].keys) indexes[i].entries.reserve(entries_to_reserve(rows.order.size(), t.index_data.size()));
       keyed.push_back(&t.index_data[i]);
     }
     const Column* autonumber = nullptr;
@@ -366,10 +368,12 @@ class Rewriter {
         if (!key_or_give_up(*index.keys, values, key, index.reason)) {
           index.keys.reset();
           index.entries = KeyList{};
+          index.runs.clear();
         } else if (key) {
           index.entries.add(*key, place_tag(at));
         }
       }
+      keep_keys_within_budget(indexes);
       if (autonumber) {
         const Value& v = values[column_position(t, *autonumber)];
         if (!v.is_null) largest = std::max(largest, v.integer);
@@ -395,6 +399,7 @@ class Rewriter {
       IndexCopy& index = indexes[i];
       if (!index.keys) carry_over(t, index, rows, new_at);
       index.entries.sort();
+      std::uint32_t listed = 0;
       MapSlot& map = slot(plan, 2 + i);
       index::IndexTreeWriter tree(format_.jet4 ? index::Format::Jet4 : index::Format::Jet3, plan.id,
                                   [this] { return allocate(); },
@@ -402,12 +407,17 @@ class Rewriter {
                                     map.pages.insert(p.number);
                                     sink_.write(p.number, std::move(p.bytes));
                                   });
-      for (std::size_t k = 0; k < index.entries.size(); ++k) {
-        const auto key = index.entries.key(k);
-        tree.add(index::IndexEntry{Bytes(key.begin(), key.end()), place_of_tag(index.entries.tag(k)), 0});
+      const KeySpill::Visit add = [&](std::span<const std::uint8_t> key, std::uint64_t tag) {
+        tree.add(index::IndexEntry{Bytes(key.begin(), key.end()), place_of_tag(tag), 0});
+        ++listed;
+      };
+      if (index.runs.empty()) {
+        visit_sorted(index.entries, add);
+      } else {
+        spill_->merge(index.runs, index.entries, add);
       }
       plan.update.index_roots[i] = tree.finish().root;
-      plan.update.index_row_counts[i] = static_cast<std::uint32_t>(index.entries.size());
+      plan.update.index_row_counts[i] = listed;
       index.entries = KeyList{};  // its memory is not needed for the next index
     }
 
@@ -416,6 +426,30 @@ class Rewriter {
     if (autonumber) plan.update.next_autonumber = static_cast<std::uint32_t>(largest + 1);
     plan.update.table_ids = table_ids_;
     result_.rows.emplace_back(t.name, rows.order.size());
+  }
+
+  // Room each index's key list takes up front: all rows, unless that alone
+  // would pass the budget the lists share.
+  std::size_t entries_to_reserve(std::size_t rows, std::size_t index_count) const {
+    if (options_.scratch_env == nullptr) return rows;
+    return std::min(rows, options_.key_memory / (32 * std::max<std::size_t>(index_count, 1)));
+  }
+
+  // Once the key lists of a table's indexes pass their budget, the largest
+  // is sorted and set aside on the scratch file.
+  void keep_keys_within_budget(std::vector<IndexCopy>& indexes) {
+    if (options_.scratch_env == nullptr) return;
+    std::size_t total = 0;
+    IndexCopy* largest = nullptr;
+    for (IndexCopy& index : indexes) {
+      total += index.entries.footprint();
+      if (!largest || index.entries.footprint() > largest->entries.footprint()) largest = &index;
+    }
+    if (total <= options_.key_memory || largest == nullptr || largest->entries.empty()) return;
+    if (!spill_) spill_ = std::make_unique<KeySpill>(*options_.scratch_env, options_.scratch_path);
+    largest->entries.sort();
+    largest->runs.push_back(spill_->write_run(largest->entries));
+    largest->entries = KeyList{};
   }
 
   // Forms a key; false (with the reason) when the encoder cannot key some
@@ -677,6 +711,7 @@ class Rewriter {
   WriteFormat format_;
   const RewriteOptions& options_;
   PageSink sink_;
+  std::unique_ptr<KeySpill> spill_;  // created when keys first outgrow their budget
   std::uint32_t next_page_ = 0;
   std::vector<TablePlan> plans_;
   std::map<std::uint32_t, std::uint32_t> table_ids_;

@@ -11,6 +11,7 @@
 
 namespace jet {
 class Database;
+class Env;
 class WritableFile;
 }  // namespace jet
 
@@ -19,6 +20,12 @@ namespace jet::write {
 struct RewriteOptions {
   std::optional<std::u16string> new_password;  // none keeps the source's
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+  // With a scratch file, a table's index keys beyond `key_memory` bytes are
+  // sorted in runs on that file (created exclusively, removed at the end);
+  // without, they all stay in memory.
+  Env* scratch_env = nullptr;
+  std::string scratch_path;
+  std::size_t key_memory = std::size_t{16} << 20;
 };
 
 struct RewriteResult {

@@ -10,14 +10,19 @@ void KeyList::add(std::span<const std::uint8_t> key, std::uint64_t tag) {
   bytes_.insert(bytes_.end(), key.begin(), key.end());
 }
 
+bool KeyList::less(std::span<const std::uint8_t> a, std::uint64_t a_tag, std::span<const std::uint8_t> b,
+                   std::uint64_t b_tag) {
+  const std::size_t common = std::min(a.size(), b.size());
+  const int c = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+  if (c != 0) return c < 0;
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a_tag < b_tag;
+}
+
 void KeyList::sort() {
   const std::uint8_t* base = bytes_.data();
   std::sort(entries_.begin(), entries_.end(), [base](const Entry& a, const Entry& b) {
-    const std::uint32_t common = std::min(a.length, b.length);
-    const int c = common == 0 ? 0 : std::memcmp(base + a.offset, base + b.offset, common);
-    if (c != 0) return c < 0;
-    if (a.length != b.length) return a.length < b.length;
-    return a.tag < b.tag;
+    return less({base + a.offset, a.length}, a.tag, {base + b.offset, b.length}, b.tag);
   });
 }
 

@@ -31,8 +31,12 @@ class KeyList {
   }
   std::uint64_t tag(std::size_t i) const { return entries_[i].tag; }
 
-  // Bytes held, for memory accounting.
-  std::size_t footprint() const { return bytes_.capacity() + entries_.capacity() * sizeof(Entry); }
+  // Bytes the entries take (not counting room reserved ahead).
+  std::size_t footprint() const { return bytes_.size() + entries_.size() * sizeof(Entry); }
+
+  // The order sort() gives: key bytes, a key before its extensions, then tag.
+  static bool less(std::span<const std::uint8_t> a, std::uint64_t a_tag, std::span<const std::uint8_t> b,
+                   std::uint64_t b_tag);
 
  private:
   struct Entry {
