@@ -19,28 +19,38 @@ std::uint64_t fmix(std::uint64_t h) {
   return h;
 }
 
-std::uint64_t hash_pair(std::uint64_t seed, RowPointer row, std::span<const std::uint8_t> key) {
-  std::uint64_t h = fmix(seed ^ (key.size() * 0x9E3779B97F4A7C15ULL));
-  h = fmix(h ^ (std::uint64_t{row.page} << 16 | row.row));
+// Two hashes of one (row, key) pair from differently seeded states, in one
+// pass over the key.
+struct PairHash {
+  std::uint64_t low, high;
+};
+
+PairHash hash_pair(std::uint64_t seed, RowPointer row, std::span<const std::uint8_t> key) {
+  const std::uint64_t start = key.size() * 0x9E3779B97F4A7C15ULL ^ (std::uint64_t{row.page} << 16 | row.row);
+  std::uint64_t a = fmix(seed ^ start);
+  std::uint64_t b = fmix((~seed * 0xD6E8FEB86659FD93ULL) ^ start);
   std::size_t at = 0;
   for (; at + 8 <= key.size(); at += 8) {
     std::uint64_t chunk = 0;
     std::memcpy(&chunk, key.data() + at, 8);
-    h = fmix(h ^ chunk);
+    a = fmix(a ^ chunk);
+    b = fmix(b + chunk);
   }
   if (at < key.size()) {
     std::uint64_t chunk = 0;
     std::memcpy(&chunk, key.data() + at, key.size() - at);
-    h = fmix(h ^ chunk ^ 0x100);
+    a = fmix(a ^ chunk);
+    b = fmix(b + chunk);
   }
-  return h;
+  return {fmix(a ^ 0x100), fmix(b ^ 0x200)};
 }
 
 }  // namespace
 
 void Fingerprint::add(RowPointer row, std::span<const std::uint8_t> key) {
-  low_ += hash_pair(seed_, row, key);
-  high_ += hash_pair(~seed_ * 0xD6E8FEB86659FD93ULL, row, key);
+  const PairHash h = hash_pair(seed_, row, key);
+  low_ += h.low;
+  high_ += h.high;
   ++count_;
 }
 
