@@ -56,7 +56,7 @@ struct RowContext {
   // Cleared when some row could not be handed over (damaged, unreadable),
   // so the pass has not seen the whole table.
   bool* all_rows_passed = nullptr;
-  RowScratch* scratch = nullptr;
+  RowScratch* scratch = nullptr;  // required
 };
 
 // Checks every live row of the page: it splits into its columns, each
