@@ -16,6 +16,9 @@
 namespace jet {
 class Database;
 }
+namespace jet::index {
+class TableIndexPass;
+}
 
 namespace jet::check {
 
@@ -26,12 +29,19 @@ struct PageRows {
   std::uint32_t live = 0;         // rows neither deleted nor unreadable
   std::vector<RowSlot> slots;     // one per slot; unreadable slots come back deleted
   std::vector<bool> broken;       // slots whose bounds are damaged
+  bool count_unreadable = false;  // the row count itself is damaged: no slots
 };
 
 // Reads the row table of a data page and reports bounds outside the page
 // and overlapping live rows as errors of kind "row-offsets".
 PageRows check_row_area(const JetFormat& format, std::span<const std::uint8_t> page, PageNumber page_number,
                         CheckReport& report);
+
+// Buffers reused from row to row, so checking a row allocates nothing.
+struct RowScratch {
+  Row key_values;                    // sized to the table; only key columns filled
+  std::vector<std::uint32_t> seen;   // long-value rows met on one value's chain
+};
 
 struct RowContext {
   Database& db;
@@ -40,9 +50,18 @@ struct RowContext {
   int table_index;
   PageLedger& ledger;
   CheckReport& report;
+  // The table's indexes: every row that checks out hands its key values
+  // over. Null when the table has no index to check this way.
+  index::TableIndexPass* index_pass = nullptr;
+  // Cleared when some row could not be handed over (damaged, unreadable),
+  // so the pass has not seen the whole table.
+  bool* all_rows_passed = nullptr;
+  RowScratch* scratch = nullptr;  // required
 };
 
-// Decodes every live row of the page and follows its long values.
+// Checks every live row of the page: it splits into its columns, each
+// column's value decodes, and its long values resolve. Values themselves
+// are only built where an index keys on them.
 void check_rows(RowContext& ctx, std::span<const std::uint8_t> page, PageNumber page_number,
                 const PageRows& rows);
 

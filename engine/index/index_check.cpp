@@ -3,39 +3,18 @@
 #include <map>
 
 #include "engine/error.h"
+#include "engine/index/index_findings.h"
 #include "engine/index/index_key.h"
 
 namespace jet::index {
-namespace {
 
-std::string where(RowPointer r) { return "row " + std::to_string(r.page) + ":" + std::to_string(r.row); }
-
-class Findings {
- public:
-  Findings(IndexCheckResult& result, std::string prefix) : result_(result), prefix_(std::move(prefix)) {}
-  void add(FindingKind kind, RowPointer row, const std::string& what) {
-    ++count_;
-    if (result_.findings.size() < kMaxFindings) result_.findings.push_back({kind, row, prefix_ + what});
-  }
-  void close() {
-    if (count_ > kMaxFindings) {
-      result_.findings.push_back({FindingKind::Structure, RowPointer{},
-                                  prefix_ + std::to_string(count_ - kMaxFindings) + " further problems not listed"});
-    }
-  }
-
- private:
-  IndexCheckResult& result_;
-  std::string prefix_;
-  std::size_t count_ = 0;
-};
-
-}  // namespace
+using detail::Findings;
+using detail::where;
 
 IndexCheckResult check_index(const PageFetcher& fetch, const TableDef& table, const IndexData& index,
                              Format format, const RowScanner& scan_rows) {
   IndexCheckResult result;
-  Findings findings(result, "table '" + table.name + "', index " + std::to_string(index.number) + ": ");
+  Findings findings(result, detail::prefix_for(table, index));
 
   IndexTree tree;
   try {
@@ -93,19 +72,11 @@ IndexCheckResult check_index(const PageFetcher& fetch, const TableDef& table, co
     findings.add(FindingKind::StrayEntry, row, "entry points at " + where(row) + ", which holds no live row");
   }
 
-  // A primary key is unique even when its physical index lacks the flag.
-  bool unique = index.is_unique();
-  for (const Index& logical : table.indexes) {
-    if (logical.index_data == index.number && logical.kind == 1) unique = true;
-  }
-  if (unique && compare_keys) {
+  if (detail::must_be_unique(table, index) && compare_keys) {
     for (std::size_t i = 1; i < tree.entries.size(); ++i) {
       const Bytes& a = tree.entries[i - 1].key;
       const Bytes& b = tree.entries[i].key;
-      // Several rows with every key column null are allowed in a unique index.
-      bool all_null_key = a.size() == encoder.columns().size();
-      for (std::size_t k = 0; all_null_key && k < a.size(); ++k) all_null_key = a[k] == 0x00 || a[k] == 0xFF;
-      if (a == b && !all_null_key) {
+      if (a == b && !detail::all_null_key(a, encoder.columns().size())) {
         findings.add(FindingKind::DuplicateKey, tree.entries[i].row,
                      where(tree.entries[i - 1].row) + " and " + where(tree.entries[i].row) + " share a key");
       }

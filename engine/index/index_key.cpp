@@ -177,16 +177,22 @@ IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, 
 }
 
 std::optional<Bytes> IndexKeyEncoder::key_for(const Row& row) const {
+  Bytes key;
+  if (!key_into(row, key)) return std::nullopt;
+  return key;
+}
+
+bool IndexKeyEncoder::key_into(const Row& row, Bytes& key) const {
+  key.clear();
   if (!unsupported_.empty()) cannot_key(unsupported_);
   bool all_null = true;
   for (const KeyColumn& c : columns_) {
     if (c.position >= row.size()) cannot_key("the row has fewer values than the table has columns");
     if (c.type == ColumnType::Boolean || !row[c.position].is_null) all_null = false;
   }
-  if (ignore_nulls_ && all_null) return std::nullopt;
-  Bytes key;
+  if (ignore_nulls_ && all_null) return false;
   for (const KeyColumn& c : columns_) append_column_key(row[c.position], c, key);
-  return key;
+  return true;
 }
 
 }  // namespace jet::index

@@ -44,6 +44,9 @@ class IndexKeyEncoder {
   // The key of `row`, or nullopt when the index leaves the row out (it
   // ignores nulls and every key column is null).
   std::optional<Bytes> key_for(const Row& row) const;
+  // The same into `out` (cleared first), so a caller keying many rows can
+  // reuse one buffer. Returns false when the index leaves the row out.
+  bool key_into(const Row& row, Bytes& out) const;
 
  private:
   std::vector<KeyColumn> columns_;

@@ -1,9 +1,9 @@
 #include "engine/index/index_tree_reader.h"
 
+#include <algorithm>
 #include <set>
 
 #include "engine/error.h"
-#include "engine/index/index_page_reader.h"
 
 namespace jet::index {
 namespace {
@@ -16,34 +16,57 @@ constexpr int kMaxDepth = 32;
   throw Error(errc::kCannotOpenDatabase, "Index is damaged: " + what + ".");
 }
 
-struct Walker {
-  Walker(const PageFetcher& f, Format fmt, PageNumber own) : fetch(f), format(fmt), owner(own) {}
+bool same_key(const Bytes& a, std::span<const std::uint8_t> b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
 
-  const PageFetcher& fetch;
+struct Walker {
+  Walker(const SharedPageFetcher& f, Format fmt, PageNumber own, const std::function<void(const EntryView&)>& v)
+      : fetch(f), format(fmt), owner(own), visit_entry(v) {}
+
+  const SharedPageFetcher& fetch;
   Format format;
   PageNumber owner;
-  IndexTree tree;
+  const std::function<void(const EntryView&)>& visit_entry;
+  IndexTreeShape tree;
   std::set<PageNumber> visited;
   int leaf_depth = 0;
   PageNumber last_leaf_next = 0;
+  // The last leaf entry so far (for the order across pages and the parent's
+  // cross-check); its key is copied because views do not outlive the visit.
+  bool has_last = false;
+  Bytes last_key;
+  RowPointer last_row;
 
-  // Returns the last entry under this page (for the parent's cross-check).
-  const IndexEntry* visit(PageNumber number, int depth) {
+  void visit(PageNumber number, int depth) {
     if (number == 0) damaged("a child pointer is zero");
     if (depth > kMaxDepth) damaged("the tree is deeper than " + std::to_string(kMaxDepth) + " levels");
     if (!visited.insert(number).second) damaged("page " + std::to_string(number) + " is reached twice");
-    const Bytes bytes = fetch(number);
-    IndexPage page = parse_index_page(bytes, format, number);
+    const std::shared_ptr<const Bytes> bytes = fetch(number);
+    const bool leaf = !bytes->empty() && (*bytes)[0] == kLeafPageType;
+    if (leaf) {
+      visit_leaf(number, depth, *bytes);
+    } else {
+      visit_node(number, depth, parse_index_page(*bytes, format, number));
+    }
+  }
+
+  void check_owner(PageNumber number, const IndexPage& page) {
     tree.pages.push_back(number);
     if (owner != 0 && page.owner != owner) {
       tree.notes.push_back("page " + std::to_string(number) + " names table " + std::to_string(page.owner) +
                            " instead of " + std::to_string(owner));
     }
-    if (page.leaf) return visit_leaf(number, depth, page);
-    return visit_node(number, depth, page);
   }
 
-  const IndexEntry* visit_leaf(PageNumber number, int depth, IndexPage& page) {
+  void visit_leaf(PageNumber number, int depth, const Bytes& bytes) {
+    IndexPage page = read_index_page(bytes, format, number, [&](const EntryView& e) {
+      // Entries are delivered only once the whole page has read cleanly.
+      pending_keys.insert(pending_keys.end(), e.key.begin(), e.key.end());
+      pending_ends.push_back(pending_keys.size());
+      pending_rows.push_back(e.row);
+    });
+    check_owner(number, page);
     if (leaf_depth == 0) leaf_depth = depth;
     if (depth != leaf_depth) damaged("leaf page " + std::to_string(number) + " is at a different depth");
     const PageNumber expected_prev = tree.leaves.empty() ? 0 : tree.leaves.back();
@@ -54,28 +77,39 @@ struct Walker {
     if (!tree.leaves.empty()) check_forward_link(number);
     tree.leaves.push_back(number);
     last_leaf_next = page.next;
-    for (auto& e : page.entries) {
-      if (!tree.entries.empty() && compare_entries(tree.entries.back(), e) >= 0) {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < pending_rows.size(); ++i) {
+      const std::span<const std::uint8_t> key(pending_keys.data() + from, pending_ends[i] - from);
+      // Within the page the reader has checked the order; across pages here.
+      if (i == 0 && has_last && compare_entry_views(EntryView{last_key, last_row, 0}, EntryView{key, pending_rows[i], 0}) >= 0) {
         damaged("entries on leaf page " + std::to_string(number) + " sort before those of the previous leaf");
       }
-      tree.entries.push_back(std::move(e));
+      visit_entry(EntryView{key, pending_rows[i], 0});
+      ++tree.entry_count;
+      if (i + 1 == pending_rows.size()) {
+        last_key.assign(key.begin(), key.end());
+        last_row = pending_rows[i];
+        has_last = true;
+      }
+      from = pending_ends[i];
     }
-    return tree.entries.empty() ? nullptr : &tree.entries.back();
+    pending_keys.clear();
+    pending_ends.clear();
+    pending_rows.clear();
   }
 
-  const IndexEntry* visit_node(PageNumber number, int depth, const IndexPage& page) {
+  void visit_node(PageNumber number, int depth, const IndexPage& page) {
+    check_owner(number, page);
     if (page.entries.empty() && page.tail == 0) damaged("intermediate page " + std::to_string(number) + " has no children");
-    const IndexEntry* last = nullptr;
     for (const auto& e : page.entries) {
-      const std::size_t before = tree.entries.size();
-      last = visit(e.child, depth + 1);
-      if (tree.entries.size() == before || last == nullptr || last->key != e.key || last->row != e.row) {
+      const std::size_t before = tree.entry_count;
+      visit(e.child, depth + 1);
+      if (tree.entry_count == before || !has_last || !same_key(e.key, last_key) || last_row != e.row) {
         tree.notes.push_back("intermediate page " + std::to_string(number) + " entry for child " +
                              std::to_string(e.child) + " does not repeat the child's last entry");
       }
     }
-    if (page.tail != 0) last = visit(page.tail, depth + 1);
-    return last;
+    if (page.tail != 0) visit(page.tail, depth + 1);
   }
 
   void check_forward_link(PageNumber number) {
@@ -84,19 +118,38 @@ struct Walker {
                            std::to_string(last_leaf_next) + " instead of " + std::to_string(number));
     }
   }
+
+  // One leaf's entries, held until the whole page has read cleanly: keys
+  // end to end, with where each ends.
+  Bytes pending_keys;
+  std::vector<std::size_t> pending_ends;
+  std::vector<RowPointer> pending_rows;
 };
 
 }  // namespace
 
-IndexTree read_index_tree(const PageFetcher& fetch, PageNumber root, Format format, PageNumber owner) {
+IndexTreeShape walk_index_tree(const SharedPageFetcher& fetch, PageNumber root, Format format, PageNumber owner,
+                               const std::function<void(const EntryView&)>& visit) {
   if (root == 0) damaged("the index has no root page");
-  Walker w(fetch, format, owner);
+  Walker w(fetch, format, owner, visit);
   w.visit(root, 1);
   if (w.last_leaf_next != 0) {
     w.tree.notes.push_back("last leaf links forward to " + std::to_string(w.last_leaf_next));
   }
   w.tree.depth = w.leaf_depth;
   return std::move(w.tree);
+}
+
+IndexTree read_index_tree(const PageFetcher& fetch, PageNumber root, Format format, PageNumber owner) {
+  IndexTree tree;
+  IndexTreeShape shape = walk_index_tree(
+      [&fetch](PageNumber n) { return std::make_shared<const Bytes>(fetch(n)); }, root, format, owner,
+      [&tree](const EntryView& e) { tree.entries.push_back(IndexEntry{Bytes(e.key.begin(), e.key.end()), e.row, 0}); });
+  tree.leaves = std::move(shape.leaves);
+  tree.pages = std::move(shape.pages);
+  tree.depth = shape.depth;
+  tree.notes = std::move(shape.notes);
+  return tree;
 }
 
 }  // namespace jet::index

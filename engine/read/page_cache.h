@@ -1,6 +1,12 @@
 #pragma once
 // A bounded least-recently-used cache of decrypted pages. Pages are shared
 // immutable buffers, so a caller may hold one while the cache moves on.
+//
+// Scans read pages in order (a table's data pages, the check's pass over
+// the file, long-value chains), and one read call per page costs more than
+// the copying. So a miss that continues a run of misses reads ahead: the
+// next pages come in with one read call, a quarter of the cache at most.
+#include <array>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -25,18 +31,37 @@ class PageCache {
 
   std::size_t size() const { return lru_.size(); }
   std::uint64_t misses() const { return misses_; }
+  // Read calls made for misses (a read-ahead run is one call).
+  std::uint64_t reads() const { return reads_; }
+
+  // Most pages one read-ahead brings in (256 KB of 4 KB pages).
+  static constexpr std::size_t kMaxReadAhead = 64;
 
  private:
   using Entry = std::pair<PageNumber, std::shared_ptr<const Bytes>>;
+
+  void insert(PageNumber page, std::shared_ptr<const Bytes> data);
+  // Reads `count` pages from `first` with one call; the caller knows they
+  // lie inside the file.
+  void read_run(PageNumber first, std::size_t count);
+  // True when `page` continues one of the recent runs of misses.
+  bool continues_a_run(PageNumber page);
 
   RandomAccessFile& file_;
   std::uint32_t page_size_;
   std::uint32_t page_count_;
   std::uint32_t database_key_;
   std::size_t capacity_;
+  std::size_t read_ahead_;  // pages per run, 1 when the cache is too small
   std::list<Entry> lru_;  // front: most recently used
   std::unordered_map<PageNumber, std::list<Entry>::iterator> index_;
+  // The page after each of the last few runs of misses; several so that a
+  // scan and the long-value chains it follows do not break each other's run.
+  std::array<PageNumber, 4> run_ends_{};
+  std::size_t next_run_slot_ = 0;
+  Bytes run_buffer_;
   std::uint64_t misses_ = 0;
+  std::uint64_t reads_ = 0;
 };
 
 }  // namespace jet

@@ -1,0 +1,106 @@
+// The page cache: reads ahead on runs of misses, stays within its size,
+// and a failing read inside a run fails only the page that cannot be read.
+#include "engine/read/page_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/error.h"
+#include "engine/file/env.h"
+#include "engine/file/file_errors.h"
+#include "engine/format/rc4.h"
+
+namespace jet {
+namespace {
+
+constexpr std::uint32_t kPageSize = 64;  // small pages keep the test cheap
+
+// Pages whose bytes say which page they are; counts read calls and fails
+// any read that covers the byte at `bad_offset`.
+class PatternFile : public RandomAccessFile {
+ public:
+  explicit PatternFile(std::uint32_t pages) : bytes_(std::size_t{pages} * kPageSize) {
+    for (std::size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = static_cast<std::uint8_t>(i / kPageSize * 7 + i);
+  }
+  void read(std::uint64_t offset, std::size_t n, std::uint8_t* dst) override {
+    ++reads;
+    if (offset + n > bytes_.size()) throw damaged_file_error(path_, "read past the end of the file");
+    if (bad_offset >= offset && bad_offset < offset + n) throw Error(3043, "Disk or network error.");
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, dst);
+  }
+  std::uint64_t size() override { return bytes_.size(); }
+  const std::string& path() const override { return path_; }
+
+  Bytes page(PageNumber p) const {
+    return Bytes(bytes_.begin() + std::ptrdiff_t{p} * kPageSize, bytes_.begin() + std::ptrdiff_t{p + 1} * kPageSize);
+  }
+
+  int reads = 0;
+  std::uint64_t bad_offset = ~std::uint64_t{0};
+
+ private:
+  Bytes bytes_;
+  std::string path_ = "pattern.mdb";
+};
+
+TEST(PageCache, ReadsRunsAheadAndStaysWithinItsSize) {
+  PatternFile file(1000);
+  PageCache cache(file, kPageSize, 1000, 0, 40);
+  for (PageNumber p = 0; p < 1000; ++p) {
+    ASSERT_EQ(*cache.get(p), file.page(p)) << p;
+    ASSERT_LE(cache.size(), 40u);
+  }
+  // 40 pages of cache read ahead 10 at a time.
+  EXPECT_LT(file.reads, 120);
+  EXPECT_EQ(cache.misses(), cache.reads());  // the pages read ahead were hits
+}
+
+TEST(PageCache, ScatteredReadsDoNotReadAhead) {
+  PatternFile file(1000);
+  PageCache cache(file, kPageSize, 1000, 0, 40);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300; ++i) {
+    const auto p = static_cast<PageNumber>(rng() % 1000);
+    ASSERT_EQ(*cache.get(p), file.page(p));
+  }
+  EXPECT_EQ(static_cast<std::uint64_t>(file.reads), cache.reads());
+  EXPECT_LE(cache.reads(), cache.misses() + 10);  // a chance neighbour may start a run
+}
+
+TEST(PageCache, TwoInterleavedScansBothReadAhead) {
+  PatternFile file(1000);
+  PageCache cache(file, kPageSize, 1000, 0, 64);
+  for (PageNumber p = 0; p < 400; ++p) {
+    ASSERT_EQ(*cache.get(p), file.page(p));
+    ASSERT_EQ(*cache.get(500 + p), file.page(500 + p));
+  }
+  EXPECT_LT(file.reads, 120);
+}
+
+TEST(PageCache, AFailingPageInsideARunFailsAloneAndTheRunEndsAtTheFileEnd) {
+  PatternFile file(100);
+  file.bad_offset = 55 * kPageSize + 3;
+  PageCache cache(file, kPageSize, 100, 0, 40);
+  for (PageNumber p = 0; p < 100; ++p) {
+    if (p == 55) {
+      EXPECT_THROW(cache.get(p), Error);
+      continue;
+    }
+    ASSERT_EQ(*cache.get(p), file.page(p)) << p;
+  }
+  EXPECT_THROW(cache.get(100), std::exception);  // beyond the file
+}
+
+TEST(PageCache, EncryptedPagesReadAheadDecryptLikeSinglePages) {
+  PatternFile file(200);
+  PageCache ahead(file, kPageSize, 200, 0x6B39DAC7u, 64);
+  PageCache single(file, kPageSize, 200, 0x6B39DAC7u, 4);  // too small to read ahead
+  for (PageNumber p = 0; p < 200; ++p) {
+    ASSERT_EQ(*ahead.get(p), single.read_uncached(p)) << p;
+  }
+  EXPECT_EQ(*ahead.get(0), file.page(0));  // the header page stays as stored
+}
+
+}  // namespace
+}  // namespace jet
