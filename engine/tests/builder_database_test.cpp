@@ -79,16 +79,32 @@ TEST(BuilderDatabase, EmptyDatabaseHoldsTheSystemTablesAccessCreates) {
   expect_clean(*db);
 }
 
-// The system tables match those of a database Access itself created:
-// same columns (number, type, flags, size, place) and the same indexes.
-TEST(BuilderDatabase, SystemTablesMatchAFreshAccessFile) {
-  const auto sample = write_testing::corpus_file("jet4", "emptyJet4.mdb");
-  if (!sample) GTEST_SKIP() << "sample emptyJet4.mdb not found under " << write_testing::shared_dir();
+// An Access file of each version to hold the builder's system tables against.
+struct AccessSample {
+  JetVersion version;
+  const char* folder;
+  const char* file;
+};
+
+void PrintTo(const AccessSample& s, std::ostream* os) { *os << s.folder << "/" << s.file; }
+
+class BuilderSystemTables : public ::testing::TestWithParam<AccessSample> {};
+
+// The system tables match those of a database Access itself created (Access
+// 97 for Jet 3, Access 2000 for Jet 4): same columns (number, type, flags,
+// size, place) and the same indexes.
+TEST_P(BuilderSystemTables, MatchAnAccessFile) {
+  const AccessSample& s = GetParam();
+  const auto sample = write_testing::corpus_file(s.folder, s.file);
+  if (!sample) GTEST_SKIP() << "sample " << s.file << " not found under " << write_testing::shared_dir();
   ScratchDir dir;
   const auto path = dir / "empty.mdb";
-  build::DatabaseBuilder(path.string()).finish();
+  build::BuildOptions options;
+  options.version = s.version;
+  build::DatabaseBuilder(path.string(), options).finish();
   auto ours = Database::open(path.string());
   auto access = Database::open(sample->path.string());
+  EXPECT_EQ(ours->version(), access->version());
   EXPECT_EQ(ours->header().code_page, access->header().code_page);
   EXPECT_EQ(ours->header().sort_order, access->header().sort_order);
   EXPECT_EQ(ours->header().sort_order_version, access->header().sort_order_version);
@@ -109,6 +125,8 @@ TEST(BuilderDatabase, SystemTablesMatchAFreshAccessFile) {
       EXPECT_EQ(y.flags, x.flags) << x.name;
       EXPECT_EQ(y.length, x.length) << x.name;
       EXPECT_EQ(y.collation, x.collation) << x.name;
+      EXPECT_EQ(y.code_page, x.code_page) << x.name;
+      EXPECT_EQ(y.column_id, x.column_id) << x.name;
       if (x.is_fixed()) {
         EXPECT_EQ(y.fixed_offset, x.fixed_offset) << x.name;
       }
@@ -140,6 +158,13 @@ TEST(BuilderDatabase, SystemTablesMatchAFreshAccessFile) {
     EXPECT_EQ(e.flags, theirs[e.name].flags) << e.name;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, BuilderSystemTables,
+                         ::testing::Values(AccessSample{JetVersion::Jet3, "jet3", "testV1997.mdb"},
+                                           AccessSample{JetVersion::Jet4, "jet4", "emptyJet4.mdb"}),
+                         [](const ::testing::TestParamInfo<AccessSample>& p) {
+                           return std::string(p.param.version == JetVersion::Jet3 ? "Jet3" : "Jet4");
+                         });
 
 TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
   ScratchDir dir;
@@ -297,7 +322,12 @@ TEST(BuilderDatabase, RefusesWhatAccessWouldRefuse) {
     Row wrong_type = customer_row(1);
     wrong_type[2] = builder_testing::real_value(ColumnType::Double, 1.5);
     expect_error(3001, [&] { b.append_row(t, wrong_type); });
+    Row out_of_range = customer_row(1);
+    out_of_range[2] = builder_testing::int_value(ColumnType::Integer, 40000);
+    expect_error(3001, [&] { b.append_row(t, out_of_range); });
     expect_error(3001, [&] { b.append_row(0, Row{}); });  // system tables are the builder's own
+    expect_error(3001, [&] { b.append_row(t + 1, customer_row(1)); });
+    expect_error(3001, [&] { b.add_table(build::TableDesign{"No Columns", {}, {}}); });
   }
   // Unfinished builders leave no file behind.
   EXPECT_FALSE(std::filesystem::exists(dir / "a.mdb"));
