@@ -11,14 +11,14 @@
 #include "engine/error.h"
 #include "engine/read/database.h"
 #include "engine/tests/builder_test_support.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 
 namespace jet {
 namespace {
 
 using builder_testing::customer_row;
 using builder_testing::customers_design;
-using write_testing::ScratchDir;
+using testing::ScratchDir;
 
 std::vector<Row> rows_of(Database& db, const std::string& table) {
   std::vector<Row> out;
@@ -95,8 +95,8 @@ class BuilderSystemTables : public ::testing::TestWithParam<AccessSample> {};
 // size, place) and the same indexes.
 TEST_P(BuilderSystemTables, MatchAnAccessFile) {
   const AccessSample& s = GetParam();
-  const auto sample = write_testing::corpus_file(s.folder, s.file);
-  if (!sample) GTEST_SKIP() << "sample " << s.file << " not found under " << write_testing::shared_dir();
+  const auto sample = testing::corpus_file(s.folder, s.file);
+  if (!sample) GTEST_SKIP() << "sample " << s.file << " not found under " << testing::shared_dir();
   ScratchDir dir;
   const auto path = dir / "empty.mdb";
   build::BuildOptions options;
@@ -341,14 +341,14 @@ TEST(BuilderDatabase, RefusesWhatAccessWouldRefuse) {
   });
   EXPECT_FALSE(std::filesystem::exists(dir / "dup.mdb"));
   // An existing file is never overwritten.
-  write_testing::write_whole_file(dir / "taken.mdb", Bytes{1, 2, 3});
+  testing::write_file(dir / "taken.mdb", Bytes{1, 2, 3});
   expect_error(3204, [&] { build::DatabaseBuilder b((dir / "taken.mdb").string()); });
-  EXPECT_EQ(write_testing::read_whole_file(dir / "taken.mdb"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(testing::read_file(dir / "taken.mdb"), (Bytes{1, 2, 3}));
 }
 
 // Runs jetdump and returns its output, or nullopt when it cannot run.
 std::optional<std::string> jetdump(const std::filesystem::path& file, const std::string& reader) {
-  const auto tool = write_testing::shared_dir() / "tools" / "jetdump";
+  const auto tool = testing::shared_dir() / "tools" / "jetdump";
   if (!std::filesystem::exists(tool)) return std::nullopt;
   const std::string cmd = "'" + tool.string() + "' '" + file.string() + "' --reader " + reader + " 2>&1";
   FILE* pipe = popen(cmd.c_str(), "r");
@@ -387,7 +387,7 @@ TEST(BuilderDatabase, OutsideReadersReadTheBuiltFile) {
     EXPECT_NE(out->find(std::string(5003, 'x').substr(0, 5000)), std::string::npos) << reader;
     EXPECT_NE(out->find("Müller"), std::string::npos) << reader;
   }
-  if (ran == 0) GTEST_SKIP() << "neither outside reader is available (" << write_testing::shared_dir() << "/tools)";
+  if (ran == 0) GTEST_SKIP() << "neither outside reader is available (" << testing::shared_dir() << "/tools)";
 }
 
 }  // namespace

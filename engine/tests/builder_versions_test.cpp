@@ -9,12 +9,12 @@
 #include "engine/error.h"
 #include "engine/read/database.h"
 #include "engine/tests/compact_audit.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 
 namespace jet {
 namespace {
 
-using write_testing::ScratchDir;
+using testing::ScratchDir;
 
 Value v_text(std::u16string s, ColumnType type = ColumnType::Text) {
   Value v;
@@ -130,10 +130,10 @@ TEST_P(BuiltDatabase, ReadsBackChecksCleanAndCompactsToTheSameData) {
   EXPECT_LE(compacted->page_count(), db->page_count());
   EXPECT_GE(compacted->page_count() * 100, db->page_count() * 97);
 
-  if (!std::filesystem::exists(write_testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; outside readers not run";
-  const int diff = write_testing::run_jetdiff(path, r.destination_path, std::nullopt, dir / "jetdiff.log");
+  if (!std::filesystem::exists(testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; outside readers not run";
+  const int diff = testing::run_jetdiff(path, r.destination_path, std::nullopt, dir / "jetdiff.log");
   if (diff == -1) GTEST_SKIP() << "jetdiff could not run";
-  const Bytes log = write_testing::read_whole_file(dir / "jetdiff.log");
+  const Bytes log = testing::read_file(dir / "jetdiff.log");
   EXPECT_EQ(diff, 0) << std::string(log.begin(), log.end());
 }
 

@@ -8,7 +8,7 @@
 #include "engine/error.h"
 #include "engine/format/row_layout.h"
 #include "engine/read/database.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 #include "engine/write/little_endian.h"
 #include "engine/write/row_builder.h"
 
@@ -31,8 +31,8 @@ struct LongValueShelf {
 };
 
 TEST(RowBuilder, SampleRowsRoundTrip) {
-  const auto files = write_testing::corpus_files();
-  if (files.empty()) GTEST_SKIP() << "sample databases not found under " << write_testing::shared_dir();
+  const auto files = testing::corpus_files();
+  if (files.empty()) GTEST_SKIP() << "sample databases not found under " << testing::shared_dir();
   std::size_t rows_checked = 0;
   std::size_t long_rows = 0;
   for (const auto& file : files) {
