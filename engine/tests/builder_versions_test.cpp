@@ -7,6 +7,8 @@
 #include "engine/check/check.h"
 #include "engine/compact/compact.h"
 #include "engine/error.h"
+#include "engine/file/fault_injection_env.h"
+#include "engine/file/memory_env.h"
 #include "engine/read/database.h"
 #include "engine/tests/compact_audit.h"
 #include "engine/tests/corpus_files.h"
@@ -155,6 +157,41 @@ TEST_P(BuiltDatabase, PasswordIsSetAndRequired) {
     EXPECT_EQ(e.number(), 3031);
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "long.mdb"));
+}
+
+// The builder writes through the Env it is given; a failed write leaves no
+// file behind there either.
+TEST_P(BuiltDatabase, BuildsThroughTheEnvItIsGivenAndCleansUpAfterAFailure) {
+  MemoryEnv memory;
+  build::BuildOptions o = options_for(GetParam());
+  o.env = &memory;
+  const std::vector<Row> rows = people_rows(60);
+  {
+    build::DatabaseBuilder builder("/memory/people.mdb", o);
+    const std::size_t t = builder.add_table(people());
+    for (const Row& r : rows) builder.append_row(t, r);
+    builder.finish();
+  }
+  EXPECT_FALSE(std::filesystem::exists("/memory/people.mdb"));
+  OpenOptions open;
+  open.env = &memory;
+  auto db = Database::open("/memory/people.mdb", open);
+  EXPECT_EQ(db->version(), GetParam());
+  EXPECT_EQ(rows_of(*db, "People").size(), rows.size());
+
+  FaultInjectionEnv faulty(memory);
+  faulty.fail_write_at(std::uint64_t{db->page_size()} * 40, /*disk_full=*/true);
+  o.env = &faulty;
+  try {
+    build::DatabaseBuilder builder("/memory/full.mdb", o);
+    const std::size_t t = builder.add_table(people());
+    for (const Row& r : people_rows(400)) builder.append_row(t, r);
+    builder.finish();
+    ADD_FAILURE() << "a full disk went unnoticed";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3026) << e.description();
+  }
+  EXPECT_FALSE(memory.file_exists("/memory/full.mdb"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, BuiltDatabase, ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
