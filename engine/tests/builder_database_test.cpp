@@ -361,11 +361,15 @@ std::optional<std::string> jetdump(const std::filesystem::path& file, const std:
   return out;
 }
 
-TEST(BuilderDatabase, OutsideReadersReadTheBuiltFile) {
+class BuilderOutsideReaders : public ::testing::TestWithParam<JetVersion> {};
+
+TEST_P(BuilderOutsideReaders, ReadTheBuiltFile) {
   ScratchDir dir;
   const auto path = dir / "outside.mdb";
   {
-    build::DatabaseBuilder b(path.string());
+    build::BuildOptions options;
+    options.version = GetParam();
+    build::DatabaseBuilder b(path.string(), options);
     const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < 300; ++n) b.append_row(t, customer_row(n), n % 10 == 9 ? build::RowFate::kDeleted : build::RowFate::kLive);
     b.finish();
@@ -389,6 +393,11 @@ TEST(BuilderDatabase, OutsideReadersReadTheBuiltFile) {
   }
   if (ran == 0) GTEST_SKIP() << "neither outside reader is available (" << testing::shared_dir() << "/tools)";
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, BuilderOutsideReaders, ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
+                         [](const ::testing::TestParamInfo<JetVersion>& p) {
+                           return std::string(p.param == JetVersion::Jet3 ? "Jet3" : "Jet4");
+                         });
 
 }  // namespace
 }  // namespace jet
