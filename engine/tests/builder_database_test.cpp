@@ -166,13 +166,17 @@ INSTANTIATE_TEST_SUITE_P(Versions, BuilderSystemTables,
                            return std::string(p.param.version == JetVersion::Jet3 ? "Jet3" : "Jet4");
                          });
 
-TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
+class BuilderRows : public ::testing::TestWithParam<JetVersion> {};
+
+TEST_P(BuilderRows, OfEveryCommonTypeReadBackUnchanged) {
   ScratchDir dir;
   const auto path = dir / "customers.mdb";
   constexpr int kRows = 1500;
   std::vector<Row> expected;
   {
-    build::DatabaseBuilder b(path.string());
+    build::BuildOptions options;
+    options.version = GetParam();
+    build::DatabaseBuilder b(path.string(), options);
     const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < kRows; ++n) {
       const std::int64_t id = b.append_row(t, customer_row(n));
@@ -202,6 +206,11 @@ TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
   EXPECT_TRUE(listed);
   expect_clean(*db);
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, BuilderRows, ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
+                         [](const ::testing::TestParamInfo<JetVersion>& p) {
+                           return std::string(p.param == JetVersion::Jet3 ? "Jet3" : "Jet4");
+                         });
 
 TEST(BuilderDatabase, LessCommonTypesReadBackUnchanged) {
   using builder_testing::bytes_value;
