@@ -5,7 +5,6 @@
 #include <set>
 
 #include "engine/builder/header_builder.h"
-#include "engine/builder/row_encoder.h"
 #include "engine/builder/system_tables.h"
 #include "engine/builder/table_layout.h"
 #include "engine/error.h"
@@ -19,6 +18,8 @@
 #include "engine/write/header_writer.h"
 #include "engine/write/little_endian.h"
 #include "engine/write/long_value_writer.h"
+#include "engine/write/row_builder.h"
+#include "engine/write/table_definition_builder.h"
 #include "engine/write/table_definition_writer.h"
 #include "engine/write/usage_map_builder.h"
 
@@ -27,6 +28,7 @@ namespace jet::build {
 namespace {
 
 constexpr int kObjectExists = 3010;
+constexpr std::uint16_t kCodePage = 1252;
 constexpr std::uint32_t kFreeMapPage = 1;
 constexpr std::uint32_t kMapPageOwner = 0;
 // Long-value pages collected before they are handed to the file; a flush
@@ -60,25 +62,19 @@ struct TableState {
   TablePlacement placement;
 };
 
-TablePlacement blank_placement(const TableLayout& layout) {
-  TablePlacement p;
-  p.index_maps.assign(layout.indexes.size(), 0);
-  p.index_roots.assign(layout.indexes.size(), 0);
-  p.index_entries.assign(layout.indexes.size(), 0);
-  p.column_owned_maps.assign(layout.long_value_columns.size(), 0);
-  p.column_free_maps.assign(layout.long_value_columns.size(), 0);
-  return p;
-}
-
 }  // namespace
 
 struct DatabaseBuilder::Impl {
   std::string path;
   BuildOptions options;
+  const JetFormat* jet = &jet4_format();
   write::WriteFormat format = write::WriteFormat::jet4_format();
+  index::Format index_format = index::Format::Jet4;
+  Env* env = nullptr;
   std::unique_ptr<WritableFile> file;
   std::uint32_t next_page = 2;  // 0 header, 1 free-page map
   std::vector<TableState> tables;
+  std::optional<std::u16string> password;
   bool finished = false;
 
   std::uint32_t allocate() { return next_page++; }
@@ -95,15 +91,15 @@ struct DatabaseBuilder::Impl {
       }
     }
     TableState t;
-    t.placement = blank_placement(layout);
-    const Bytes draft = build_table_definition(layout, t.placement);
+    t.placement = TablePlacement::blank(layout);
+    const Bytes draft = write::build_table_definition(*jet, layout, t.placement, kCodePage);
     const std::uint32_t n = write::table_definition_page_count(format, draft);
     for (std::uint32_t i = 0; i < n; ++i) t.definition_pages.push_back(allocate());
-    t.def = parse_table_definition(jet4_format(), draft, 1252);
+    t.def = parse_table_definition(*jet, draft, kCodePage);
     t.def.name = layout.name;
     t.def.definition_page = t.definition_pages.front();
     for (std::size_t i = 0; i < t.def.index_data.size(); ++i) {
-      t.encoders.emplace_back(t.def, t.def.index_data[i], index::Format::Jet4);
+      t.encoders.emplace_back(t.def, t.def.index_data[i], index_format);
       if (!t.encoders.back().unsupported_reason().empty()) {
         throw Error(3001, "Invalid index on table '" + layout.name + "': " + t.encoders.back().unsupported_reason() + ".");
       }
@@ -129,7 +125,7 @@ struct DatabaseBuilder::Impl {
     c.flushed = c.writer->pages().size();
   }
 
-  Bytes store_long_value(TableState& t, const ColumnLayout& column, const Bytes& value) {
+  Bytes store_long_value(TableState& t, const Column& column, const Bytes& value) {
     Bytes field(12, 0);
     if (value.size() <= format.max_inline_long_value) {
       write::put_u32(field, 0, static_cast<std::uint32_t>(value.size()) | write::kLongValueFlagInline);
@@ -166,7 +162,7 @@ struct DatabaseBuilder::Impl {
     std::int64_t given = 0;
     for (std::size_t i = 0; i < t.layout.columns.size() && i < values.size(); ++i) {
       const ColumnLayout& c = t.layout.columns[i];
-      if ((c.flags & kColumnAutoNumber) == 0) continue;
+      if ((c.flags & write::kColumnAutoNumber) == 0) continue;
       if (values[i].is_null) {
         given = ++t.last_autonumber;
         values[i] = Value{ColumnType::Long, false, given, 0, {}, {}, {}};
@@ -175,7 +171,7 @@ struct DatabaseBuilder::Impl {
         t.last_autonumber = std::max(t.last_autonumber, given);
       }
     }
-    const Bytes row = encode_row(t.layout, values, [&](const ColumnLayout& c, const Bytes& v) {
+    const Bytes row = write::build_row(*jet, t.def, values, kCodePage, [&](const Column& c, const Bytes& v) {
       return store_long_value(t, c, v);
     });
     if (row.size() > write::DataPageBuilder::max_row_size(format)) {
@@ -213,7 +209,7 @@ struct DatabaseBuilder::Impl {
         }
       }
       index::BuiltIndex built =
-          index::build_index_tree(entries, index::Format::Jet4, t.definition_pages.front(), [this] { return allocate(); });
+          index::build_index_tree(entries, index_format, t.definition_pages.front(), [this] { return allocate(); });
       std::set<std::uint32_t> pages;
       for (const index::BuiltPage& p : built.pages) {
         write_page(p.number, p.bytes);
@@ -278,7 +274,7 @@ struct DatabaseBuilder::Impl {
   }
 
   void write_definition(const TableState& t) {
-    const Bytes definition = build_table_definition(t.layout, t.placement);
+    const Bytes definition = write::build_table_definition(*jet, t.layout, t.placement, kCodePage);
     const std::vector<Bytes> pages = write::split_table_definition(format, definition, t.definition_pages);
     for (std::size_t i = 0; i < pages.size(); ++i) write_page(t.definition_pages[i], pages[i]);
   }
@@ -303,7 +299,7 @@ struct DatabaseBuilder::Impl {
     template_page.add(map_row);
     template_page.add(map_row);
     write_page(1, write::build_free_page_map_page(format, template_page.page(), page_count));
-    write_page(0, write::build_header_page(new_jet4_header(created), std::nullopt));
+    write_page(0, write::build_header_page(new_header(jet->version, created), password));
     file->sync();
     file->close();
     finished = true;
@@ -311,24 +307,37 @@ struct DatabaseBuilder::Impl {
 };
 
 DatabaseBuilder::DatabaseBuilder(const std::string& path, const BuildOptions& options) : impl_(std::make_unique<Impl>()) {
-  impl_->path = path;
-  impl_->options = options;
-  impl_->file = default_env().create_exclusive(path);
-  for (SystemTable which : kSystemTables) impl_->add(system_table_layout(which));
+  Impl& b = *impl_;
+  b.path = path;
+  b.options = options;
+  const bool jet4 = options.version == JetVersion::Jet4;
+  b.jet = jet4 ? &jet4_format() : &jet3_format();
+  b.format = write::WriteFormat::for_version(jet4);
+  b.index_format = jet4 ? index::Format::Jet4 : index::Format::Jet3;
+  b.env = options.env ? options.env : &default_env();
+  if (options.password) {
+    b.password = utf8_to_utf16(*options.password);
+    // Refused now (3031) rather than after every row has been written.
+    write::build_header_page(new_header(options.version, options.creation_date), b.password);
+  }
+  b.file = b.env->create_exclusive(path);
+  for (SystemTable which : kSystemTables) b.add(system_table_layout(which, options.version));
 }
 
 DatabaseBuilder::~DatabaseBuilder() {
   if (impl_ && !impl_->finished && impl_->file) {
     try {
       impl_->file.reset();
-      default_env().remove(impl_->path);
+      impl_->env->remove(impl_->path);
     } catch (...) {
       // Nothing more can be done from a destructor.
     }
   }
 }
 
-std::size_t DatabaseBuilder::add_table(const TableDesign& design) { return impl_->add(layout_user_table(design)); }
+std::size_t DatabaseBuilder::add_table(const TableDesign& design) {
+  return impl_->add(layout_user_table(design, impl_->jet->version));
+}
 
 std::int64_t DatabaseBuilder::append_row(std::size_t table, Row values, RowFate fate) {
   if (table < std::size(kSystemTables)) throw Error(3001, "Rows of system tables are written by the builder itself.");

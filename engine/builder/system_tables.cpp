@@ -6,9 +6,10 @@ namespace jet::build {
 
 namespace {
 
-constexpr std::uint8_t kSysFixed = kColumnFixed | kColumnUpdatable;
-constexpr std::uint8_t kSysVariable = kColumnUpdatable;
-constexpr std::uint8_t kSysOwner = kColumnUpdatable | 0x20;  // what Access keeps on the SID columns
+// The definition builder adds kColumnUpdatable to every system column.
+constexpr std::uint8_t kSysFixed = write::kColumnFixed | write::kColumnNullable;
+constexpr std::uint8_t kSysVariable = write::kColumnNullable;
+constexpr std::uint8_t kSysOwner = write::kColumnNullable | 0x20;  // what Access keeps on the SID columns
 constexpr std::uint32_t kSystemObjectFlag = 0x80000000u;
 
 struct ColumnDef {
@@ -18,7 +19,9 @@ struct ColumnDef {
   std::uint16_t length;
 };
 
-TableLayout make(const char* name, std::initializer_list<ColumnDef> columns) {
+// Lengths are given as Jet 4 stores them; Jet 3 text and binary columns
+// hold half as many bytes (one byte a character).
+TableLayout make(bool jet4, const char* name, std::initializer_list<ColumnDef> columns) {
   TableLayout t;
   t.name = name;
   t.system = true;
@@ -27,11 +30,12 @@ TableLayout make(const char* name, std::initializer_list<ColumnDef> columns) {
     c.name = d.name;
     c.type = d.type;
     c.flags = d.flags;
-    c.length = d.length;
+    c.length = jet4 || (d.type != ColumnType::Text && d.type != ColumnType::Binary) ? d.length
+                                                                                   : static_cast<std::uint16_t>(d.length / 2);
     c.number = static_cast<std::uint16_t>(t.columns.size());
     t.columns.push_back(c);
   }
-  assign_positions(t);
+  write::assign_positions(t);
   return t;
 }
 
@@ -55,12 +59,13 @@ const Bytes kCreatorSid{0x07, 0xE8};
 
 }  // namespace
 
-TableLayout system_table_layout(SystemTable which) {
+TableLayout system_table_layout(SystemTable which, JetVersion version) {
+  const bool jet4 = version == JetVersion::Jet4;
   const ColumnType L = ColumnType::Long, T = ColumnType::Text, D = ColumnType::DateTime, B = ColumnType::Binary,
                    M = ColumnType::Memo, O = ColumnType::Ole, I = ColumnType::Integer;
   switch (which) {
     case SystemTable::kObjects: {
-      TableLayout t = make("MSysObjects", {{"Id", L, kSysFixed, 4},           {"ParentId", L, kSysFixed, 4},
+      TableLayout t = make(jet4, "MSysObjects", {{"Id", L, kSysFixed, 4},           {"ParentId", L, kSysFixed, 4},
                                            {"Name", T, kSysVariable, 510},    {"Type", I, kSysFixed, 2},
                                            {"DateCreate", D, kSysFixed, 8},   {"DateUpdate", D, kSysFixed, 8},
                                            {"Owner", B, kSysOwner, 510},      {"Flags", L, kSysFixed, 4},
@@ -73,7 +78,7 @@ TableLayout system_table_layout(SystemTable which) {
       return t;
     }
     case SystemTable::kAces: {
-      TableLayout t = make("MSysACEs", {{"ObjectId", L, kSysFixed, 4},
+      TableLayout t = make(jet4, "MSysACEs", {{"ObjectId", L, kSysFixed, 4},
                                         {"SID", B, kSysOwner, 510},
                                         {"ACM", L, kSysFixed, 4},
                                         {"FInheritable", ColumnType::Boolean, kSysFixed, 1}});
@@ -81,7 +86,7 @@ TableLayout system_table_layout(SystemTable which) {
       return t;
     }
     case SystemTable::kQueries: {
-      TableLayout t = make("MSysQueries", {{"ObjectId", L, kSysFixed, 4},
+      TableLayout t = make(jet4, "MSysQueries", {{"ObjectId", L, kSysFixed, 4},
                                            {"Attribute", ColumnType::Byte, kSysFixed, 1},
                                            {"Order", B, kSysVariable, 510},
                                            {"Name1", T, kSysVariable, 510},
@@ -89,11 +94,13 @@ TableLayout system_table_layout(SystemTable which) {
                                            {"Expression", M, kSysVariable, 0},
                                            {"Flag", I, kSysFixed, 2},
                                            {"LvExtra", L, kSysFixed, 4}});
+      if (!jet4) t.columns.pop_back();  // Access 97 has no LvExtra here
+      write::assign_positions(t);
       t.indexes = {index("ObjectIdAttribute", {0, 1, 2}, 0x81, true)};
       return t;
     }
     case SystemTable::kRelationships: {
-      TableLayout t = make("MSysRelationships", {{"szRelationship", T, kSysVariable, 510},
+      TableLayout t = make(jet4, "MSysRelationships", {{"szRelationship", T, kSysVariable, 510},
                                                  {"grbit", L, kSysFixed, 4},
                                                  {"ccolumn", L, kSysFixed, 4},
                                                  {"icolumn", L, kSysFixed, 4},

@@ -1,6 +1,6 @@
 #pragma once
-// The system tables and catalog rows every fresh Jet 4 database holds, as
-// Access lays them out: MSysObjects (the catalog, always at page 2),
+// The system tables and catalog rows every fresh database holds, as
+// Access (97 for Jet 3, 2000 for Jet 4) lays them out: MSysObjects (the catalog, always at page 2),
 // MSysACEs, MSysQueries and MSysRelationships, the Tables, Databases and
 // Relationships containers and the MSysDb object, with their permissions.
 #include <cstdint>
@@ -22,7 +22,7 @@ enum class SystemTable { kObjects, kAces, kQueries, kRelationships };
 inline constexpr SystemTable kSystemTables[] = {SystemTable::kObjects, SystemTable::kAces, SystemTable::kQueries,
                                                 SystemTable::kRelationships};
 
-TableLayout system_table_layout(SystemTable which);
+TableLayout system_table_layout(SystemTable which, JetVersion version);
 
 // One MSysObjects row (values in the catalog's column order).
 Row catalog_row(std::int32_t id, std::int32_t parent_id, const std::string& name, std::int16_t type,

@@ -67,36 +67,28 @@ void FaultInjectionEnv::clear_faults() {
 }
 
 std::unique_ptr<RandomAccessFile> FaultInjectionEnv::open_readable(const std::string& path) {
-  return std::make_unique<FaultyReadable>(*this, base_.open_readable(path));
+  return std::make_unique<FaultyReadable>(*this, target().open_readable(path));
 }
 
 std::unique_ptr<WritableFile> FaultInjectionEnv::create_exclusive(const std::string& path) {
   if (create_fault_) throw error_from_errno(EIO, path, "create");
-  return std::make_unique<FaultyWritable>(*this, base_.create_exclusive(path));
+  return std::make_unique<FaultyWritable>(*this, target().create_exclusive(path));
 }
 
 std::unique_ptr<WritableFile> FaultInjectionEnv::open_writable(const std::string& path) {
-  return std::make_unique<FaultyWritable>(*this, base_.open_writable(path));
+  return std::make_unique<FaultyWritable>(*this, target().open_writable(path));
 }
-
-void FaultInjectionEnv::remove(const std::string& path) { base_.remove(path); }
 
 void FaultInjectionEnv::rename(const std::string& from, const std::string& to) {
   ++renames_;
   if (rename_fault_) throw error_from_errno(EIO, from, "rename");
-  base_.rename(from, to);
+  target().rename(from, to);
 }
 
 void FaultInjectionEnv::sync_directory(const std::string& dir) {
   ++syncs_;
   if (sync_fault_) throw error_from_errno(EIO, dir, "sync directory");
-  base_.sync_directory(dir);
-}
-
-bool FaultInjectionEnv::file_exists(const std::string& path) { return base_.file_exists(path); }
-
-std::unique_ptr<FileLock> FaultInjectionEnv::lock_file(const std::string& path, bool exclusive) {
-  return base_.lock_file(path, exclusive);
+  target().sync_directory(dir);
 }
 
 }  // namespace jet

@@ -1,19 +1,19 @@
 #pragma once
-// Test support: an Env that forwards to another and fails on command, so
-// tests can prove every caller turns I/O failures into clean jet::Errors and
-// leaves no half-written file behind. Lives in the engine library so every
-// team's tests can use it.
+// Test support: an Env that forwards to another (the POSIX one, or a
+// MemoryEnv) and fails on command, so tests can prove every caller turns I/O
+// failures into clean jet::Errors and leaves no half-written file behind.
+// Lives in the engine library so every team's tests can use it.
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "engine/file/env.h"
+#include "engine/file/env_wrapper.h"
 
 namespace jet {
 
-class FaultInjectionEnv : public Env {
+class FaultInjectionEnv : public EnvWrapper {
  public:
-  explicit FaultInjectionEnv(Env& base) : base_(base) {}
+  explicit FaultInjectionEnv(Env& base) : EnvWrapper(base) {}
 
   // Any read whose range covers this byte fails with an I/O error (3043).
   void fail_read_at(std::uint64_t offset) { read_fault_ = offset; }
@@ -40,17 +40,13 @@ class FaultInjectionEnv : public Env {
   std::unique_ptr<RandomAccessFile> open_readable(const std::string& path) override;
   std::unique_ptr<WritableFile> create_exclusive(const std::string& path) override;
   std::unique_ptr<WritableFile> open_writable(const std::string& path) override;
-  void remove(const std::string& path) override;
   void rename(const std::string& from, const std::string& to) override;
   void sync_directory(const std::string& dir) override;
-  bool file_exists(const std::string& path) override;
-  std::unique_ptr<FileLock> lock_file(const std::string& path, bool exclusive) override;
 
  private:
   friend class FaultyReadable;
   friend class FaultyWritable;
 
-  Env& base_;
   std::optional<std::uint64_t> read_fault_;
   std::optional<std::uint64_t> write_fault_;
   bool write_fault_disk_full_ = false;

@@ -6,7 +6,7 @@
 
 #include "engine/check/check.h"
 #include "engine/error.h"
-#include "engine/fuzz/memory_env.h"
+#include "engine/file/memory_env.h"
 #include "engine/read/database.h"
 
 namespace {
@@ -34,8 +34,9 @@ void read_everything(jet::Database& db) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  jet::fuzz::MemoryEnv env;
+  jet::MemoryEnv env;
   env.put(kPath, jet::Bytes(data, data + size));
+  env.set_read_only(true);  // nothing the fuzzer drives may write
   jet::OpenOptions options;
   options.env = &env;
   options.cache_pages = 16;

@@ -8,14 +8,14 @@
 #include "engine/read/database.h"
 #include "engine/tests/access_style_delete.h"
 #include "engine/tests/builder_test_support.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 
 namespace jet {
 namespace {
 
 using builder_testing::customer_row;
 using builder_testing::customers_design;
-using write_testing::ScratchDir;
+using testing::ScratchDir;
 
 constexpr int kRows = 2000;
 bool survives(int n) { return n % 10 == 7; }

@@ -11,14 +11,14 @@
 #include "engine/error.h"
 #include "engine/read/database.h"
 #include "engine/tests/builder_test_support.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 
 namespace jet {
 namespace {
 
 using builder_testing::customer_row;
 using builder_testing::customers_design;
-using write_testing::ScratchDir;
+using testing::ScratchDir;
 
 std::vector<Row> rows_of(Database& db, const std::string& table) {
   std::vector<Row> out;
@@ -79,16 +79,32 @@ TEST(BuilderDatabase, EmptyDatabaseHoldsTheSystemTablesAccessCreates) {
   expect_clean(*db);
 }
 
-// The system tables match those of a database Access itself created:
-// same columns (number, type, flags, size, place) and the same indexes.
-TEST(BuilderDatabase, SystemTablesMatchAFreshAccessFile) {
-  const auto sample = write_testing::corpus_file("jet4", "emptyJet4.mdb");
-  if (!sample) GTEST_SKIP() << "sample emptyJet4.mdb not found under " << write_testing::shared_dir();
+// An Access file of each version to hold the builder's system tables against.
+struct AccessSample {
+  JetVersion version;
+  const char* folder;
+  const char* file;
+};
+
+void PrintTo(const AccessSample& s, std::ostream* os) { *os << s.folder << "/" << s.file; }
+
+class BuilderSystemTables : public ::testing::TestWithParam<AccessSample> {};
+
+// The system tables match those of a database Access itself created (Access
+// 97 for Jet 3, Access 2000 for Jet 4): same columns (number, type, flags,
+// size, place) and the same indexes.
+TEST_P(BuilderSystemTables, MatchAnAccessFile) {
+  const AccessSample& s = GetParam();
+  const auto sample = testing::corpus_file(s.folder, s.file);
+  if (!sample) GTEST_SKIP() << "sample " << s.file << " not found under " << testing::shared_dir();
   ScratchDir dir;
   const auto path = dir / "empty.mdb";
-  build::DatabaseBuilder(path.string()).finish();
+  build::BuildOptions options;
+  options.version = s.version;
+  build::DatabaseBuilder(path.string(), options).finish();
   auto ours = Database::open(path.string());
   auto access = Database::open(sample->path.string());
+  EXPECT_EQ(ours->version(), access->version());
   EXPECT_EQ(ours->header().code_page, access->header().code_page);
   EXPECT_EQ(ours->header().sort_order, access->header().sort_order);
   EXPECT_EQ(ours->header().sort_order_version, access->header().sort_order_version);
@@ -109,6 +125,8 @@ TEST(BuilderDatabase, SystemTablesMatchAFreshAccessFile) {
       EXPECT_EQ(y.flags, x.flags) << x.name;
       EXPECT_EQ(y.length, x.length) << x.name;
       EXPECT_EQ(y.collation, x.collation) << x.name;
+      EXPECT_EQ(y.code_page, x.code_page) << x.name;
+      EXPECT_EQ(y.column_id, x.column_id) << x.name;
       if (x.is_fixed()) {
         EXPECT_EQ(y.fixed_offset, x.fixed_offset) << x.name;
       }
@@ -141,13 +159,24 @@ TEST(BuilderDatabase, SystemTablesMatchAFreshAccessFile) {
   }
 }
 
-TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
+INSTANTIATE_TEST_SUITE_P(Versions, BuilderSystemTables,
+                         ::testing::Values(AccessSample{JetVersion::Jet3, "jet3", "testV1997.mdb"},
+                                           AccessSample{JetVersion::Jet4, "jet4", "emptyJet4.mdb"}),
+                         [](const ::testing::TestParamInfo<AccessSample>& p) {
+                           return std::string(p.param.version == JetVersion::Jet3 ? "Jet3" : "Jet4");
+                         });
+
+class BuilderRows : public ::testing::TestWithParam<JetVersion> {};
+
+TEST_P(BuilderRows, OfEveryCommonTypeReadBackUnchanged) {
   ScratchDir dir;
   const auto path = dir / "customers.mdb";
   constexpr int kRows = 1500;
   std::vector<Row> expected;
   {
-    build::DatabaseBuilder b(path.string());
+    build::BuildOptions options;
+    options.version = GetParam();
+    build::DatabaseBuilder b(path.string(), options);
     const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < kRows; ++n) {
       const std::int64_t id = b.append_row(t, customer_row(n));
@@ -177,6 +206,11 @@ TEST(BuilderDatabase, RowsOfEveryCommonTypeReadBackUnchanged) {
   EXPECT_TRUE(listed);
   expect_clean(*db);
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, BuilderRows, ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
+                         [](const ::testing::TestParamInfo<JetVersion>& p) {
+                           return std::string(p.param == JetVersion::Jet3 ? "Jet3" : "Jet4");
+                         });
 
 TEST(BuilderDatabase, LessCommonTypesReadBackUnchanged) {
   using builder_testing::bytes_value;
@@ -297,7 +331,12 @@ TEST(BuilderDatabase, RefusesWhatAccessWouldRefuse) {
     Row wrong_type = customer_row(1);
     wrong_type[2] = builder_testing::real_value(ColumnType::Double, 1.5);
     expect_error(3001, [&] { b.append_row(t, wrong_type); });
+    Row out_of_range = customer_row(1);
+    out_of_range[2] = builder_testing::int_value(ColumnType::Integer, 40000);
+    expect_error(3001, [&] { b.append_row(t, out_of_range); });
     expect_error(3001, [&] { b.append_row(0, Row{}); });  // system tables are the builder's own
+    expect_error(3001, [&] { b.append_row(t + 1, customer_row(1)); });
+    expect_error(3001, [&] { b.add_table(build::TableDesign{"No Columns", {}, {}}); });
   }
   // Unfinished builders leave no file behind.
   EXPECT_FALSE(std::filesystem::exists(dir / "a.mdb"));
@@ -311,14 +350,14 @@ TEST(BuilderDatabase, RefusesWhatAccessWouldRefuse) {
   });
   EXPECT_FALSE(std::filesystem::exists(dir / "dup.mdb"));
   // An existing file is never overwritten.
-  write_testing::write_whole_file(dir / "taken.mdb", Bytes{1, 2, 3});
+  testing::write_file(dir / "taken.mdb", Bytes{1, 2, 3});
   expect_error(3204, [&] { build::DatabaseBuilder b((dir / "taken.mdb").string()); });
-  EXPECT_EQ(write_testing::read_whole_file(dir / "taken.mdb"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(testing::read_file(dir / "taken.mdb"), (Bytes{1, 2, 3}));
 }
 
 // Runs jetdump and returns its output, or nullopt when it cannot run.
 std::optional<std::string> jetdump(const std::filesystem::path& file, const std::string& reader) {
-  const auto tool = write_testing::shared_dir() / "tools" / "jetdump";
+  const auto tool = testing::shared_dir() / "tools" / "jetdump";
   if (!std::filesystem::exists(tool)) return std::nullopt;
   const std::string cmd = "'" + tool.string() + "' '" + file.string() + "' --reader " + reader + " 2>&1";
   FILE* pipe = popen(cmd.c_str(), "r");
@@ -331,11 +370,15 @@ std::optional<std::string> jetdump(const std::filesystem::path& file, const std:
   return out;
 }
 
-TEST(BuilderDatabase, OutsideReadersReadTheBuiltFile) {
+class BuilderOutsideReaders : public ::testing::TestWithParam<JetVersion> {};
+
+TEST_P(BuilderOutsideReaders, ReadTheBuiltFile) {
   ScratchDir dir;
   const auto path = dir / "outside.mdb";
   {
-    build::DatabaseBuilder b(path.string());
+    build::BuildOptions options;
+    options.version = GetParam();
+    build::DatabaseBuilder b(path.string(), options);
     const std::size_t t = b.add_table(customers_design());
     for (int n = 0; n < 300; ++n) b.append_row(t, customer_row(n), n % 10 == 9 ? build::RowFate::kDeleted : build::RowFate::kLive);
     b.finish();
@@ -357,8 +400,13 @@ TEST(BuilderDatabase, OutsideReadersReadTheBuiltFile) {
     EXPECT_NE(out->find(std::string(5003, 'x').substr(0, 5000)), std::string::npos) << reader;
     EXPECT_NE(out->find("Müller"), std::string::npos) << reader;
   }
-  if (ran == 0) GTEST_SKIP() << "neither outside reader is available (" << write_testing::shared_dir() << "/tools)";
+  if (ran == 0) GTEST_SKIP() << "neither outside reader is available (" << testing::shared_dir() << "/tools)";
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, BuilderOutsideReaders, ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
+                         [](const ::testing::TestParamInfo<JetVersion>& p) {
+                           return std::string(p.param == JetVersion::Jet3 ? "Jet3" : "Jet4");
+                         });
 
 }  // namespace
 }  // namespace jet

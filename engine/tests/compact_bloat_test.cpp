@@ -10,14 +10,14 @@
 #include "engine/read/database.h"
 #include "engine/tests/access_style_delete.h"
 #include "engine/tests/compact_audit.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 #include "engine/write/little_endian.h"
 #include "engine/write/write_format.h"
 
 namespace jet {
 namespace {
 
-using write_testing::ScratchDir;
+using testing::ScratchDir;
 
 std::map<std::string, std::uint64_t> live_rows(Database& db) {
   std::map<std::string, std::uint64_t> out;
@@ -39,8 +39,8 @@ void PrintTo(const BloatCase& c, std::ostream* os) { *os << c.folder << "/" << c
 class CompactBloated : public ::testing::TestWithParam<BloatCase> {};
 
 TEST_P(CompactBloated, DeletedRowsAreGoneAndTheRestIsKept) {
-  const auto sample = write_testing::corpus_file(GetParam().folder, GetParam().file);
-  if (!sample) GTEST_SKIP() << "sample " << GetParam().file << " not found under " << write_testing::shared_dir();
+  const auto sample = testing::corpus_file(GetParam().folder, GetParam().file);
+  if (!sample) GTEST_SKIP() << "sample " << GetParam().file << " not found under " << testing::shared_dir();
   ScratchDir dir;
   const auto bloated = dir / "bloated.mdb";
   std::filesystem::copy_file(sample->path, bloated);
@@ -63,13 +63,13 @@ TEST_P(CompactBloated, DeletedRowsAreGoneAndTheRestIsKept) {
 
   auto before = Database::open(bloated.string());
   const auto expected_rows = live_rows(*before);
-  const Bytes bloated_bytes = write_testing::read_whole_file(bloated);
+  const Bytes bloated_bytes = testing::read_file(bloated);
 
   CompactRequest r;
   r.source_path = bloated.string();
   r.destination_path = (dir / "compacted.mdb").string();
   compact_database(r);
-  EXPECT_EQ(write_testing::read_whole_file(bloated), bloated_bytes);
+  EXPECT_EQ(testing::read_file(bloated), bloated_bytes);
 
   auto after = Database::open(r.destination_path);
   EXPECT_EQ(live_rows(*after), expected_rows);
@@ -90,10 +90,10 @@ TEST_P(CompactBloated, DeletedRowsAreGoneAndTheRestIsKept) {
   }
   write_testing::audit_compacted(*after, *before);
 
-  if (!std::filesystem::exists(write_testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; data not compared";
-  const int diff = write_testing::run_jetdiff(bloated, r.destination_path, std::nullopt, dir / "jetdiff.log");
+  if (!std::filesystem::exists(testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; data not compared";
+  const int diff = testing::run_jetdiff(bloated, r.destination_path, std::nullopt, dir / "jetdiff.log");
   if (diff == -1) GTEST_SKIP() << "jetdiff could not run";
-  const Bytes log = write_testing::read_whole_file(dir / "jetdiff.log");
+  const Bytes log = testing::read_file(dir / "jetdiff.log");
   EXPECT_EQ(diff, 0) << std::string(log.begin(), log.end());
 }
 

@@ -14,13 +14,13 @@
 #include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
 #include "engine/tests/compact_audit.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 
 namespace jet {
 namespace {
 
-using write_testing::CorpusFile;
-using write_testing::ScratchDir;
+using testing::CorpusFile;
+using testing::ScratchDir;
 
 std::unique_ptr<Database> open_db(const std::filesystem::path& p, const std::optional<std::string>& password) {
   OpenOptions o;
@@ -43,9 +43,9 @@ class CompactCorpus : public ::testing::TestWithParam<CorpusFile> {};
 
 TEST_P(CompactCorpus, CopyHoldsTheSameDataInFreshPages) {
   const CorpusFile& file = GetParam();
-  if (file.path.empty()) GTEST_SKIP() << "sample databases not found under " << write_testing::shared_dir();
+  if (file.path.empty()) GTEST_SKIP() << "sample databases not found under " << testing::shared_dir();
   ScratchDir dir;
-  const Bytes source_before = write_testing::read_whole_file(file.path);
+  const Bytes source_before = testing::read_file(file.path);
   const auto dst = dir / "compacted.mdb";
   CompactResult result;
   try {
@@ -54,10 +54,10 @@ TEST_P(CompactCorpus, CopyHoldsTheSameDataInFreshPages) {
     // Refusing is allowed only with a clear reason and no file left behind.
     EXPECT_EQ(e.number(), errc::kNotBuiltYet) << e.description();
     EXPECT_FALSE(std::filesystem::exists(dst));
-    EXPECT_EQ(write_testing::read_whole_file(file.path), source_before);
+    EXPECT_EQ(testing::read_file(file.path), source_before);
     GTEST_SKIP() << "compaction refused: " << e.description();
   }
-  EXPECT_EQ(write_testing::read_whole_file(file.path), source_before) << "the source must never change";
+  EXPECT_EQ(testing::read_file(file.path), source_before) << "the source must never change";
   const auto size = std::filesystem::file_size(dst);
   EXPECT_LE(size, source_before.size());
   EXPECT_EQ(size, result.bytes_after);
@@ -71,17 +71,17 @@ TEST_P(CompactCorpus, CopyHoldsTheSameDataInFreshPages) {
   CompactRequest second = request_for(file, again);
   second.source_path = dst.string();
   compact_database(second);
-  EXPECT_EQ(write_testing::read_whole_file(again), write_testing::read_whole_file(dst));
+  EXPECT_EQ(testing::read_file(again), testing::read_file(dst));
 
-  if (!std::filesystem::exists(write_testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; data not compared";
-  const int diff = write_testing::run_jetdiff(file.path, dst, file.password, dir / "jetdiff.log");
+  if (!std::filesystem::exists(testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; data not compared";
+  const int diff = testing::run_jetdiff(file.path, dst, file.password, dir / "jetdiff.log");
   if (diff == -1) GTEST_SKIP() << "jetdiff could not run";
-  EXPECT_EQ(diff, 0) << std::string(write_testing::read_whole_file(dir / "jetdiff.log").begin(),
-                                     write_testing::read_whole_file(dir / "jetdiff.log").end());
+  EXPECT_EQ(diff, 0) << std::string(testing::read_file(dir / "jetdiff.log").begin(),
+                                     testing::read_file(dir / "jetdiff.log").end());
 }
 
 std::vector<CorpusFile> corpus_or_placeholder() {
-  auto files = write_testing::corpus_files();
+  auto files = testing::corpus_files();
   if (files.empty()) files.push_back(CorpusFile{});  // so the skip below is visible
   return files;
 }

@@ -13,24 +13,24 @@
 #include "engine/file/file_errors.h"
 #include "engine/format/header_page.h"
 #include "engine/read/database.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 
 namespace jet {
 namespace {
 
-using write_testing::ScratchDir;
+using testing::ScratchDir;
 
 constexpr std::uint32_t kJet4PageSize = 4096;
 
 class CompactSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto file = write_testing::corpus_file("jet4", "testV2000.mdb");
-    if (!file) GTEST_SKIP() << "sample databases not found under " << write_testing::shared_dir();
+    auto file = testing::corpus_file("jet4", "testV2000.mdb");
+    if (!file) GTEST_SKIP() << "sample databases not found under " << testing::shared_dir();
     // Work on a copy so the lock files the tests create sit in a scratch folder.
     source_ = dir_ / "source.mdb";
     std::filesystem::copy_file(file->path, source_);
-    before_ = write_testing::read_whole_file(source_);
+    before_ = testing::read_file(source_);
   }
 
   CompactRequest request(Env* env = nullptr) const {
@@ -50,7 +50,7 @@ class CompactSafety : public ::testing::Test {
       EXPECT_EQ(e.number(), number) << e.description();
       EXPECT_FALSE(e.description().empty());
       EXPECT_FALSE(e.source().empty());
-      EXPECT_EQ(write_testing::read_whole_file(source_), before_) << "source changed";
+      EXPECT_EQ(testing::read_file(source_), before_) << "source changed";
       return e;
     }
     ADD_FAILURE() << "compaction succeeded but should have failed with " << number;
@@ -66,10 +66,10 @@ class CompactSafety : public ::testing::Test {
 
 TEST_F(CompactSafety, ExistingDestinationIsRefusedAndLeftAlone) {
   const Bytes existing{1, 2, 3};
-  write_testing::write_whole_file(dir_ / "out.mdb", existing);
+  testing::write_file(dir_ / "out.mdb", existing);
   const Error e = expect_failure(request(), errc::kDatabaseAlreadyExists);
   EXPECT_EQ(e.description(), "Database already exists.");
-  EXPECT_EQ(write_testing::read_whole_file(dir_ / "out.mdb"), existing);
+  EXPECT_EQ(testing::read_file(dir_ / "out.mdb"), existing);
 
   CompactRequest onto_itself = request();
   onto_itself.destination_path = onto_itself.source_path;
@@ -90,7 +90,7 @@ TEST_F(CompactSafety, DatabaseLockedByAnotherOpenerIsInUse) {
 
 TEST_F(CompactSafety, HeldLockFileMeansInUseButAStaleOneDoesNot) {
   const auto ldb = dir_ / "source.ldb";
-  write_testing::write_whole_file(ldb, Bytes(64, 0));
+  testing::write_file(ldb, Bytes(64, 0));
   const int fd = ::open(ldb.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_SH | LOCK_NB), 0);
@@ -100,7 +100,7 @@ TEST_F(CompactSafety, HeldLockFileMeansInUseButAStaleOneDoesNot) {
 
   compact_database(request());
   EXPECT_TRUE(destination_exists());
-  EXPECT_EQ(write_testing::read_whole_file(source_), before_);
+  EXPECT_EQ(testing::read_file(source_), before_);
 }
 
 TEST_F(CompactSafety, ReadErrorFailsCleanly) {
@@ -126,16 +126,16 @@ TEST_F(CompactSafety, WriteErrorAndFullDiskFailCleanly) {
 // name no existing file has, and the scratch file must not outlive the run.
 TEST_F(CompactSafety, KeysSortedOnDiskGiveTheSameFile) {
   compact_database(request());
-  const Bytes in_memory = write_testing::read_whole_file(dir_ / "out.mdb");
+  const Bytes in_memory = testing::read_file(dir_ / "out.mdb");
   std::filesystem::remove(dir_ / "out.mdb");
 
   const auto squatter = dir_ / "out.mdb.keys";
-  write_testing::write_whole_file(squatter, Bytes{1, 2, 3});
+  testing::write_file(squatter, Bytes{1, 2, 3});
   CompactRequest r = request();
   r.key_memory = 256;  // a run every few rows
   compact_database(r);
-  EXPECT_EQ(write_testing::read_whole_file(dir_ / "out.mdb"), in_memory);
-  EXPECT_EQ(write_testing::read_whole_file(squatter), (Bytes{1, 2, 3}));
+  EXPECT_EQ(testing::read_file(dir_ / "out.mdb"), in_memory);
+  EXPECT_EQ(testing::read_file(squatter), (Bytes{1, 2, 3}));
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path())) ++files;
   EXPECT_EQ(files, 3u) << "source, copy and the unrelated file only";
@@ -159,7 +159,7 @@ TEST_F(CompactSafety, FailedFlushFailsCleanly) {
 }
 
 TEST_F(CompactSafety, WrongSourcePasswordIsRefused) {
-  auto file = write_testing::corpus_file("password", "V2003_with-password.mdb");
+  auto file = testing::corpus_file("password", "V2003_with-password.mdb");
   if (!file) GTEST_SKIP() << "password sample not found";
   CompactRequest r = request();
   r.source_path = file->path.string();
@@ -178,7 +178,7 @@ TEST_F(CompactSafety, WrongSourcePasswordIsRefused) {
 }
 
 TEST_F(CompactSafety, NewPasswordReplacesTheOld) {
-  auto file = write_testing::corpus_file("password", "V2000_with-password.mdb");
+  auto file = testing::corpus_file("password", "V2000_with-password.mdb");
   if (!file) GTEST_SKIP() << "password sample not found";
   CompactRequest r = request();
   r.source_path = file->path.string();
@@ -195,7 +195,7 @@ TEST_F(CompactSafety, NewPasswordReplacesTheOld) {
 
 // Rewrites the source's declared collating order (inside the masked header).
 void set_sort_order(const std::filesystem::path& p, std::uint32_t order) {
-  Bytes bytes = write_testing::read_whole_file(p);
+  Bytes bytes = testing::read_file(p);
   HeaderInfo info;
   ASSERT_TRUE(parse_header_page(bytes.data(), bytes.size(), p.string(), info));
   Bytes page = info.unmasked;
@@ -205,7 +205,7 @@ void set_sort_order(const std::filesystem::path& p, std::uint32_t order) {
   }
   toggle_header_mask(f, page.data());
   std::copy(page.begin(), page.end(), bytes.begin());
-  write_testing::write_whole_file(p, bytes);
+  testing::write_file(p, bytes);
 }
 
 TEST_F(CompactSafety, OnlyTheGeneralOrderIsWritten) {
@@ -222,7 +222,7 @@ TEST_F(CompactSafety, OnlyTheGeneralOrderIsWritten) {
   std::filesystem::remove(to_general.destination_path);
 
   set_sort_order(source_, 0x0000040C);  // a source in another order
-  before_ = write_testing::read_whole_file(source_);
+  before_ = testing::read_file(source_);
   e = expect_failure(to_general, errc::kNotBuiltYet);
   EXPECT_NE(e.description().find("not supported"), std::string::npos) << e.description();
   EXPECT_FALSE(destination_exists());

@@ -1,11 +1,18 @@
 #pragma once
-// Finding the shared sample databases and making scratch copies of them.
+// Files for the engine's tests: the shared sample databases (found through
+// QUILLMAR_SHARED), whole-file reads and writes, scratch folders, and the
+// outside comparison tool jetdiff.
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,20 +31,40 @@ inline std::filesystem::path shared_dir() {
 
 inline std::filesystem::path corpus_dir() { return shared_dir() / "corpus"; }
 
-// Every .mdb under the corpus, sorted; empty when the corpus is absent.
-inline std::vector<std::filesystem::path> corpus_files() {
-  std::vector<std::filesystem::path> out;
+struct CorpusFile {
+  std::filesystem::path path;
+  std::optional<std::string> password;  // the samples under password/ use "password"
+  // "jet4_testV2000": unique, and usable as a test name.
+  std::string name() const { return path.parent_path().filename().string() + "_" + path.stem().string(); }
+};
+
+// Names the file in test listings instead of dumping its bytes.
+inline void PrintTo(const CorpusFile& f, std::ostream* os) { *os << f.path.string(); }
+
+inline bool is_password_file(const std::filesystem::path& p) { return p.parent_path().filename() == "password"; }
+
+// Every sample database (jet3/, jet4/, password/), sorted by path; empty
+// when the samples are absent.
+inline std::vector<CorpusFile> corpus_files() {
+  std::vector<CorpusFile> out;
   std::error_code ec;
-  if (!std::filesystem::is_directory(corpus_dir(), ec)) return out;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(corpus_dir(), ec)) {
-    if (e.path().extension() == ".mdb") out.push_back(e.path());
+  for (const char* dir : {"jet3", "jet4", "password"}) {
+    for (const auto& f : std::filesystem::directory_iterator(corpus_dir() / dir, ec)) {
+      if (f.path().extension() != ".mdb") continue;
+      CorpusFile c{f.path(), std::nullopt};
+      if (is_password_file(f.path())) c.password = "password";
+      out.push_back(c);
+    }
   }
-  std::sort(out.begin(), out.end());
+  std::sort(out.begin(), out.end(), [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });
   return out;
 }
 
-inline bool is_password_file(const std::filesystem::path& p) {
-  return p.parent_path().filename() == "password";
+inline std::optional<CorpusFile> corpus_file(const std::string& folder, const std::string& file) {
+  for (const CorpusFile& c : corpus_files()) {
+    if (c.path.parent_path().filename() == folder && c.path.filename() == file) return c;
+  }
+  return std::nullopt;
 }
 
 inline Bytes read_file(const std::filesystem::path& p) {
@@ -45,17 +72,19 @@ inline Bytes read_file(const std::filesystem::path& p) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void write_file(const std::filesystem::path& p, const Bytes& b) {
+inline void write_file(const std::filesystem::path& p, const Bytes& bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A fresh directory under the system temp dir, removed on destruction.
+// A fresh folder under the system temp folder, removed with its contents
+// when the object goes.
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quillmar-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data());
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillmar-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a scratch folder in " + pattern);
+    path_ = pattern;
   }
   ~ScratchDir() {
     std::error_code ec;
@@ -70,9 +99,23 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
+inline std::filesystem::path jetdiff_tool() { return shared_dir() / "tools" / "jetdiff"; }
+
+// Exit status of jetdiff A B (0 agree, 1 differ, 2 unreadable); -1 when it cannot run.
+inline int run_jetdiff(const std::filesystem::path& a, const std::filesystem::path& b,
+                       const std::optional<std::string>& password, const std::filesystem::path& log) {
+  std::string cmd = "'" + jetdiff_tool().string() + "' '" + a.string() + "' '" + b.string() + "'";
+  if (password) cmd += " --password '" + *password + "'";
+  cmd += " > '" + log.string() + "' 2>&1";
+  const int status = std::system(cmd.c_str());
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 }  // namespace jet::testing
 
-#define QUILLMAR_REQUIRE_CORPUS(file)                                                   \
-  do {                                                                                  \
+// Skips the test, saying so, when a sample file is absent.
+#define QUILLMAR_REQUIRE_CORPUS(file)                                                          \
+  do {                                                                                         \
     if (!std::filesystem::exists(file)) GTEST_SKIP() << "sample database absent: " << (file); \
   } while (0)

@@ -37,10 +37,11 @@ int open_error(const std::string& path, const OpenOptions& options = {}) {
 TEST(DatabaseOpen, EveryCorpusFileOpensAndListsItsCatalogTable) {
   auto files = testing::corpus_files();
   if (files.empty()) GTEST_SKIP() << "sample databases absent under " << corpus_dir();
-  for (const auto& file : files) {
+  for (const testing::CorpusFile& sample : files) {
+    const std::filesystem::path& file = sample.path;
     SCOPED_TRACE(file.string());
     OpenOptions o;
-    if (testing::is_password_file(file)) o.password = "password";
+    o.password = sample.password;
     auto db = Database::open(file.string(), o);
     bool jet3 = file.parent_path().filename() == "jet3";
     EXPECT_EQ(db->version(), jet3 ? JetVersion::Jet3 : JetVersion::Jet4);

@@ -40,7 +40,8 @@ const Value& field(const TableDef& t, const Row& row, const std::string& column)
 TEST(DatabaseRows, EveryTableOfEveryCorpusFileDecodes) {
   auto files = testing::corpus_files();
   if (files.empty()) GTEST_SKIP() << "sample databases absent under " << corpus_dir();
-  for (const auto& file : files) {
+  for (const testing::CorpusFile& sample : files) {
+    const std::filesystem::path& file = sample.path;
     SCOPED_TRACE(file.string());
     OpenOptions o;
     o.password = "password";

@@ -1,4 +1,5 @@
-// The POSIX file layer and the fault-injecting wrapper other tests rely on.
+// The file layer: the POSIX Env, the in-memory Env that must fail the same
+// way, and the fault-injecting wrapper other tests rely on.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include "engine/file/env.h"
 #include "engine/file/fault_injection_env.h"
 #include "engine/file/file_errors.h"
+#include "engine/file/memory_env.h"
 #include "engine/tests/corpus_files.h"
 
 namespace jet {
@@ -25,7 +27,7 @@ int error_number(const std::function<void()>& f) {
   return 0;
 }
 
-TEST(PosixEnv, ReportsMissingExistingAndNonRegularFilesWithTheirNumbers) {
+TEST(PosixEnv, NamesTheMissingFileAndRefusesAFolder) {
   ScratchDir dir;
   Env& env = default_env();
   std::string missing = (dir / "missing.mdb").string();
@@ -36,17 +38,35 @@ TEST(PosixEnv, ReportsMissingExistingAndNonRegularFilesWithTheirNumbers) {
     EXPECT_EQ(e.description(), "Could not find file '" + missing + "'.");
   }
   EXPECT_EQ(error_number([&] { env.open_readable(dir.path().string()); }), errc::kUnrecognizedFormat);
-
-  std::string existing = (dir / "a.mdb").string();
-  env.create_exclusive(existing)->close();
-  EXPECT_TRUE(env.file_exists(existing));
-  EXPECT_EQ(error_number([&] { env.create_exclusive(existing); }), errc::kDatabaseAlreadyExists);
 }
 
-TEST(PosixEnv, WritesReadBackAndReadingPastTheEndIsDamage) {
-  ScratchDir dir;
-  Env& env = default_env();
-  std::string path = (dir / "f").string();
+// The same cases run on the disk and in memory.
+class EitherEnv : public ::testing::TestWithParam<bool> {
+ protected:
+  bool in_memory() const { return GetParam(); }
+  Env& env() { return in_memory() ? static_cast<Env&>(memory_) : default_env(); }
+  std::string at(const std::string& name) const { return (dir_ / name).string(); }
+  std::string folder() const { return dir_.path().string(); }
+
+ private:
+  ScratchDir dir_;  // the in-memory Env uses the same names, never touching them
+  MemoryEnv memory_;
+};
+
+TEST_P(EitherEnv, MissingAndExistingFilesGetTheirNumbers) {
+  std::string missing = at("missing.mdb");
+  EXPECT_EQ(error_number([&] { env().open_readable(missing); }), errc::kCouldNotFindFile);
+  EXPECT_EQ(error_number([&] { env().open_writable(missing); }), errc::kCouldNotFindFile);
+  EXPECT_EQ(error_number([&] { env().remove(missing); }), errc::kCouldNotFindFile);
+  std::string existing = at("a.mdb");
+  env().create_exclusive(existing)->close();
+  EXPECT_TRUE(env().file_exists(existing));
+  EXPECT_EQ(error_number([&] { env().create_exclusive(existing); }), errc::kDatabaseAlreadyExists);
+}
+
+TEST_P(EitherEnv, WritesReadBackAndReadingPastTheEndIsDamage) {
+  Env& env = this->env();
+  std::string path = at("f");
   auto w = env.create_exclusive(path);
   const Bytes data{1, 2, 3, 4, 5};
   w->write(10, data.data(), data.size());
@@ -61,18 +81,23 @@ TEST(PosixEnv, WritesReadBackAndReadingPastTheEndIsDamage) {
   EXPECT_EQ(back, (Bytes{1, 2, 3, 4, 5, 1, 2}));
   EXPECT_EQ(error_number([&] { r->read(15, 4, back.data()); }), errc::kCannotOpenDatabase);
 
-  std::string moved = (dir / "g").string();
+  std::string moved = at("g");
   env.rename(path, moved);
-  env.sync_directory(dir.path().string());
+  env.sync_directory(folder());
   EXPECT_FALSE(env.file_exists(path));
+  r->read(10, 7, back.data());  // an open file outlives its old name
+  auto again = env.open_writable(moved);
+  again->append(data.data(), 1);
+  EXPECT_EQ(again->size(), 18u);
+  again->close();
+  EXPECT_EQ(error_number([&] { again->sync(); }), errc::kDiskOrNetworkError) << "closed";
   env.remove(moved);
   EXPECT_FALSE(env.file_exists(moved));
 }
 
-TEST(PosixEnv, LockConflictsWithAnotherHolderAndIsReleasedOnDestruction) {
-  ScratchDir dir;
-  Env& env = default_env();
-  std::string path = (dir / "locked").string();
+TEST_P(EitherEnv, LockConflictsWithAnotherHolderAndIsReleasedOnDestruction) {
+  Env& env = this->env();
+  std::string path = at("locked");
   env.create_exclusive(path)->close();
   {
     auto shared1 = env.lock_file(path, false);
@@ -81,6 +106,24 @@ TEST(PosixEnv, LockConflictsWithAnotherHolderAndIsReleasedOnDestruction) {
   }
   auto exclusive = env.lock_file(path, true);
   EXPECT_EQ(error_number([&] { env.lock_file(path, false); }), errc::kDatabaseInUse);
+}
+
+TEST(MemoryEnv, HoldsWhatIsPutAndRefusesEveryChangeOnceReadOnly) {
+  MemoryEnv env;
+  env.put("/m/a.mdb", Bytes{1, 2, 3});
+  EXPECT_EQ(env.contents("/m/a.mdb"), (Bytes{1, 2, 3}));
+  EXPECT_FALSE(env.contents("/m/b.mdb"));
+  auto w = env.open_writable("/m/a.mdb");
+  env.set_read_only(true);
+  EXPECT_EQ(error_number([&] { w->write(0, Bytes{9}.data(), 1); }), errc::kNoPermission);
+  EXPECT_EQ(error_number([&] { env.create_exclusive("/m/b.mdb"); }), errc::kNoPermission);
+  EXPECT_EQ(error_number([&] { env.open_writable("/m/a.mdb"); }), errc::kNoPermission);
+  EXPECT_EQ(error_number([&] { env.remove("/m/a.mdb"); }), errc::kNoPermission);
+  EXPECT_EQ(error_number([&] { env.rename("/m/a.mdb", "/m/c.mdb"); }), errc::kNoPermission);
+  EXPECT_EQ(env.contents("/m/a.mdb"), (Bytes{1, 2, 3}));
+  Bytes back(3);
+  env.open_readable("/m/a.mdb")->read(0, 3, back.data());
+  EXPECT_EQ(back, (Bytes{1, 2, 3}));
 }
 
 TEST(ErrnoMapping, DiskFullAndOtherFailuresGetDistinctNumbers) {
@@ -95,10 +138,9 @@ TEST(ErrnoMapping, DiskFullAndOtherFailuresGetDistinctNumbers) {
   EXPECT_NE(damaged.source().find("row 3 on page 9"), std::string::npos);
 }
 
-TEST(FaultInjectionEnv, FailsReadsWritesAndSyncsOnCommand) {
-  ScratchDir dir;
-  FaultInjectionEnv env(default_env());
-  std::string path = (dir / "f").string();
+TEST_P(EitherEnv, FaultInjectionOverItFailsReadsWritesAndSyncsOnCommand) {
+  FaultInjectionEnv env(this->env());
+  std::string path = at("f");
   const Bytes page(4096, 0xAB);
 
   auto w = env.create_exclusive(path);
@@ -123,6 +165,9 @@ TEST(FaultInjectionEnv, FailsReadsWritesAndSyncsOnCommand) {
   EXPECT_EQ(error_number([&] { env.rename(path, path + ".x"); }), errc::kDiskOrNetworkError);
   EXPECT_TRUE(env.file_exists(path));
 }
+
+INSTANTIATE_TEST_SUITE_P(Envs, EitherEnv, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) { return std::string(p.param ? "Memory" : "Posix"); });
 
 }  // namespace
 }  // namespace jet

@@ -8,7 +8,7 @@
 #include "engine/error.h"
 #include "engine/format/row_layout.h"
 #include "engine/read/database.h"
-#include "engine/tests/compact_test_support.h"
+#include "engine/tests/corpus_files.h"
 #include "engine/write/little_endian.h"
 #include "engine/write/row_builder.h"
 
@@ -31,8 +31,8 @@ struct LongValueShelf {
 };
 
 TEST(RowBuilder, SampleRowsRoundTrip) {
-  const auto files = write_testing::corpus_files();
-  if (files.empty()) GTEST_SKIP() << "sample databases not found under " << write_testing::shared_dir();
+  const auto files = testing::corpus_files();
+  if (files.empty()) GTEST_SKIP() << "sample databases not found under " << testing::shared_dir();
   std::size_t rows_checked = 0;
   std::size_t long_rows = 0;
   for (const auto& file : files) {
@@ -45,7 +45,7 @@ TEST(RowBuilder, SampleRowsRoundTrip) {
         LongValueShelf shelf;
         Bytes built;
         try {
-          built = build_row(db->format(), t, row, db->header().code_page, [&](const Bytes& v) { return shelf.store(v); });
+          built = build_row(db->format(), t, row, db->header().code_page, [&](const Column&, const Bytes& v) { return shelf.store(v); });
         } catch (const Error& e) {
           ADD_FAILURE() << file.name() << " " << t.name << " row " << at.page << ":" << at.row << ": " << e.description();
           return;
@@ -83,9 +83,9 @@ TEST(RowBuilder, RefusesValuesTheColumnCannotHold) {
   row[0].type = ColumnType::Text;
   row[0].is_null = false;
   row[0].text = u"far too long";
-  EXPECT_THROW(build_row(jet4_format(), t, row, 1252, [](const Bytes& b) { return b; }), Error);
+  EXPECT_THROW(build_row(jet4_format(), t, row, 1252, [](const Column&, const Bytes& b) { return b; }), Error);
   row[0].text = u"ok";
-  const Bytes built = build_row(jet4_format(), t, row, 1252, [](const Bytes& b) { return b; });
+  const Bytes built = build_row(jet4_format(), t, row, 1252, [](const Column&, const Bytes& b) { return b; });
   EXPECT_EQ(decode_row(jet4_format(), t, built, 1252, [](std::span<const std::uint8_t>) { return Bytes{}; })[0].text, u"ok");
 }
 

@@ -1,7 +1,9 @@
 #include "engine/write/row_builder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "engine/error.h"
 #include "engine/format/row_layout.h"
@@ -11,8 +13,14 @@ namespace jet::write {
 
 namespace {
 
+constexpr int kInvalidArgument = 3001;
+
 [[noreturn]] void refuse(const Column& c, const std::string& why) {
-  throw Error(errc::kNotBuiltYet, "Cannot store a value in column " + c.name + ": " + why + ".");
+  throw Error(kInvalidArgument, "Cannot store a value in column '" + c.name + "': " + why + ".");
+}
+
+void check_range(const Column& c, std::int64_t v, std::int64_t low, std::int64_t high, const char* type) {
+  if (v < low || v > high) refuse(c, std::to_string(v) + " is out of range for " + type);
 }
 
 template <typename T>
@@ -44,9 +52,18 @@ bool fits_one_byte(const std::u16string& text) {
 Bytes fixed_bytes(const Column& c, const Value& v) {
   Bytes out;
   switch (c.type) {
-    case ColumnType::Byte: out.push_back(static_cast<std::uint8_t>(v.integer)); break;
-    case ColumnType::Integer: append_le(out, static_cast<std::int16_t>(v.integer)); break;
-    case ColumnType::Long: append_le(out, static_cast<std::int32_t>(v.integer)); break;
+    case ColumnType::Byte:
+      check_range(c, v.integer, 0, 255, "a Byte");
+      out.push_back(static_cast<std::uint8_t>(v.integer));
+      break;
+    case ColumnType::Integer:
+      check_range(c, v.integer, INT16_MIN, INT16_MAX, "an Integer");
+      append_le(out, static_cast<std::int16_t>(v.integer));
+      break;
+    case ColumnType::Long:
+      check_range(c, v.integer, INT32_MIN, INT32_MAX, "a Long");
+      append_le(out, static_cast<std::int32_t>(v.integer));
+      break;
     case ColumnType::Currency: append_le(out, static_cast<std::int64_t>(v.integer)); break;
     case ColumnType::Single: append_le(out, static_cast<float>(v.real)); break;
     case ColumnType::Double:
@@ -88,7 +105,10 @@ Bytes encode_text(const JetFormat& format, const Column& column, const std::u16s
 
 Bytes build_row(const JetFormat& f, const TableDef& t, const Row& row, std::uint16_t code_page,
                 const LongValueStore& store_long_value) {
-  if (row.size() != t.columns.size()) throw Error(errc::kNotBuiltYet, "Row of table " + t.name + " has the wrong number of values.");
+  if (row.size() != t.columns.size()) {
+    throw Error(kInvalidArgument, "Row for table '" + t.name + "' has " + std::to_string(row.size()) +
+                                      " values, the table " + std::to_string(t.columns.size()) + " columns.");
+  }
   std::uint32_t column_count = 0;
   std::uint32_t var_count = 0;
   std::size_t fixed_size = 0;
@@ -115,15 +135,18 @@ Bytes build_row(const JetFormat& f, const TableDef& t, const Row& row, std::uint
       continue;
     }
     if (v.is_null) continue;
+    if (v.type != c.type) refuse(c, "the value is of another type");
     mask[c.number / 8] = static_cast<std::uint8_t>(mask[c.number / 8] | (1u << (c.number % 8)));
     Bytes bytes;
     if (c.type == ColumnType::Text) {
+      // The declared length is in stored bytes: two a character in Jet 4.
+      const std::size_t characters = f.text_is_ucs2() ? c.length / 2u : c.length;
+      if (c.length != 0 && v.text.size() > characters) refuse(c, "the text is longer than the column allows");
       bytes = encode_text(f, c, v.text, code_page);
-      if (bytes.size() > std::size_t{c.length} + (f.text_is_ucs2() ? 2u : 0u) && c.length != 0) refuse(c, "the text is too long");
     } else if (c.type == ColumnType::Memo) {
-      bytes = store_long_value(encode_text(f, c, v.text, code_page));
+      bytes = store_long_value(c, encode_text(f, c, v.text, code_page));
     } else if (c.type == ColumnType::Ole) {
-      bytes = store_long_value(v.bytes);
+      bytes = store_long_value(c, v.bytes);
     } else if (c.is_fixed() || has_typed_size(c.type)) {
       bytes = fixed_bytes(c, v);  // numbers keep their size even when stored as variable-length
     } else {

@@ -15,12 +15,14 @@ namespace jet::write {
 
 // Turns a Memo/OLE value's stored bytes into the field the row holds (the
 // 12-byte reference, possibly with the data inline).
-using LongValueStore = std::function<Bytes(const Bytes& stored)>;
+using LongValueStore = std::function<Bytes(const Column& column, const Bytes& stored)>;
 
-// `row` holds one value per column of `table.columns`. Text goes out as the
-// column asks (Jet 4: compressed when the column allows and every character
-// fits one byte; Jet 3: in `code_page`). Throws jet::Error 3251 for a value
-// the column cannot hold or a row too long for a page.
+// `row` holds one value per column of `table.columns` (in column-number
+// order), each null or of its column's type. Text goes out as the column
+// asks (Jet 4: compressed when the column allows and every character fits
+// one byte; Jet 3: in `code_page`). Throws jet::Error 3001 for a value the
+// column cannot hold (wrong type, out of range, too long) or a row too long
+// for a page.
 Bytes build_row(const JetFormat& format, const TableDef& table, const Row& row, std::uint16_t code_page,
                 const LongValueStore& store_long_value);
 

@@ -6,15 +6,19 @@
 //
 //   quillmar-bench-gen OUT.mdb [--megabytes N] [--deleted-percent P] [--seed S]
 //
-// Prints one summary line: rows written, rows deleted, pages, bytes.
+// Prints one summary line: rows written, rows deleted, pages, bytes. Exit
+// status: 0 done (or --help), 1 the file could not be made (an existing
+// OUT.mdb is refused with error 3204 and left as it is), 2 bad usage.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <exception>
 #include <random>
 #include <string>
 
 #include "engine/builder/database_builder.h"
+#include "engine/builder/tools/bench_options.h"
 #include "engine/error.h"
 
 using jet::Bytes;
@@ -64,26 +68,23 @@ Value memo(std::mt19937_64& rng) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s OUT.mdb [--megabytes N] [--deleted-percent P] [--seed S]\n", argv[0]);
-    return 2;
-  }
-  std::uint64_t megabytes = 1024;
-  unsigned deleted_percent = 33;
-  std::uint64_t seed = 1;
-  for (int i = 2; i + 1 < argc; i += 2) {
-    const std::string flag = argv[i];
-    const std::uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
-    if (flag == "--megabytes") megabytes = value;
-    else if (flag == "--deleted-percent") deleted_percent = static_cast<unsigned>(value);
-    else if (flag == "--seed") seed = value;
-    else {
-      std::fprintf(stderr, "unknown option %s\n", flag.c_str());
+  const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "quillmar-bench-gen";
+  const jet::build::BenchParse parsed = jet::build::parse_bench_options(argc, argv);
+  switch (parsed.outcome) {
+    case jet::build::BenchParse::Outcome::kHelp:
+      std::fputs(jet::build::bench_usage(program).c_str(), stdout);
+      return 0;
+    case jet::build::BenchParse::Outcome::kUsageError:
+      std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program.c_str(), parsed.error.c_str(), program.c_str());
       return 2;
-    }
+    case jet::build::BenchParse::Outcome::kRun:
+      break;
   }
+  const std::uint64_t megabytes = parsed.options.megabytes;
+  const unsigned deleted_percent = parsed.options.deleted_percent;
+  const std::uint64_t seed = parsed.options.seed;
   try {
-    jet::build::DatabaseBuilder b(argv[1]);
+    jet::build::DatabaseBuilder b(parsed.options.output);
     TableDesign customers{"Customers",
                         {ColumnDesign{"CustomerID", ColumnType::Long, 0, true}, ColumnDesign{"Name", ColumnType::Text, 60, false},
                          ColumnDesign{"City", ColumnType::Text, 30, false}, ColumnDesign{"Age", ColumnType::Integer, 0, false},
