@@ -55,6 +55,7 @@ expect existing-output 1 err 'error 3204' -- taken.mdb --megabytes 1
 if [ "$(cat taken.mdb)" = "keep me" ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL taken.mdb was changed"; fi
 
 expect small-run 0 out '^rows [0-9]+ deleted [0-9]+ live [0-9]+ pages [0-9]+ bytes [0-9]+' -- small.mdb --megabytes=1 --deleted-percent 50 --seed 7
+expect empty-tables 0 out '^rows 0 deleted 0 live 0' -- empty.mdb --megabytes 0
 size=$(stat -c %s small.mdb 2>/dev/null || echo 0)
 if [ "$size" -ge 1048576 ] && [ $((size % 4096)) -eq 0 ]; then
   passed=$((passed + 1))

@@ -32,7 +32,8 @@ std::string bench_usage(const std::string& program) {
          "Writes a new Jet 4 database of about N MiB (default 1024) for the\n"
          "compaction benchmark: customers, orders and an event log with\n"
          "attachments, P percent of the rows (default 33) left deleted the way\n"
-         "Access leaves them. S (default 1) seeds the generated values.\n"
+         "Access leaves them; N = 0 gives the tables without rows. S (default 1)\n"
+         "seeds the generated values.\n"
          "OUT.mdb must not exist; it is never overwritten.\n"
          "\n"
          "  -h, --help  print this text and exit\n";
@@ -73,8 +74,8 @@ BenchParse parse_bench_options(int argc, const char* const* argv) {
     if (name == "--megabytes") {
       // Upper bound: a Jet 4 file holds at most 2 GiB (the page numbers' limit
       // is higher, Access's is this).
-      const auto v = number_in(*value, 1, 2048);
-      if (!v) return usage_error("--megabytes takes a whole number from 1 to 2048, not '" + *value + "'");
+      const auto v = number_in(*value, 0, 2048);
+      if (!v) return usage_error("--megabytes takes a whole number from 0 to 2048, not '" + *value + "'");
       p.options.megabytes = *v;
     } else if (name == "--deleted-percent") {
       const auto v = number_in(*value, 0, 100);
