@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <set>
 
 #include "engine/builder/header_builder.h"
 #include "engine/builder/system_tables.h"
@@ -210,7 +209,7 @@ struct DatabaseBuilder::Impl {
       }
       index::BuiltIndex built =
           index::build_index_tree(entries, index_format, t.definition_pages.front(), [this] { return allocate(); });
-      std::set<std::uint32_t> pages;
+      write::PageSet pages;
       for (const index::BuiltPage& p : built.pages) {
         write_page(p.number, p.bytes);
         pages.insert(p.number);
@@ -225,9 +224,9 @@ struct DatabaseBuilder::Impl {
   // Usage-map rows, packed onto owner-0 data pages as they come.
   std::optional<write::DataPageBuilder> map_page;
   std::uint32_t map_page_number = 0;
-  std::vector<std::set<std::uint32_t>> index_pages;  // per index of the table being finished
+  std::vector<write::PageSet> index_pages;  // per index of the table being finished
 
-  std::uint32_t add_map(const std::set<std::uint32_t>& pages) {
+  std::uint32_t add_map(const write::PageSet& pages) {
     Bytes row;
     if (write::fits_inline_map(format, pages)) {
       row = write::build_inline_map(format, pages);
@@ -250,7 +249,13 @@ struct DatabaseBuilder::Impl {
     return write::row_reference(map_page_number, map_page->add(row));
   }
 
-  static std::set<std::uint32_t> last_of(const std::vector<std::uint32_t>& pages) {
+  static write::PageSet all_of(const std::vector<std::uint32_t>& pages) {
+    write::PageSet set;
+    set.insert(pages.begin(), pages.end());
+    return set;
+  }
+
+  static write::PageSet last_of(const std::vector<std::uint32_t>& pages) {
     if (pages.empty()) return {};
     return {pages.back()};
   }
@@ -263,12 +268,12 @@ struct DatabaseBuilder::Impl {
     TablePlacement& p = t.placement;
     p.row_count = t.live_rows;
     p.next_autonumber = static_cast<std::uint32_t>(t.last_autonumber + 1);
-    p.owned_map = add_map(std::set<std::uint32_t>(t.data_pages.begin(), t.data_pages.end()));
+    p.owned_map = add_map(all_of(t.data_pages));
     p.free_map = add_map(last_of(t.data_pages));
     for (std::size_t i = 0; i < index_pages.size(); ++i) p.index_maps[i] = add_map(index_pages[i]);
     for (std::size_t k = 0; k < t.long_values.size(); ++k) {
       const LongValueColumn& c = t.long_values[k];
-      p.column_owned_maps[k] = add_map(std::set<std::uint32_t>(c.pages.begin(), c.pages.end()));
+      p.column_owned_maps[k] = add_map(all_of(c.pages));
       p.column_free_maps[k] = add_map(last_of(c.pages));
     }
   }

@@ -37,5 +37,32 @@ TEST(KeyList, PlaceTagsSortAsRowPlaces) {
   EXPECT_EQ(place_of_tag(place_tag(c)), c);
 }
 
+// A bounded list refuses the key that would make it grow past its limit,
+// never holds more than the limit, always takes a first key however long,
+// and keeps its buffers when cleared so refilling does not grow again.
+TEST(KeyList, StaysWithinItsLimit) {
+  const std::size_t limit = 4096;
+  KeyList list;
+  const Bytes key(10, 0x41);
+  std::size_t added = 0;
+  while (list.add_within(key, added, limit)) {
+    ++added;
+    ASSERT_LE(list.footprint(), limit);
+  }
+  EXPECT_GT(added, 50u);
+  EXPECT_EQ(list.size(), added);
+
+  const std::size_t held = list.footprint();
+  list.clear();
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(list.footprint(), held);
+  for (std::size_t i = 0; i < added; ++i) ASSERT_TRUE(list.add_within(key, i, limit));
+  EXPECT_EQ(list.footprint(), held);
+
+  KeyList first;
+  EXPECT_TRUE(first.add_within(Bytes(limit * 2, 0x42), 0, limit));
+  EXPECT_FALSE(first.add_within(key, 1, limit));
+}
+
 }  // namespace
 }  // namespace jet::write

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <map>
+#include <random>
 
 #include "engine/error.h"
 #include "engine/format/header_page.h"
@@ -59,6 +60,28 @@ TEST(DataPageBuilder, NoMoreThanTheSlotLimitOfTinyRows) {
   DataPageBuilder big(f, 2);
   big.add(Bytes(DataPageBuilder::max_row_size(f), 0x11));
   EXPECT_EQ(big.free_space(), 0u);
+}
+
+// Page sets are kept as runs; pages arriving in any order, repeated or
+// joining two runs, must give the same set an ordered set gives.
+TEST(UsageMap, PageSetsHoldWhatOrderedSetsHold) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 50; ++round) {
+    PageSet runs;
+    std::set<std::uint32_t> plain;
+    std::uint32_t next = round * 3u;
+    for (int i = 0; i < 300; ++i) {
+      // Mostly ascending, as pages are handed out, with jumps back and repeats.
+      const std::uint32_t page = random() % 4 == 0 ? static_cast<std::uint32_t>(random() % (next + 1)) : next++;
+      runs.insert(page);
+      plain.insert(page);
+    }
+    ASSERT_EQ(runs.to_set(), plain);
+    EXPECT_EQ(runs.first(), *plain.begin());
+    EXPECT_EQ(runs.last(), *plain.rbegin());
+  }
+  PageSet edges{0xFFFFFFFFu, 0u, 0xFFFFFFFEu};
+  EXPECT_EQ(edges.to_set(), (std::set<std::uint32_t>{0, 0xFFFFFFFEu, 0xFFFFFFFFu}));
 }
 
 TEST(UsageMap, InlineMapsRoundTripAndKnowTheirReach) {

@@ -1,6 +1,7 @@
 #include "engine/write/database_rewriter.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -41,7 +42,7 @@ constexpr std::size_t kMaxRows = 0xFFFFFFFFu;  // row counts are 32-bit
 struct MapSlot {
   std::uint32_t page = 0;
   std::uint8_t row = 0;
-  std::set<std::uint32_t> pages;
+  PageSet pages;
   MapReference reference() const { return MapReference{page, row}; }
 };
 
@@ -249,8 +250,15 @@ class Rewriter {
     if (primary) primary_keys = keys_for(t, *primary, reason);
     const std::vector<bool> wanted = primary_keys ? columns_keyed(t, {primary}, nullptr) : std::vector<bool>{};
     KeyList keys;
+    std::vector<KeySpill::Run> runs;  // primary keys set aside past the budget
     Bytes patched;
     Row values;
+    // The stored row count is only a hint (a damaged file may hold anything
+    // there), so it is capped by what the file could hold at all.
+    const std::uint64_t could_hold = std::uint64_t{db_.page_count()} * (format_.page_size / 16);
+    const auto expected = static_cast<std::size_t>(std::min<std::uint64_t>({t.row_count, could_hold, kMaxRows}));
+    rows.old_at.reserve(expected);
+    rows.size.reserve(expected);
     db_.scan_raw_rows(t, [&](RowPointer old_at, std::span<const std::uint8_t> bytes) {
       if (bytes.size() > DataPageBuilder::max_row_size(format_)) {
         throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ": longer than a page.");
@@ -273,21 +281,25 @@ class Rewriter {
       if (!key_or_give_up(*primary_keys, values, key, reason)) {
         primary_keys.reset();
         keys = KeyList{};
+        runs.clear();
         return;
       }
       if (!key) {
         throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
       }
-      keys.add(*key, position);
+      add_key(keys, runs, *key, position, key_limit(1));
     });
     const std::size_t n = rows.old_at.size();
-    rows.order.resize(n);
     if (primary_keys) {
       keys.sort();
-      for (std::size_t i = 0; i < n; ++i) rows.order[i] = static_cast<std::uint32_t>(keys.tag(i));
+      rows.order.reserve(n);
+      merge_keys(runs, keys, [&](std::span<const std::uint8_t>, std::uint64_t tag) {
+        rows.order.push_back(static_cast<std::uint32_t>(tag));
+      });
     } else if (primary) {
       rows.order = stored_order(t, *primary, rows, reason);
     } else {
+      rows.order.resize(n);
       for (std::size_t i = 0; i < n; ++i) rows.order[i] = static_cast<std::uint32_t>(i);
     }
     return rows;
@@ -370,10 +382,9 @@ class Rewriter {
           index.entries = KeyList{};
           index.runs.clear();
         } else if (key) {
-          index.entries.add(*key, place_tag(at));
+          add_key(index.entries, index.runs, *key, place_tag(at), key_limit(indexes.size()));
         }
       }
-      keep_keys_within_budget(indexes);
       if (autonumber) {
         const Value& v = values[column_position(t, *autonumber)];
         if (!v.is_null) largest = std::max(largest, v.integer);
@@ -411,11 +422,7 @@ class Rewriter {
         tree.add(index::IndexEntry{Bytes(key.begin(), key.end()), place_of_tag(tag), 0});
         ++listed;
       };
-      if (index.runs.empty()) {
-        visit_sorted(index.entries, add);
-      } else {
-        spill_->merge(index.runs, index.entries, add);
-      }
+      merge_keys(index.runs, index.entries, add);
       plan.update.index_roots[i] = tree.finish().root;
       plan.update.index_row_counts[i] = listed;
       index.entries = KeyList{};  // its memory is not needed for the next index
@@ -428,28 +435,38 @@ class Rewriter {
     result_.rows.emplace_back(t.name, rows.order.size());
   }
 
-  // Room each index's key list takes up front: all rows, unless that alone
-  // would pass the budget the lists share.
-  std::size_t entries_to_reserve(std::size_t rows, std::size_t index_count) const {
-    if (options_.scratch_env == nullptr) return rows;
-    return std::min(rows, options_.key_memory / (32 * std::max<std::size_t>(index_count, 1)));
+  // Bytes each of `lists` key lists may hold before it is set aside on the
+  // scratch file; no limit without one.
+  std::size_t key_limit(std::size_t lists) const {
+    if (options_.scratch_env == nullptr) return std::numeric_limits<std::size_t>::max();
+    return options_.key_memory / std::max<std::size_t>(lists, 1);
   }
 
-  // Once the key lists of a table's indexes pass their budget, the largest
-  // is sorted and set aside on the scratch file.
-  void keep_keys_within_budget(std::vector<IndexCopy>& indexes) {
-    if (options_.scratch_env == nullptr) return;
-    std::size_t total = 0;
-    IndexCopy* largest = nullptr;
-    for (IndexCopy& index : indexes) {
-      total += index.entries.footprint();
-      if (!largest || index.entries.footprint() > largest->entries.footprint()) largest = &index;
-    }
-    if (total <= options_.key_memory || largest == nullptr || largest->entries.empty()) return;
+  // Room each index's key list takes up front: all rows, unless that would
+  // take more than half the list's share (the key bytes need the rest).
+  std::size_t entries_to_reserve(std::size_t rows, std::size_t index_count) const {
+    return std::min(rows, key_limit(index_count) / 48);
+  }
+
+  // Adds a key to a list; a full list is first sorted and written to the
+  // scratch file as one run (its buffers are kept for the next keys).
+  void add_key(KeyList& keys, std::vector<KeySpill::Run>& runs, std::span<const std::uint8_t> key, std::uint64_t tag,
+               std::size_t limit) {
+    if (keys.add_within(key, tag, limit)) return;
     if (!spill_) spill_ = std::make_unique<KeySpill>(*options_.scratch_env, options_.scratch_path);
-    largest->entries.sort();
-    largest->runs.push_back(spill_->write_run(largest->entries));
-    largest->entries = KeyList{};
+    keys.sort();
+    runs.push_back(spill_->write_run(keys));
+    keys.clear();
+    keys.add(key, tag);
+  }
+
+  // Every entry of the runs and of the sorted list, in key order.
+  void merge_keys(const std::vector<KeySpill::Run>& runs, const KeyList& sorted, const KeySpill::Visit& visit) {
+    if (runs.empty()) {
+      visit_sorted(sorted, visit);
+    } else {
+      spill_->merge(runs, sorted, visit);
+    }
   }
 
   // Forms a key; false (with the reason) when the encoder cannot key some

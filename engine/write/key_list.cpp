@@ -10,6 +10,20 @@ void KeyList::add(std::span<const std::uint8_t> key, std::uint64_t tag) {
   bytes_.insert(bytes_.end(), key.begin(), key.end());
 }
 
+bool KeyList::add_within(std::span<const std::uint8_t> key, std::uint64_t tag, std::size_t limit) {
+  // Grow the way the vectors would (doubling), but decide first whether the
+  // grown buffers still fit.
+  std::size_t entry_room = entries_.capacity();
+  if (entries_.size() == entry_room) entry_room = std::max<std::size_t>(2 * entry_room, 64);
+  std::size_t byte_room = bytes_.capacity();
+  if (bytes_.size() + key.size() > byte_room) byte_room = std::max(2 * byte_room, bytes_.size() + key.size());
+  if (!entries_.empty() && entry_room * sizeof(Entry) + byte_room > limit) return false;
+  entries_.reserve(entry_room);
+  bytes_.reserve(byte_room);
+  add(key, tag);
+  return true;
+}
+
 bool KeyList::less(std::span<const std::uint8_t> a, std::uint64_t a_tag, std::span<const std::uint8_t> b,
                    std::uint64_t b_tag) {
   const std::size_t common = std::min(a.size(), b.size());

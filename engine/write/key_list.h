@@ -16,8 +16,17 @@ class KeyList {
  public:
   // `tag` orders equal keys (a row's new place, or its position in a scan).
   void add(std::span<const std::uint8_t> key, std::uint64_t tag);
+  // Adds the entry unless the buffers would have to grow past `limit` bytes
+  // in all; then nothing is added and the caller sets the list aside. An
+  // empty list always takes its first key.
+  bool add_within(std::span<const std::uint8_t> key, std::uint64_t tag, std::size_t limit);
   // Room for this many entries, so a large table's list grows once.
   void reserve(std::size_t entries) { entries_.reserve(entries); }
+  // Drops the entries but keeps the buffers for the next ones.
+  void clear() {
+    entries_.clear();
+    bytes_.clear();
+  }
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
 
@@ -31,8 +40,8 @@ class KeyList {
   }
   std::uint64_t tag(std::size_t i) const { return entries_[i].tag; }
 
-  // Bytes the entries take (not counting room reserved ahead).
-  std::size_t footprint() const { return bytes_.size() + entries_.size() * sizeof(Entry); }
+  // Bytes the list's buffers hold, room reserved ahead included.
+  std::size_t footprint() const { return bytes_.capacity() + entries_.capacity() * sizeof(Entry); }
 
   // The order sort() gives: key bytes, a key before its extensions, then tag.
   static bool less(std::span<const std::uint8_t> a, std::uint64_t a_tag, std::span<const std::uint8_t> b,

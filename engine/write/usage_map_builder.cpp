@@ -7,34 +7,34 @@ namespace jet::write {
 
 namespace {
 // Inline maps start on a multiple of 8 so each bitmap byte covers whole octets.
-std::uint32_t inline_start(const std::set<std::uint32_t>& pages) {
-  return pages.empty() ? 0 : (*pages.begin() / 8) * 8;
+std::uint32_t inline_start(const PageSet& pages) {
+  return pages.empty() ? 0 : (pages.first() / 8) * 8;
 }
 }  // namespace
 
-bool fits_inline_map(const WriteFormat& format, const std::set<std::uint32_t>& pages) {
+bool fits_inline_map(const WriteFormat& format, const PageSet& pages) {
   if (pages.empty()) return true;
-  return *pages.rbegin() - inline_start(pages) < format.inline_map_span();
+  return pages.last() - inline_start(pages) < format.inline_map_span();
 }
 
-Bytes build_inline_map(const WriteFormat& format, const std::set<std::uint32_t>& pages) {
+Bytes build_inline_map(const WriteFormat& format, const PageSet& pages) {
   if (!fits_inline_map(format, pages)) throw Error(errc::kCannotOpenDatabase, "Internal error: usage map span too wide for an inline map.");
   Bytes row(format.usage_map_row_size(), 0);
   const std::uint32_t start = inline_start(pages);
   put_u32(row, 1, start);
-  for (std::uint32_t p : pages) {
+  pages.for_each([&](std::uint32_t p) {
     const std::uint32_t bit = p - start;
     row[5 + bit / 8] = static_cast<std::uint8_t>(row[5 + bit / 8] | (1u << (bit % 8)));
-  }
+  });
   return row;
 }
 
-std::uint32_t reference_map_pages_needed(const WriteFormat& format, const std::set<std::uint32_t>& pages) {
+std::uint32_t reference_map_pages_needed(const WriteFormat& format, const PageSet& pages) {
   if (pages.empty()) return 0;
-  return *pages.rbegin() / format.map_page_span() + 1;
+  return pages.last() / format.map_page_span() + 1;
 }
 
-ReferenceMap build_reference_map(const WriteFormat& format, const std::set<std::uint32_t>& pages,
+ReferenceMap build_reference_map(const WriteFormat& format, const PageSet& pages,
                                  const std::vector<std::uint32_t>& map_pages) {
   const std::uint32_t needed = reference_map_pages_needed(format, pages);
   if (map_pages.size() != needed) throw Error(errc::kCannotOpenDatabase, "Internal error: wrong number of usage map pages.");
@@ -51,11 +51,11 @@ ReferenceMap build_reference_map(const WriteFormat& format, const std::set<std::
     map.pages.push_back(std::move(page));
   }
   const std::uint32_t span = format.map_page_span();
-  for (std::uint32_t p : pages) {
+  pages.for_each([&](std::uint32_t p) {
     Bytes& page = map.pages[p / span];
     const std::uint32_t bit = p % span;
     page[4 + bit / 8] = static_cast<std::uint8_t>(page[4 + bit / 8] | (1u << (bit % 8)));
-  }
+  });
   return map;
 }
 

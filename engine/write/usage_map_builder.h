@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "engine/write/page_set.h"
 #include "engine/write/write_format.h"
 
 namespace jet::write {
@@ -15,14 +16,14 @@ namespace jet::write {
 using Bytes = std::vector<std::uint8_t>;
 
 // True when the pages fit one inline map.
-bool fits_inline_map(const WriteFormat& format, const std::set<std::uint32_t>& pages);
+bool fits_inline_map(const WriteFormat& format, const PageSet& pages);
 
 // The inline map row for these pages (empty set: start page 0, no bits).
-Bytes build_inline_map(const WriteFormat& format, const std::set<std::uint32_t>& pages);
+Bytes build_inline_map(const WriteFormat& format, const PageSet& pages);
 
 // Bitmap pages a reference map needs for these pages: one per covered range,
 // up to the highest page in the set.
-std::uint32_t reference_map_pages_needed(const WriteFormat& format, const std::set<std::uint32_t>& pages);
+std::uint32_t reference_map_pages_needed(const WriteFormat& format, const PageSet& pages);
 
 struct ReferenceMap {
   Bytes row;                 // the map row, listing the bitmap pages
@@ -31,7 +32,7 @@ struct ReferenceMap {
 
 // Builds a reference map whose bitmap pages will sit at map_pages (one per
 // covered range, as counted by reference_map_pages_needed).
-ReferenceMap build_reference_map(const WriteFormat& format, const std::set<std::uint32_t>& pages,
+ReferenceMap build_reference_map(const WriteFormat& format, const PageSet& pages,
                                  const std::vector<std::uint32_t>& map_pages);
 
 // Reads a map row back into its page set; bitmap pages come from load_page.
