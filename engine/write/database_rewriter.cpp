@@ -252,6 +252,7 @@ class Rewriter {
     KeyList keys;
     std::vector<KeySpill::Run> runs;  // primary keys set aside past the budget
     Bytes patched;
+    Bytes key;
     Row values;
     // The stored row count is only a hint (a damaged file may hold anything
     // there), so it is capped by what the file could hold at all.
@@ -277,17 +278,17 @@ class Rewriter {
         row = patched;
       }
       decode_columns(t, row, wanted, values);
-      std::optional<Bytes> key;
-      if (!key_or_give_up(*primary_keys, values, key, reason)) {
+      bool listed = false;
+      if (!key_or_give_up(*primary_keys, values, key, listed, reason)) {
         primary_keys.reset();
         keys = KeyList{};
         runs.clear();
         return;
       }
-      if (!key) {
+      if (!listed) {
         throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
       }
-      add_key(keys, runs, *key, position, key_limit(1));
+      add_key(keys, runs, key, position, key_limit(1));
     });
     const std::size_t n = rows.old_at.size();
     if (primary_keys) {
@@ -359,6 +360,7 @@ class Rewriter {
     std::optional<DataPageBuilder> page;
     std::size_t page_index = 0;
     Row values;
+    Bytes row_key;
     for (const std::uint32_t position : rows.order) {
       std::optional<Bytes> raw = db_.read_row(rows.old_at[position]);
       if (!raw || raw->size() != rows.size[position]) {
@@ -376,13 +378,13 @@ class Rewriter {
       for (IndexCopy& index : indexes) {
         if (!(index.data->ignores_nulls() && all_null(t, *index.data, values))) ++index.listed;
         if (!index.keys) continue;
-        std::optional<Bytes> key;
-        if (!key_or_give_up(*index.keys, values, key, index.reason)) {
+        bool listed = false;
+        if (!key_or_give_up(*index.keys, values, row_key, listed, index.reason)) {
           index.keys.reset();
           index.entries = KeyList{};
           index.runs.clear();
-        } else if (key) {
-          add_key(index.entries, index.runs, *key, place_tag(at), key_limit(indexes.size()));
+        } else if (listed) {
+          add_key(index.entries, index.runs, row_key, place_tag(at), key_limit(indexes.size()));
         }
       }
       if (autonumber) {
@@ -445,7 +447,7 @@ class Rewriter {
   // Room each index's key list takes up front: all rows, unless that would
   // take more than half the list's share (the key bytes need the rest).
   std::size_t entries_to_reserve(std::size_t rows, std::size_t index_count) const {
-    return std::min(rows, key_limit(index_count) / 48);
+    return std::min(rows, key_limit(index_count) / 64);
   }
 
   // Adds a key to a list; a full list is first sorted and written to the
@@ -469,11 +471,12 @@ class Rewriter {
     }
   }
 
-  // Forms a key; false (with the reason) when the encoder cannot key some
-  // value of this row, so the index must be carried over instead.
-  static bool key_or_give_up(const IndexKeys& keys, const Row& values, std::optional<Bytes>& key, std::string& reason) {
+  // Forms a key into `key` (`listed` false when the index leaves the row
+  // out); false (with the reason) when the encoder cannot key some value of
+  // this row, so the index must be carried over instead.
+  static bool key_or_give_up(const IndexKeys& keys, const Row& values, Bytes& key, bool& listed, std::string& reason) {
     try {
-      key = keys.key_for(values);
+      listed = keys.key_into(values, key);
       return true;
     } catch (const Error& e) {
       if (e.number() != errc::kNotBuiltYet) throw;

@@ -29,6 +29,8 @@ class IndexKeys {
   IndexKeys& operator=(IndexKeys&&) noexcept;
   // The key of `row`, or nullopt when the index leaves the row out.
   std::optional<Bytes> key_for(const Row& row) const;
+  // The same into `out`, reusing its buffer; false when the row is left out.
+  bool key_into(const Row& row, Bytes& out) const;
 
  private:
   struct Impl;

@@ -5,8 +5,16 @@
 
 namespace jet::write {
 
+namespace {
+std::uint64_t prefix_of(std::span<const std::uint8_t> key) {
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < 8; ++i) prefix = (prefix << 8) | (i < key.size() ? key[i] : 0);
+  return prefix;
+}
+}  // namespace
+
 void KeyList::add(std::span<const std::uint8_t> key, std::uint64_t tag) {
-  entries_.push_back(Entry{bytes_.size(), tag, static_cast<std::uint32_t>(key.size())});
+  entries_.push_back(Entry{prefix_of(key), bytes_.size(), tag, static_cast<std::uint32_t>(key.size())});
   bytes_.insert(bytes_.end(), key.begin(), key.end());
 }
 
@@ -35,9 +43,17 @@ bool KeyList::less(std::span<const std::uint8_t> a, std::uint64_t a_tag, std::sp
 
 void KeyList::sort() {
   const std::uint8_t* base = bytes_.data();
-  std::sort(entries_.begin(), entries_.end(), [base](const Entry& a, const Entry& b) {
+  const auto before = [base](const Entry& a, const Entry& b) {
+    // Different padded prefixes differ in a byte both keys have, or in a
+    // byte only one has against the other's zero padding: either way the
+    // prefixes order the keys as the full comparison would.
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return less({base + a.offset, a.length}, a.tag, {base + b.offset, b.length}, b.tag);
-  });
+  };
+  // Rows often arrive in key order already (a primary key, rows written in
+  // that order); checking costs one pass, sorting several.
+  if (std::is_sorted(entries_.begin(), entries_.end(), before)) return;
+  std::sort(entries_.begin(), entries_.end(), before);
 }
 
 }  // namespace jet::write

@@ -49,6 +49,7 @@ class KeyList {
 
  private:
   struct Entry {
+    std::uint64_t prefix;  // the first 8 key bytes, big-endian, zero-padded: settles most comparisons
     std::uint64_t offset;
     std::uint64_t tag;
     std::uint32_t length;
