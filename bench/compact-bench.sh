@@ -3,7 +3,10 @@
 # database of about SIZE MiB (three tables, indexes on text and numbers, memo
 # and OLE values, a third of the rows deleted the way Access deletes them),
 # then times `cp` + `sync` of it and `quillmar-db compact` + `sync` of it,
-# and prints wall time, peak memory and memory per row.
+# and prints wall time, peak memory and memory per row: overall ((peak -
+# the peak for an empty database) / live rows) and, from the second size on,
+# per live row added since the previous size, which shows whether memory
+# grows with the file.
 #
 #   bench/compact-bench.sh [SIZE_MIB ...]        (default: 1024)
 #
@@ -51,8 +54,10 @@ measure "$tool" compact "$work/empty.mdb" "$work/empty-compacted.mdb"
 baseline_kib=$PEAK_KIB
 
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); baseline peak ${baseline_kib} KiB"
-printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | cp CPU s | compact CPU s | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row |\n'
-printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
+printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | cp CPU s | compact CPU s | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row | bytes per added live row |\n'
+printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
+prev_kib=
+prev_live=
 for size in "${sizes[@]}"; do
   src="$work/bench-$size.mdb"
   measure "$gen" "$src" --megabytes "$size" --deleted-percent 33
@@ -78,8 +83,12 @@ for size in "${sizes[@]}"; do
   rm -f "$work/compacted.mdb" "$src"
 
   awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" -v cc="$cp_cpu" -v kc="$compact_cpu" \
-      -v cpk="$cp_kib" -v kk="$compact_kib" -v base="$baseline_kib" -v out="$compacted" -v b="$bytes" 'BEGIN {
-    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.1f | %.1f | %.1f | %.0f | %.0f |\n",
+      -v cpk="$cp_kib" -v kk="$compact_kib" -v base="$baseline_kib" -v out="$compacted" -v b="$bytes" \
+      -v pk="$prev_kib" -v pl="$prev_live" 'BEGIN {
+    added = (pl != "" && live > pl) ? sprintf("%.0f", (kk - pk) * 1024 / (live - pl)) : "-"
+    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.1f | %.1f | %.1f | %.0f | %.0f | %s |\n",
       b / 1048576, rows, live, g, gk / 1024, c, k, (c > 0 ? k / c : 0), cc, kc, cpk / 1024, kk / 1024, out / 1048576,
-      (live > 0 ? (kk - base) * 1024 / live : 0) }'
+      (live > 0 ? (kk - base) * 1024 / live : 0), added }'
+  prev_kib=$compact_kib
+  prev_live=$live
 done

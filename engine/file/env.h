@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace jet {
@@ -15,6 +16,11 @@ class RandomAccessFile {
   // Reads exactly n bytes at offset into dst. Reading past the end of the
   // file is a damaged-file error (3049); other failures map from errno.
   virtual void read(std::uint64_t offset, std::size_t n, std::uint8_t* dst) = 0;
+  // Reads consecutive blocks of `each` bytes from offset into the buffers
+  // in turn (one call where the system allows it). The same errors as read.
+  virtual void read_blocks(std::uint64_t offset, std::span<std::uint8_t* const> buffers, std::size_t each) {
+    for (std::size_t i = 0; i < buffers.size(); ++i) read(offset + i * each, each, buffers[i]);
+  }
   virtual std::uint64_t size() = 0;
   virtual const std::string& path() const = 0;
 };

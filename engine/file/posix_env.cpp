@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
@@ -47,6 +49,26 @@ class PosixReadable : public RandomAccessFile {
       if (got == 0) throw damaged_file_error(path_, "read past the end of the file");
       done += static_cast<std::size_t>(got);
     }
+  }
+
+  void read_blocks(std::uint64_t offset, std::span<std::uint8_t* const> buffers, std::size_t each) override {
+    constexpr std::size_t kMaxBlocks = 64;
+    if (buffers.size() > kMaxBlocks) {
+      RandomAccessFile::read_blocks(offset, buffers, each);
+      return;
+    }
+    std::array<iovec, kMaxBlocks> parts{};
+    for (std::size_t i = 0; i < buffers.size(); ++i) parts[i] = iovec{buffers[i], each};
+    ssize_t got;
+    do {
+      got = ::preadv(fd_.get(), parts.data(), static_cast<int>(buffers.size()), static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) throw error_from_errno(errno, path_, "read");
+    // A short read (a signal, the end of the file): the blocks not filled
+    // whole are read one by one, which reports the end of the file if that
+    // is what it was.
+    const std::size_t whole = static_cast<std::size_t>(got) / each;
+    for (std::size_t i = whole; i < buffers.size(); ++i) read(offset + i * each, each, buffers[i]);
   }
 
   std::uint64_t size() override {

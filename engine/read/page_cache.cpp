@@ -19,14 +19,18 @@ PageCache::PageCache(RandomAccessFile& file, std::uint32_t page_size, std::uint3
       read_ahead_(std::clamp<std::size_t>(capacity_ / 4, 1, kMaxReadAhead)) {}
 
 Bytes PageCache::read_uncached(PageNumber page) {
+  Bytes buf(page_size_);
+  read_into(page, buf);
+  return buf;
+}
+
+void PageCache::read_into(PageNumber page, Bytes& buf) {
   if (page >= page_count_) {
     damaged("page " + std::to_string(page) + " is beyond the end of the file (" +
             std::to_string(page_count_) + " pages)");
   }
-  Bytes buf(page_size_);
   file_.read(std::uint64_t{page} * page_size_, page_size_, buf.data());
   if (database_key_ != 0 && page != 0) rc4_apply_page(database_key_, page, buf.data(), buf.size());
-  return buf;
 }
 
 bool PageCache::continues_a_run(PageNumber page) {
@@ -39,26 +43,51 @@ bool PageCache::continues_a_run(PageNumber page) {
 }
 
 void PageCache::insert(PageNumber page, std::shared_ptr<const Bytes> data) {
-  lru_.emplace_front(page, std::move(data));
-  index_[page] = lru_.begin();
-  if (lru_.size() > capacity_) {
-    index_.erase(lru_.back().first);
-    lru_.pop_back();
+  if (lru_.size() < capacity_) {
+    lru_.emplace_front(page, std::move(data));
+    index_[page] = lru_.begin();
+    return;
   }
+  // Full: the least recently used entry's list and index nodes take the new
+  // page, and its buffer is kept for reuse when no caller still holds it.
+  const auto last = std::prev(lru_.end());
+  auto node = index_.extract(last->first);
+  if (last->second.use_count() == 1 && spare_.size() < kMaxReadAhead) {
+    spare_.push_back(std::const_pointer_cast<Bytes>(std::move(last->second)));
+  }
+  last->first = page;
+  last->second = std::move(data);
+  lru_.splice(lru_.begin(), lru_, last);
+  node.key() = page;
+  node.mapped() = lru_.begin();
+  index_.insert(std::move(node));
+}
+
+std::shared_ptr<Bytes> PageCache::page_buffer() {
+  if (spare_.empty()) return std::make_shared<Bytes>(page_size_);
+  std::shared_ptr<Bytes> buffer = std::move(spare_.back());
+  spare_.pop_back();
+  return buffer;
 }
 
 void PageCache::read_run(PageNumber first, std::size_t count) {
-  run_buffer_.resize(count * page_size_);
-  file_.read(std::uint64_t{first} * page_size_, run_buffer_.size(), run_buffer_.data());
+  std::vector<std::shared_ptr<Bytes>> buffers(count);
+  std::vector<std::uint8_t*> targets(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    buffers[i] = page_buffer();
+    targets[i] = buffers[i]->data();
+  }
+  file_.read_blocks(std::uint64_t{first} * page_size_, targets, page_size_);
   ++reads_;
   // Furthest page first, so the requested one ends up most recently used.
   for (std::size_t i = count; i-- > 0;) {
     const auto page = static_cast<PageNumber>(first + i);
-    if (index_.count(page) != 0) continue;
-    const auto* from = run_buffer_.data() + i * page_size_;
-    auto data = std::make_shared<Bytes>(from, from + page_size_);
-    if (database_key_ != 0 && page != 0) rc4_apply_page(database_key_, page, data->data(), data->size());
-    insert(page, std::move(data));
+    if (index_.count(page) != 0) {
+      if (spare_.size() < kMaxReadAhead) spare_.push_back(std::move(buffers[i]));
+      continue;
+    }
+    if (database_key_ != 0 && page != 0) rc4_apply_page(database_key_, page, buffers[i]->data(), page_size_);
+    insert(page, std::move(buffers[i]));
   }
 }
 
@@ -86,7 +115,8 @@ std::shared_ptr<const Bytes> PageCache::get(PageNumber page) {
       return lru_.front().second;
     }
   }
-  auto data = std::make_shared<const Bytes>(read_uncached(page));
+  std::shared_ptr<Bytes> data = page_buffer();
+  read_into(page, *data);
   ++reads_;
   insert(page, data);
   return data;

@@ -11,6 +11,7 @@
 #include <list>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/model/schema.h"
 #include "engine/model/value.h"
@@ -41,6 +42,10 @@ class PageCache {
   using Entry = std::pair<PageNumber, std::shared_ptr<const Bytes>>;
 
   void insert(PageNumber page, std::shared_ptr<const Bytes> data);
+  // Reads and decrypts one page into a page-sized buffer.
+  void read_into(PageNumber page, Bytes& buf);
+  // A page-sized buffer: one the cache let go of and nobody holds, or new.
+  std::shared_ptr<Bytes> page_buffer();
   // Reads `count` pages from `first` with one call; the caller knows they
   // lie inside the file.
   void read_run(PageNumber first, std::size_t count);
@@ -59,7 +64,9 @@ class PageCache {
   // scan and the long-value chains it follows do not break each other's run.
   std::array<PageNumber, 4> run_ends_{};
   std::size_t next_run_slot_ = 0;
-  Bytes run_buffer_;
+  // Buffers of evicted pages no caller held, for the next pages read: a
+  // scan then reads through the cache without allocating per page.
+  std::vector<std::shared_ptr<Bytes>> spare_;
   std::uint64_t misses_ = 0;
   std::uint64_t reads_ = 0;
 };

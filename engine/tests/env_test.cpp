@@ -95,6 +95,26 @@ TEST_P(EitherEnv, WritesReadBackAndReadingPastTheEndIsDamage) {
   EXPECT_FALSE(env.file_exists(moved));
 }
 
+// Several blocks in one call land in their own buffers; a block reaching
+// past the end is damage, as with read.
+TEST_P(EitherEnv, BlocksReadIntoSeparateBuffers) {
+  const std::string path = at("blocks");
+  auto w = env().create_exclusive(path);
+  Bytes data(40);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  w->append(data.data(), data.size());
+  w->close();
+
+  auto r = env().open_readable(path);
+  Bytes a(8), b(8), c(8);
+  std::uint8_t* targets[] = {a.data(), b.data(), c.data()};
+  r->read_blocks(8, targets, 8);
+  EXPECT_EQ(a, Bytes(data.begin() + 8, data.begin() + 16));
+  EXPECT_EQ(b, Bytes(data.begin() + 16, data.begin() + 24));
+  EXPECT_EQ(c, Bytes(data.begin() + 24, data.begin() + 32));
+  EXPECT_EQ(error_number([&] { r->read_blocks(24, targets, 8); }), errc::kCannotOpenDatabase);
+}
+
 TEST_P(EitherEnv, LockConflictsWithAnotherHolderAndIsReleasedOnDestruction) {
   Env& env = this->env();
   std::string path = at("locked");
