@@ -128,7 +128,8 @@ struct DatabaseBuilder::Impl {
     Bytes field(12, 0);
     if (value.size() <= format.max_inline_long_value) {
       write::put_u32(field, 0, static_cast<std::uint32_t>(value.size()) | write::kLongValueFlagInline);
-      field.insert(field.end(), value.begin(), value.end());
+      field.resize(12 + value.size());
+      std::copy(value.begin(), value.end(), field.begin() + 12);
       return field;
     }
     for (LongValueColumn& c : t.long_values) {

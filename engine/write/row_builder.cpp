@@ -25,9 +25,9 @@ void check_range(const Column& c, std::int64_t v, std::int64_t low, std::int64_t
 
 template <typename T>
 void append_le(Bytes& out, T value) {
-  std::uint8_t raw[sizeof(T)];
-  std::memcpy(raw, &value, sizeof(T));  // the engine runs on little-endian machines only
-  out.insert(out.end(), raw, raw + sizeof(T));
+  const std::size_t at = out.size();
+  out.resize(at + sizeof(T));
+  std::memcpy(out.data() + at, &value, sizeof(T));  // the engine runs on little-endian machines only
 }
 
 bool has_typed_size(ColumnType t) {
