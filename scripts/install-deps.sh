@@ -3,13 +3,15 @@
 # As root it runs apt-get; otherwise it prints the apt-get line and stops.
 set -euo pipefail
 
+# fonts-liberation: Liberation Sans has the widths the window's captions were
+# laid out for; without it the captions fall back to the wider DejaVu Sans.
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   mdbtools nodejs
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core fonts-liberation
 )
 
 missing=()

@@ -15,6 +15,7 @@
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
 #include "engine/format/jet_format.h"
+#include "engine/format/table_definition.h"
 #include "engine/index/index_check.h"
 #include "engine/index/table_index_pass.h"
 #include "engine/read/database.h"
@@ -79,7 +80,12 @@ class Checker {
     ledger_->claim(0, {Role::Header, -1}, report_);
     claim_table_structures();
     load_free_pages();
-    for (PageNumber p = 1; p < db_.page_count(); ++p) visit_page(p);
+    for (PageNumber p = 1; p < db_.page_count(); ++p) {
+      // A row's long-value chain that led here has already read this page
+      // and found it a long-value page: no need to read it again.
+      if (ledger_->owner(p).role == Role::LongValue) continue;
+      visit_page(p);
+    }
     report_unreferenced();
     report_used_pages_marked_free();
     compare_row_counts();
@@ -142,6 +148,13 @@ class Checker {
       for (RowPointer where : {t.owned_map_row, t.free_map_row}) {
         if (where.page != 0) ledger_->claim(where.page, {Role::MapRows, -1}, report_);
       }
+      // The maps of the table's indexes and long-value columns may be
+      // reference maps too; their bitmap pages belong to the table.
+      for (const IndexData& data : t.index_data) claim_map_pages(data.usage_map, ti);
+      for (const TableDef::ColumnMaps& maps : t.column_maps) {
+        claim_map_pages(maps.owned_map, ti);
+        claim_map_pages(maps.free_map, ti);
+      }
       try {
         std::vector<PageNumber> pages = db_.table_pages(t);
         owned_[i].insert(pages.begin(), pages.end());
@@ -164,6 +177,22 @@ class Checker {
 
   // Row 0 of page 1 is the database's map of free pages: pages Jet may hand
   // out again. What it marks must not be in use.
+  // Claims the bitmap pages of the usage map stored at `reference` (page
+  // << 8 | row, 0 for none).
+  void claim_map_pages(std::uint32_t reference, int ti) {
+    if (reference == 0) return;
+    const RowPointer where = decode_row_pointer(reference);
+    std::optional<Bytes> map;
+    try {
+      map = db_.read_row_bytes(where);
+    } catch (const Error& e) {
+      add(Severity::Note, where.page, ti, "usage-map", "a usage map of the table cannot be read: " + e.description());
+      return;
+    }
+    if (!map) return;
+    for (PageNumber p : reference_map_pages(*map)) ledger_->claim(p, {Role::MapPage, ti}, report_);
+  }
+
   void load_free_pages() {
     try {
       std::optional<Bytes> map = db_.read_row_bytes({kDatabaseMapPage, 0});

@@ -174,6 +174,19 @@ TableDef parse_table_definition(const JetFormat& f, std::span<const std::uint8_t
   }
   for (Index& idx : t.indexes) idx.name = read_name(c, f, code_page);
 
+  // The column-map list ends with 0xFFFF. Older files may end the
+  // definition before it; a list cut short is read as far as it goes.
+  while (c.pos() + 2 <= d.size()) {
+    const std::uint16_t column = get_u16(d, c.pos());
+    if (column == 0xFFFF || c.pos() + 10 > d.size()) break;
+    c.skip(2);
+    TableDef::ColumnMaps maps;
+    maps.column = column;
+    maps.owned_map = c.u32();
+    maps.free_map = c.u32();
+    t.column_maps.push_back(maps);
+  }
+
   std::stable_sort(t.columns.begin(), t.columns.end(),
                    [](const Column& a, const Column& b) { return a.number < b.number; });
   return t;

@@ -101,6 +101,15 @@ struct TableDef {
   std::uint16_t var_column_count = 0;
   RowPointer owned_map_row;          // where usage_map_owned is stored
   RowPointer free_map_row;           // where usage_map_free is stored
+  // Jet 4: the long-value pages of some columns have their own pair of usage
+  // maps, listed after the index names (column number, then the owned and
+  // free maps' row references as stored: page << 8 | row).
+  struct ColumnMaps {
+    std::uint16_t column = 0;
+    std::uint32_t owned_map = 0;
+    std::uint32_t free_map = 0;
+  };
+  std::vector<ColumnMaps> column_maps;
   std::vector<PageNumber> definition_pages;  // the definition's page chain, in order
 
   bool is_system() const { return table_type == 0x53; }
