@@ -10,6 +10,9 @@
 #
 #   bench/compact-bench.sh [SIZE_MIB ...]        (default: 1024)
 #
+# ROUNDS (default 3) is how many times the copy and the compaction each run
+# per size, taking turns; times are medians.
+#
 # Several sizes show whether memory grows with the file. BUILD_DIR names a
 # build holding quillmar-db and quillmar-bench-gen (default build-rel, made
 # as a Release build when missing). WORK names the scratch folder (needs
@@ -17,6 +20,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sizes=("$@")
+rounds=${ROUNDS:-3}
 [ ${#sizes[@]} -eq 0 ] && sizes=(1024)
 build=${BUILD_DIR:-$root/build-rel}
 tool="$build/tools/quillmar-db/quillmar-db"
@@ -48,16 +52,19 @@ measure() {
   CPU_SECONDS=$(awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$work/time.log")
 }
 
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
 # Baseline: compacting a database with no user rows.
 "$gen" "$work/empty.mdb" --megabytes 0 > /dev/null
 measure "$tool" compact "$work/empty.mdb" "$work/empty-compacted.mdb"
 baseline_kib=$PEAK_KIB
 
-echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); baseline peak ${baseline_kib} KiB"
+echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); baseline peak ${baseline_kib} KiB; $rounds rounds, medians"
 printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | cp CPU s | compact CPU s | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row | bytes per added live row |\n'
 printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
 prev_kib=
 prev_live=
+rounds_seen=
 for size in "${sizes[@]}"; do
   src="$work/bench-$size.mdb"
   measure "$gen" "$src" --megabytes "$size" --deleted-percent 33
@@ -68,19 +75,26 @@ for size in "${sizes[@]}"; do
   sync
   cat "$src" > /dev/null  # both runs start from a warm page cache
 
-  measure sh -c "cp '$src' '$work/copy.mdb' && sync"
-  cp_s=$SECONDS_TAKEN
-  cp_cpu=$CPU_SECONDS
-  cp_kib=$PEAK_KIB
-  rm -f "$work/copy.mdb"
-  sync
+  # The copy and the compaction take turns, ROUNDS times; each figure is the
+  # median of its rounds (peaks: the largest), which steadies a shared disk.
+  cp_runs=(); cp_cpus=(); compact_runs=(); compact_cpus=(); cp_kib=0; compact_kib=0
+  for ((round = 0; round < rounds; ++round)); do
+    measure sh -c "cp '$src' '$work/copy.mdb' && sync"
+    cp_runs+=("$SECONDS_TAKEN"); cp_cpus+=("$CPU_SECONDS")
+    [ "$PEAK_KIB" -gt "$cp_kib" ] && cp_kib=$PEAK_KIB
+    rm -f "$work/copy.mdb"
+    sync
 
-  measure sh -c "'$tool' compact '$src' '$work/compacted.mdb' && sync"
-  compact_s=$SECONDS_TAKEN
-  compact_cpu=$CPU_SECONDS
-  compact_kib=$PEAK_KIB
-  compacted=$(stat -c %s "$work/compacted.mdb")
-  rm -f "$work/compacted.mdb" "$src"
+    measure sh -c "'$tool' compact '$src' '$work/compacted.mdb' && sync"
+    compact_runs+=("$SECONDS_TAKEN"); compact_cpus+=("$CPU_SECONDS")
+    [ "$PEAK_KIB" -gt "$compact_kib" ] && compact_kib=$PEAK_KIB
+    compacted=$(stat -c %s "$work/compacted.mdb")
+    rm -f "$work/compacted.mdb"
+    sync
+  done
+  rm -f "$src"
+  cp_s=$(median "${cp_runs[@]}"); cp_cpu=$(median "${cp_cpus[@]}")
+  compact_s=$(median "${compact_runs[@]}"); compact_cpu=$(median "${compact_cpus[@]}")
 
   awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" -v cc="$cp_cpu" -v kc="$compact_cpu" \
       -v cpk="$cp_kib" -v kk="$compact_kib" -v base="$baseline_kib" -v out="$compacted" -v b="$bytes" \
@@ -91,4 +105,6 @@ for size in "${sizes[@]}"; do
       (live > 0 ? (kk - base) * 1024 / live : 0), added }'
   prev_kib=$compact_kib
   prev_live=$live
+  rounds_seen+="$size MiB, seconds per round: cp+sync ${cp_runs[*]}; compact+sync ${compact_runs[*]}"$'\n'
 done
+printf '\n%s' "$rounds_seen"
