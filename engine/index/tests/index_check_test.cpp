@@ -8,6 +8,7 @@
 #include <map>
 
 #include "engine/index/index_builder.h"
+#include "engine/index/tests/people_table.h"
 #include "engine/index/index_key.h"
 #include "engine/index/tests/corpus_files.h"
 #include "engine/read/database.h"
@@ -15,21 +16,8 @@
 namespace jet::index {
 namespace {
 
-Value long_value(std::int64_t v) {
-  Value x;
-  x.type = ColumnType::Long;
-  x.is_null = false;
-  x.integer = v;
-  return x;
-}
-
-Value text_value(const std::u16string& s, bool null = false) {
-  Value x;
-  x.type = ColumnType::Text;
-  x.is_null = null;
-  x.text = s;
-  return x;
-}
+using testing::long_value;
+using testing::text_value;
 
 // A two-column table with a unique index on the text column that ignores
 // nulls, stored in an in-memory page map.
@@ -41,18 +29,7 @@ struct Fixture {
   PageNumber next_page = 100;
 
   Fixture() {
-    table.name = "People";
-    table.definition_page = 5;
-    Column id;
-    id.name = "ID";
-    id.type = ColumnType::Long;
-    id.number = 0;
-    Column name;
-    name.name = "Name";
-    name.type = ColumnType::Text;
-    name.number = 1;
-    name.collation = 1033;
-    table.columns = {id, name};
+    table = testing::people_table();
     index.number = 0;
     index.columns = {IndexColumn{1, true}};
     index.flags = 0x01 | 0x02;  // unique, ignore nulls
@@ -61,15 +38,7 @@ struct Fixture {
     rows.push_back({RowPointer{41, 0}, Row{long_value(6), text_value(u"", true)}});  // null name: no entry
   }
 
-  std::vector<IndexEntry> correct_entries() const {
-    IndexKeyEncoder enc(table, index, Format::Jet4);
-    std::vector<IndexEntry> v;
-    for (const auto& [where, row] : rows) {
-      if (auto key = enc.key_for(row)) v.push_back({*key, where, 0});
-    }
-    std::sort(v.begin(), v.end(), [](const auto& a, const auto& b) { return compare_entries(a, b) < 0; });
-    return v;
-  }
+  std::vector<IndexEntry> correct_entries() const { return testing::entries_for(table, index, rows); }
 
   void store(const std::vector<IndexEntry>& entries) {
     const BuiltIndex built = build_index_tree(entries, Format::Jet4, table.definition_page, [this] { return next_page++; });

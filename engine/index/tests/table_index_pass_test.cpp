@@ -11,25 +11,13 @@
 
 #include "engine/error.h"
 #include "engine/index/index_builder.h"
+#include "engine/index/tests/people_table.h"
 
 namespace jet::index {
 namespace {
 
-Value long_value(std::int64_t v) {
-  Value x;
-  x.type = ColumnType::Long;
-  x.is_null = false;
-  x.integer = v;
-  return x;
-}
-
-Value text_value(const std::u16string& s, bool null = false) {
-  Value x;
-  x.type = ColumnType::Text;
-  x.is_null = null;
-  x.text = s;
-  return x;
-}
+using testing::long_value;
+using testing::text_value;
 
 // A table with two indexes: 0 unique on the name (nulls left out), 1 on
 // the number. Enough rows that each tree spans several leaf pages.
@@ -40,18 +28,7 @@ struct TwoIndexTable {
   PageNumber next_page = 100;
 
   TwoIndexTable() {
-    table.name = "People";
-    table.definition_page = 5;
-    Column id;
-    id.name = "ID";
-    id.type = ColumnType::Long;
-    id.number = 0;
-    Column name;
-    name.name = "Name";
-    name.type = ColumnType::Text;
-    name.number = 1;
-    name.collation = 1033;
-    table.columns = {id, name};
+    table = testing::people_table();
     IndexData by_name;
     by_name.number = 0;
     by_name.columns = {IndexColumn{1, true}};
@@ -69,13 +46,7 @@ struct TwoIndexTable {
   }
 
   std::vector<IndexEntry> correct_entries(std::size_t k) const {
-    IndexKeyEncoder enc(table, table.index_data[k], Format::Jet4);
-    std::vector<IndexEntry> v;
-    for (const auto& [where, row] : rows) {
-      if (auto key = enc.key_for(row)) v.push_back({*key, where, 0});
-    }
-    std::sort(v.begin(), v.end(), [](const auto& a, const auto& b) { return compare_entries(a, b) < 0; });
-    return v;
+    return testing::entries_for(table, table.index_data[k], rows);
   }
 
   void store(std::size_t k, const std::vector<IndexEntry>& entries) {
