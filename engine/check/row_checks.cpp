@@ -89,25 +89,11 @@ std::string walk_long_value(RowContext& ctx, std::span<const std::uint8_t> field
 std::string value_problem(const TableDef& t, const std::vector<RawField>& fields) {
   for (std::size_t c = 0; c < fields.size() && c < t.columns.size(); ++c) {
     const Column& column = t.columns[c];
-    if (fields[c].null) continue;
-    switch (column.type) {
-      case ColumnType::Byte:
-      case ColumnType::Integer:
-      case ColumnType::Long:
-      case ColumnType::Currency:
-      case ColumnType::Single:
-      case ColumnType::Double:
-      case ColumnType::DateTime:
-      case ColumnType::Guid:
-      case ColumnType::Numeric: {
-        const std::size_t need = fixed_data_size(column);
-        if (fields[c].bytes.size() < need) {
-          return "column '" + column.name + "' holds " + std::to_string(fields[c].bytes.size()) + " bytes, needs " +
-                 std::to_string(need);
-        }
-        break;
-      }
-      default: break;
+    if (fields[c].null || !has_typed_size(column.type)) continue;
+    const std::size_t need = fixed_data_size(column);
+    if (fields[c].bytes.size() < need) {
+      return "column '" + column.name + "' holds " + std::to_string(fields[c].bytes.size()) + " bytes, needs " +
+             std::to_string(need);
     }
   }
   return {};

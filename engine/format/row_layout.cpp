@@ -79,6 +79,21 @@ std::size_t fixed_data_size(const Column& column) {
   }
 }
 
+bool has_typed_size(ColumnType type) {
+  switch (type) {
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long:
+    case ColumnType::Currency:
+    case ColumnType::Single:
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+    case ColumnType::Guid:
+    case ColumnType::Numeric: return true;
+    default: return false;
+  }
+}
+
 std::vector<RawField> split_row(const JetFormat& f, const TableDef& table,
                                 std::span<const std::uint8_t> row) {
   std::size_t count_size = f.row_column_count_size;

@@ -30,21 +30,6 @@ void append_le(Bytes& out, T value) {
   std::memcpy(out.data() + at, &value, sizeof(T));  // the engine runs on little-endian machines only
 }
 
-bool has_typed_size(ColumnType t) {
-  switch (t) {
-    case ColumnType::Byte:
-    case ColumnType::Integer:
-    case ColumnType::Long:
-    case ColumnType::Currency:
-    case ColumnType::Single:
-    case ColumnType::Double:
-    case ColumnType::DateTime:
-    case ColumnType::Guid:
-    case ColumnType::Numeric: return true;
-    default: return false;
-  }
-}
-
 bool fits_one_byte(const std::u16string& text) {
   return std::all_of(text.begin(), text.end(), [](char16_t c) { return c != 0 && c < 0x100; });
 }
