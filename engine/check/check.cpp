@@ -90,6 +90,7 @@ class Checker {
     report_used_pages_marked_free();
     compare_row_counts();
     check_indexes();
+    for (std::size_t i = 0; i < tables_.size(); ++i) report_.live_rows.emplace_back(names_[i], rows_seen_[i]);
     return std::move(report_);
   }
 

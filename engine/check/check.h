@@ -5,7 +5,9 @@
 // nothing uses). The database is only read. CHECKS.md lists what is checked
 // and the format facts the checks rely on.
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/model/schema.h"
@@ -28,6 +30,9 @@ struct Finding {
 
 struct CheckReport {
   std::vector<Finding> findings;
+  // Each table whose definition could be read, with the live rows found on
+  // the pages its usage map lists.
+  std::vector<std::pair<std::string, std::uint64_t>> live_rows;
 
   std::size_t error_count() const;
   std::size_t note_count() const;

@@ -1,7 +1,9 @@
 #include "engine/compact/compact.h"
 
+#include <exception>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "engine/check/check.h"
 #include "engine/error.h"
@@ -80,19 +82,20 @@ void verify_copy(Env& env, const std::string& path, const std::optional<std::str
       db->file_size() != std::uint64_t{written.page_count} * db->page_size()) {
     throw Error(errc::kCannotOpenDatabase, "The compacted database has an unexpected size.");
   }
-  std::map<std::string, std::uint64_t> expected(written.rows.begin(), written.rows.end());
-  std::size_t tables = 0;
-  for (const TableDef& t : db->tables()) {
-    std::uint64_t rows = 0;
-    db->scan_raw_rows(t, [&](RowPointer, std::span<const std::uint8_t>) { ++rows; });
-    const auto it = expected.find(t.name);
-    if (it == expected.end() || it->second != rows || t.row_count != rows) {
-      throw Error(errc::kCannotOpenDatabase, "The compacted database does not hold the rows of table " + t.name + ".");
-    }
-    ++tables;
-  }
-  if (tables != expected.size()) throw Error(errc::kCannotOpenDatabase, "The compacted database lost a table.");
+  // The check's pass over the file counts every table's live rows as well.
   const CheckReport report = check_database(*db);
+  std::map<std::string, std::uint64_t> expected(written.rows.begin(), written.rows.end());
+  std::map<std::string, std::uint32_t> stored;
+  for (const TableDef& t : db->tables()) stored[t.name] = t.row_count;
+  for (const auto& [name, rows] : report.live_rows) {
+    const auto it = expected.find(name);
+    if (it == expected.end() || it->second != rows || stored[name] != rows) {
+      throw Error(errc::kCannotOpenDatabase, "The compacted database does not hold the rows of table " + name + ".");
+    }
+  }
+  if (report.live_rows.size() != expected.size()) {
+    throw Error(errc::kCannotOpenDatabase, "The compacted database lost a table.");
+  }
   for (const Finding& f : report.findings) {
     if (f.severity != Severity::Error) continue;
     throw Error(errc::kCannotOpenDatabase, "The compacted database failed its integrity check" +
@@ -136,12 +139,30 @@ CompactResult run(const CompactRequest& request, Env& env) {
   auto out = env.create_exclusive(request.destination_path);
   try {
     const write::RewriteResult written = write::rewrite_database(*db, *out, rewrite);
-    out->sync();
-    out->close();
+    // The new file goes to disk (file, then folder) while it is read back
+    // and checked: the check reads what was written, whether or not it has
+    // reached the disk yet, and the call succeeds only when both have.
+    std::exception_ptr flush_failure;
+    std::thread flush([&] {
+      try {
+        out->sync();
+        out->close();
+        env.sync_directory(folder_of(request.destination_path));
+      } catch (...) {
+        flush_failure = std::current_exception();
+      }
+    });
+    std::exception_ptr check_failure;
+    try {
+      const auto password = request.destination_password ? request.destination_password : request.source_password;
+      verify_copy(env, request.destination_path, password, written);
+    } catch (...) {
+      check_failure = std::current_exception();
+    }
+    flush.join();
     out.reset();
-    env.sync_directory(folder_of(request.destination_path));
-    const auto password = request.destination_password ? request.destination_password : request.source_password;
-    verify_copy(env, request.destination_path, password, written);
+    if (flush_failure) std::rethrow_exception(flush_failure);
+    if (check_failure) std::rethrow_exception(check_failure);
     result.pages_after = written.page_count;
     result.bytes_after = std::uint64_t{written.page_count} * db->page_size();
   } catch (...) {
