@@ -357,6 +357,7 @@ class Rewriter {
     std::int64_t largest = 0;
 
     LongValueCopy long_values(*this, plan);
+    const bool copy_long_values = long_values.needed();
     std::optional<DataPageBuilder> page;
     std::size_t page_index = 0;
     Row values;
@@ -367,8 +368,13 @@ class Rewriter {
         throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": a row changed while it was copied.");
       }
       patch_object_ids(plan, *raw);
-      if (decode) decode_columns(t, *raw, wanted, values);
-      long_values.rewrite(*raw);
+      if (decode || copy_long_values) {
+        // One split serves both: rewriting a long-value reference keeps its
+        // place and size in the row.
+        const std::vector<RawField> fields = split_row(jet_format_, t, *raw);
+        if (decode) decode_fields(t, fields, wanted, values);
+        if (copy_long_values) long_values.rewrite(*raw, fields);
+      }
       if (!page || !page->fits(raw->size())) {
         if (page) sink_.write(data_pages.at(page_index++), page->page());
         if (page_index >= data_pages.size()) internal("rows need more pages than counted");
@@ -583,12 +589,18 @@ class Rewriter {
   }
 
   void decode_columns(const TableDef& t, std::span<const std::uint8_t> raw, const std::vector<bool>& wanted, Row& values) {
-    const std::vector<RawField> fields = split_row(jet_format_, t, raw);
+    decode_fields(t, split_row(jet_format_, t, raw), wanted, values);
+  }
+
+  // Decodes the wanted columns only; the others are left as they were and
+  // must not be read.
+  void decode_fields(const TableDef& t, const std::vector<RawField>& fields, const std::vector<bool>& wanted,
+                     Row& values) {
     values.resize(t.columns.size());
     for (std::size_t k = 0; k < t.columns.size(); ++k) {
-      values[k] = wanted[k] ? decode_field(jet_format_, t.columns[k], fields[k], db_.header().code_page,
-                                           [this](std::span<const std::uint8_t> f) { return db_.read_long_value(f); })
-                            : Value{};
+      if (!wanted[k]) continue;
+      values[k] = decode_field(jet_format_, t.columns[k], fields[k], db_.header().code_page,
+                               [this](std::span<const std::uint8_t> f) { return db_.read_long_value(f); });
     }
   }
 
@@ -608,12 +620,15 @@ class Rewriter {
    public:
     LongValueCopy(Rewriter& rewriter, TablePlan& plan) : w_(rewriter), plan_(plan) {}
 
-    void rewrite(Bytes& raw) {
+    // True when the table has Memo or OLE columns at all.
+    bool needed() const {
+      return std::any_of(plan_.def.columns.begin(), plan_.def.columns.end(),
+                         [](const Column& c) { return is_long_value(c.type); });
+    }
+
+    // `fields` is the row split; the references are rewritten in place.
+    void rewrite(Bytes& raw, const std::vector<RawField>& fields) {
       const TableDef& t = plan_.def;
-      bool any = false;
-      for (const Column& c : t.columns) any = any || is_long_value(c.type);
-      if (!any) return;
-      const std::vector<RawField> fields = split_row(w_.jet_format_, t, raw);
       for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const Column& c = t.columns[i];
         if (!is_long_value(c.type) || fields[i].null || fields[i].bytes.empty()) continue;
