@@ -62,6 +62,22 @@ TEST(PageCache, ReadsRunsAheadAndStaysWithinItsSize) {
   EXPECT_EQ(cache.misses(), cache.reads());  // the pages read ahead were hits
 }
 
+// Evicted pages lend their buffers to the next reads, but never a buffer a
+// caller still holds: its bytes must stay those of its page.
+TEST(PageCache, PagesStillHeldAreNeverReused) {
+  PatternFile file(1000);
+  PageCache cache(file, kPageSize, 1000, 0, 16);
+  std::vector<std::shared_ptr<const Bytes>> held;
+  for (PageNumber p = 0; p < 1000; ++p) {
+    auto page = cache.get(p);
+    if (p % 97 == 0) held.push_back(page);
+  }
+  for (PageNumber p = 999; p-- > 0;) ASSERT_EQ(*cache.get(p), file.page(p)) << p;  // recycled buffers read right
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    EXPECT_EQ(*held[i], file.page(static_cast<PageNumber>(i * 97))) << i * 97;
+  }
+}
+
 TEST(PageCache, ScatteredReadsDoNotReadAhead) {
   PatternFile file(1000);
   PageCache cache(file, kPageSize, 1000, 0, 40);
