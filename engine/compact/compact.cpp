@@ -131,6 +131,7 @@ CompactResult run(const CompactRequest& request, Env& env) {
   rewrite.scratch_env = &env;
   rewrite.scratch_path = scratch_path_for(env, request.destination_path);
   if (request.key_memory) rewrite.key_memory = *request.key_memory;
+  if (request.read_ahead_from_rows) rewrite.read_ahead_from_rows = *request.read_ahead_from_rows;
 
   CompactResult result;
   result.pages_before = db->page_count();

@@ -27,6 +27,9 @@ struct CompactRequest {
   // Memory a table's index keys may take before they are sorted in runs on
   // a scratch file beside the destination; none: the engine's default.
   std::optional<std::size_t> key_memory;
+  // Tables with at least this many rows are read ahead by a second thread
+  // while their pages are written; none: the engine's default.
+  std::optional<std::size_t> read_ahead_from_rows;
 };
 
 struct CompactResult {

@@ -12,7 +12,7 @@ class FaultyReadable : public RandomAccessFile {
       : env_(env), base_(std::move(base)) {}
 
   void read(std::uint64_t offset, std::size_t n, std::uint8_t* dst) override {
-    if (env_.read_fault_ && *env_.read_fault_ >= offset && *env_.read_fault_ < offset + n) {
+    if (env_.read_fault_ && env_.strikes(path()) && *env_.read_fault_ >= offset && *env_.read_fault_ < offset + n) {
       throw error_from_errno(EIO, path(), "read");
     }
     base_->read(offset, n, dst);
@@ -31,7 +31,7 @@ class FaultyWritable : public WritableFile {
       : env_(env), base_(std::move(base)) {}
 
   void write(std::uint64_t offset, const std::uint8_t* data, std::size_t n) override {
-    if (env_.write_fault_ && *env_.write_fault_ >= offset && *env_.write_fault_ < offset + n) {
+    if (env_.write_fault_ && env_.strikes(path()) && *env_.write_fault_ >= offset && *env_.write_fault_ < offset + n) {
       std::size_t before = static_cast<std::size_t>(*env_.write_fault_ - offset);
       if (before > 0) {
         base_->write(offset, data, before);
@@ -58,6 +58,7 @@ class FaultyWritable : public WritableFile {
 };
 
 void FaultInjectionEnv::clear_faults() {
+  fault_path_.reset();
   read_fault_.reset();
   write_fault_.reset();
   write_fault_disk_full_ = false;

@@ -30,6 +30,9 @@ class FaultInjectionEnv : public EnvWrapper {
   void fail_sync(bool on = true) { sync_fault_ = on; }
   void fail_rename(bool on = true) { rename_fault_ = on; }
   void fail_create(bool on = true) { create_fault_ = on; }
+  // Read and write faults strike only the file at this path (by default
+  // every file).
+  void only_in(const std::string& path) { fault_path_ = path; }
   void clear_faults();
 
   // Counters so tests can check what happened.
@@ -47,6 +50,9 @@ class FaultInjectionEnv : public EnvWrapper {
   friend class FaultyReadable;
   friend class FaultyWritable;
 
+  bool strikes(const std::string& path) const { return !fault_path_ || *fault_path_ == path; }
+
+  std::optional<std::string> fault_path_;
   std::optional<std::uint64_t> read_fault_;
   std::optional<std::uint64_t> write_fault_;
   bool write_fault_disk_full_ = false;

@@ -11,6 +11,7 @@
 #include "engine/index/index_builder.h"
 #include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
+#include "engine/write/batch_pipeline.h"
 #include "engine/write/data_page_builder.h"
 #include "engine/write/header_writer.h"
 #include "engine/write/index_rebuild.h"
@@ -64,6 +65,53 @@ struct IndexCopy {
   KeyList entries;            // tagged with the row's new place
   std::vector<KeySpill::Run> runs;  // sorted runs of entries set aside on the scratch file
   std::uint64_t listed = 0;   // rows the index lists (for carrying over)
+};
+
+// Rows read, decoded and keyed ahead of being written: the rows' bytes back
+// to back, the long values they refer to, and one key slot per index and
+// row. The buffers are kept from batch to batch.
+struct RowBatch {
+  enum class KeyState : std::uint8_t { kNone, kKey, kGaveUp };  // kGaveUp: carry the index over
+  struct Key {
+    std::size_t begin = 0;  // in key_bytes
+    std::uint32_t size = 0;
+    KeyState state = KeyState::kNone;
+  };
+  struct LongValue {
+    std::size_t at = 0;  // of its 12-byte reference inside the row
+    int group = -1;      // the column whose own pages take it, or -1
+    Bytes value;
+  };
+  struct Row {
+    std::size_t begin = 0;  // in bytes
+    std::size_t size = 0;
+    std::size_t first_long_value = 0;
+    std::size_t long_values = 0;
+    std::size_t first_key = 0;
+  };
+
+  // A batch this large goes on: both stages then work on about 1 MiB.
+  static constexpr std::size_t kMaxRows = 2048;
+  static constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
+
+  Bytes bytes;
+  Bytes key_bytes;
+  std::vector<Row> rows;
+  std::vector<Key> keys;
+  std::vector<LongValue> long_values;
+  std::size_t long_value_bytes = 0;
+
+  void clear() {
+    bytes.clear();
+    key_bytes.clear();
+    rows.clear();
+    keys.clear();
+    long_values.clear();
+    long_value_bytes = 0;
+  }
+  bool full() const {
+    return rows.size() >= kMaxRows || bytes.size() + key_bytes.size() + long_value_bytes >= kMaxBytes;
+  }
 };
 
 struct TablePlan {
@@ -341,63 +389,43 @@ class Rewriter {
     for (std::uint32_t i = 0, n = count_data_pages(plan, rows); i < n; ++i) data_pages.push_back(allocate());
 
     std::vector<IndexCopy> indexes(t.index_data.size());
-    std::vector<const IndexData*> keyed;
     for (std::size_t i = 0; i < t.index_data.size(); ++i) {
       indexes[i].data = &t.index_data[i];
       indexes[i].keys = keys_for(t, t.index_data[i], indexes[i].reason);
       if (indexes[i].keys) indexes[i].entries.reserve(entries_to_reserve(rows.order.size(), t.index_data.size()));
-      keyed.push_back(&t.index_data[i]);
     }
-    const Column* autonumber = nullptr;
-    for (const Column& c : t.columns) {
-      if (c.is_autonumber() && c.type == ColumnType::Long) autonumber = &c;
-    }
-    const std::vector<bool> wanted = columns_keyed(t, keyed, autonumber);
-    const bool decode = !indexes.empty() || autonumber != nullptr;
-    std::int64_t largest = 0;
 
     LongValueCopy long_values(*this, plan);
-    const bool copy_long_values = long_values.needed();
+    RowReader reader(*this, plan, rows, indexes, long_values.needed());
     std::optional<DataPageBuilder> page;
     std::size_t page_index = 0;
-    Row values;
-    Bytes row_key;
-    for (const std::uint32_t position : rows.order) {
-      std::optional<Bytes> raw = db_.read_row(rows.old_at[position]);
-      if (!raw || raw->size() != rows.size[position]) {
-        throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": a row changed while it was copied.");
-      }
-      patch_object_ids(plan, *raw);
-      if (decode || copy_long_values) {
-        // One split serves both: rewriting a long-value reference keeps its
-        // place and size in the row.
-        const std::vector<RawField> fields = split_row(jet_format_, t, *raw);
-        if (decode) decode_fields(t, fields, wanted, values);
-        if (copy_long_values) long_values.rewrite(*raw, fields);
-      }
-      if (!page || !page->fits(raw->size())) {
-        if (page) sink_.write(data_pages.at(page_index++), page->page());
-        if (page_index >= data_pages.size()) internal("rows need more pages than counted");
-        page.emplace(format_, plan.id);
-      }
-      const RowPointer at{data_pages[page_index], page->add(*raw)};
-      for (IndexCopy& index : indexes) {
-        if (!(index.data->ignores_nulls() && all_null(t, *index.data, values))) ++index.listed;
-        if (!index.keys) continue;
-        bool listed = false;
-        if (!key_or_give_up(*index.keys, values, row_key, listed, index.reason)) {
-          index.keys.reset();
-          index.entries = KeyList{};
-          index.runs.clear();
-        } else if (listed) {
-          add_key(index.entries, index.runs, row_key, place_tag(at), key_limit(indexes.size()));
+    const auto take = [&](RowBatch& batch) {
+      for (const RowBatch::Row& r : batch.rows) {
+        const std::span<std::uint8_t> raw(batch.bytes.data() + r.begin, r.size);
+        for (std::size_t k = r.first_long_value; k < r.first_long_value + r.long_values; ++k) {
+          long_values.write(raw, batch.long_values[k]);
+        }
+        if (!page || !page->fits(raw.size())) {
+          if (page) sink_.write(data_pages.at(page_index++), page->page());
+          if (page_index >= data_pages.size()) internal("rows need more pages than counted");
+          page.emplace(format_, plan.id);
+        }
+        const RowPointer at{data_pages[page_index], page->add(raw)};
+        for (std::size_t i = 0; i < indexes.size(); ++i) {
+          const RowBatch::Key& key = batch.keys[r.first_key + i];
+          if (key.state == RowBatch::KeyState::kGaveUp) {
+            indexes[i].entries = KeyList{};
+            indexes[i].runs.clear();
+          } else if (key.state == RowBatch::KeyState::kKey) {
+            add_key(indexes[i].entries, indexes[i].runs,
+                    std::span<const std::uint8_t>(batch.key_bytes.data() + key.begin, key.size), place_tag(at),
+                    key_limit(indexes.size()));
+          }
         }
       }
-      if (autonumber) {
-        const Value& v = values[column_position(t, *autonumber)];
-        if (!v.is_null) largest = std::max(largest, v.integer);
-      }
-    }
+    };
+    run_batches<RowBatch>(rows.order.size() >= options_.read_ahead_from_rows,
+                          [&](RowBatch& batch) { return reader.fill(batch); }, take);
     if (page) sink_.write(data_pages.at(page_index++), page->page());
     if (page_index != data_pages.size()) internal("rows filled fewer pages than counted");
     long_values.finish();
@@ -438,7 +466,7 @@ class Rewriter {
 
     plan.update.row_count = static_cast<std::uint32_t>(rows.order.size());
     plan.update.next_autonumber = get_u32(plan.definition, format_.tdef_autonumber_at);  // kept unless recounted below
-    if (autonumber) plan.update.next_autonumber = static_cast<std::uint32_t>(largest + 1);
+    if (reader.has_autonumber()) plan.update.next_autonumber = static_cast<std::uint32_t>(reader.largest_autonumber() + 1);
     plan.update.table_ids = table_ids_;
     result_.rows.emplace_back(t.name, rows.order.size());
   }
@@ -626,32 +654,10 @@ class Rewriter {
                          [](const Column& c) { return is_long_value(c.type); });
     }
 
-    // `fields` is the row split; the references are rewritten in place.
-    void rewrite(Bytes& raw, const std::vector<RawField>& fields) {
-      const TableDef& t = plan_.def;
-      for (std::size_t i = 0; i < t.columns.size(); ++i) {
-        const Column& c = t.columns[i];
-        if (!is_long_value(c.type) || fields[i].null || fields[i].bytes.empty()) continue;
-        if (fields[i].bytes.size() < kLongValueHeaderSize) {
-          throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
-        }
-        const std::size_t at = offset_in(raw, fields[i]);
-        const std::uint32_t head = get_u32(raw, at);
-        if (head & kLongValueFlagInline) continue;  // kept in the row as it is
-        const std::uint32_t length = head & kLongValueLengthMask;
-        if (length == 0) {
-          put_u32(raw, at, kLongValueFlagInline);
-          put_u32(raw, at + 4, 0);
-          put_u32(raw, at + 8, 0);
-          continue;
-        }
-        const Bytes value = w_.db_.read_long_value(fields[i].bytes);
-        if (value.size() != length) throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
-        const auto& mapped = plan_.layout.column_map_columns;
-        const bool own = std::find(mapped.begin(), mapped.end(), c.number) != mapped.end();
-        const LongValueReference ref = writer_for(own ? c.number : -1).write(value);
-        std::copy(ref.begin(), ref.end(), raw.begin() + static_cast<std::ptrdiff_t>(at));
-      }
+    // Writes a collected value onto fresh pages and points the row at them.
+    void write(std::span<std::uint8_t> raw, const RowBatch::LongValue& v) {
+      const LongValueReference ref = writer_for(v.group).write(v.value);
+      std::copy(ref.begin(), ref.end(), raw.begin() + static_cast<std::ptrdiff_t>(v.at));
     }
 
     // Writes the open pages and records every page in the column maps.
@@ -685,6 +691,130 @@ class Rewriter {
     Rewriter& w_;
     TablePlan& plan_;
     std::map<int, LongValueWriter> writers_;
+  };
+
+  // The reading half of a table's second pass: reads the rows in write
+  // order, puts their object ids right, reads the long values they refer to
+  // and forms every index's key. It uses only the source and the index
+  // encoders, never the output, so it may run on its own thread.
+  class RowReader {
+   public:
+    RowReader(Rewriter& rewriter, const TablePlan& plan, const RowTable& rows, std::vector<IndexCopy>& indexes,
+              bool copy_long_values)
+        : w_(rewriter), plan_(plan), rows_(rows), indexes_(indexes), copy_long_values_(copy_long_values) {
+      const TableDef& t = plan.def;
+      std::vector<const IndexData*> keyed;
+      for (const IndexData& d : t.index_data) keyed.push_back(&d);
+      for (const Column& c : t.columns) {
+        if (c.is_autonumber() && c.type == ColumnType::Long) autonumber_ = &c;
+      }
+      wanted_ = columns_keyed(t, keyed, autonumber_);
+      decode_ = !indexes.empty() || autonumber_ != nullptr;
+    }
+
+    // The next rows, until the batch is full; false when none are left.
+    bool fill(RowBatch& batch) {
+      batch.clear();
+      const TableDef& t = plan_.def;
+      while (next_ < rows_.order.size() && !batch.full()) {
+        const std::uint32_t position = rows_.order[next_++];
+        std::optional<Bytes> raw = w_.db_.read_row(rows_.old_at[position]);
+        if (!raw || raw->size() != rows_.size[position]) {
+          throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": a row changed while it was copied.");
+        }
+        w_.patch_object_ids(plan_, *raw);
+        RowBatch::Row row;
+        row.first_long_value = batch.long_values.size();
+        if (decode_ || copy_long_values_) {
+          // One split serves both: rewriting a long-value reference keeps
+          // its place and size in the row.
+          const std::vector<RawField> fields = split_row(w_.jet_format_, t, *raw);
+          if (decode_) w_.decode_fields(t, fields, wanted_, values_);
+          if (copy_long_values_) collect_long_values(*raw, fields, batch);
+        }
+        row.long_values = batch.long_values.size() - row.first_long_value;
+        row.begin = batch.bytes.size();
+        row.size = raw->size();
+        batch.bytes.insert(batch.bytes.end(), raw->begin(), raw->end());
+        row.first_key = batch.keys.size();
+        for (IndexCopy& index : indexes_) batch.keys.push_back(key_of(index, batch));
+        if (autonumber_) {
+          const Value& v = values_[column_position(t, *autonumber_)];
+          if (!v.is_null) largest_ = std::max(largest_, v.integer);
+        }
+        batch.rows.push_back(row);
+      }
+      return !batch.rows.empty();
+    }
+
+    bool has_autonumber() const { return autonumber_ != nullptr; }
+    // The largest AutoNumber of the rows read, 0 for none.
+    std::int64_t largest_autonumber() const { return largest_; }
+
+   private:
+    // Notes the long values a row refers to, read from the source, for
+    // LongValueCopy::write(); `fields` is the row split. Empty values become
+    // inline ones right away.
+    void collect_long_values(Bytes& raw, const std::vector<RawField>& fields, RowBatch& batch) {
+      const TableDef& t = plan_.def;
+      for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        const Column& c = t.columns[i];
+        if (!is_long_value(c.type) || fields[i].null || fields[i].bytes.empty()) continue;
+        if (fields[i].bytes.size() < kLongValueHeaderSize) {
+          throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
+        }
+        const std::size_t at = offset_in(raw, fields[i]);
+        const std::uint32_t head = get_u32(raw, at);
+        if (head & kLongValueFlagInline) continue;  // kept in the row as it is
+        const std::uint32_t length = head & kLongValueLengthMask;
+        if (length == 0) {
+          put_u32(raw, at, kLongValueFlagInline);
+          put_u32(raw, at + 4, 0);
+          put_u32(raw, at + 8, 0);
+          continue;
+        }
+        Bytes value = w_.db_.read_long_value(fields[i].bytes);
+        if (value.size() != length) throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
+        const auto& mapped = plan_.layout.column_map_columns;
+        const bool own = std::find(mapped.begin(), mapped.end(), c.number) != mapped.end();
+        batch.long_value_bytes += value.size();
+        batch.long_values.push_back(RowBatch::LongValue{at, own ? c.number : -1, std::move(value)});
+      }
+    }
+
+    // Forms the row's key for one index into the batch; gives the index up
+    // (its stored entries are carried over) when the encoder cannot key
+    // some value.
+    RowBatch::Key key_of(IndexCopy& index, RowBatch& batch) {
+      const TableDef& t = plan_.def;
+      RowBatch::Key key;
+      if (!(index.data->ignores_nulls() && all_null(t, *index.data, values_))) ++index.listed;
+      if (!index.keys) return key;
+      bool listed = false;
+      if (!key_or_give_up(*index.keys, values_, row_key_, listed, index.reason)) {
+        index.keys.reset();
+        key.state = RowBatch::KeyState::kGaveUp;
+      } else if (listed) {
+        key.state = RowBatch::KeyState::kKey;
+        key.begin = batch.key_bytes.size();
+        key.size = static_cast<std::uint32_t>(row_key_.size());
+        batch.key_bytes.insert(batch.key_bytes.end(), row_key_.begin(), row_key_.end());
+      }
+      return key;
+    }
+
+    Rewriter& w_;
+    const TablePlan& plan_;
+    const RowTable& rows_;
+    std::vector<IndexCopy>& indexes_;  // only their encoders, reasons and counts
+    const bool copy_long_values_;
+    const Column* autonumber_ = nullptr;
+    std::vector<bool> wanted_;
+    bool decode_ = false;
+    std::size_t next_ = 0;  // in rows_.order
+    Row values_;
+    Bytes row_key_;
+    std::int64_t largest_ = 0;
   };
 
   static const IndexData* find_index_data(const TableDef& t, std::uint32_t number) {

@@ -26,6 +26,9 @@ struct RewriteOptions {
   Env* scratch_env = nullptr;
   std::string scratch_path;
   std::size_t key_memory = std::size_t{16} << 20;
+  // Tables with at least this many rows are copied by two threads: one
+  // reads, decodes and keys rows ahead of the other, which writes them.
+  std::size_t read_ahead_from_rows = 4096;
 };
 
 struct RewriteResult {
