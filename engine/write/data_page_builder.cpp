@@ -13,34 +13,33 @@ constexpr std::uint16_t kLookupFlag = 0x4000;
 constexpr std::uint16_t kOffsetMask = 0x1FFF;
 }  // namespace
 
+std::uint16_t PageFill::add(std::size_t row_size) {
+  if (!fits(row_size)) throw Error(errc::kCannotOpenDatabase, "Internal error: a row does not fit on its page.");
+  free_ -= static_cast<std::uint32_t>(row_size) + 2;
+  return rows_++;
+}
+
 DataPageBuilder::DataPageBuilder(const WriteFormat& format, std::uint32_t owner)
-    : format_(format), page_(format.page_size, 0) {
+    : format_(format), page_(format.page_size, 0), fill_(format) {
   page_[0] = 0x01;
   page_[1] = 0x01;
   put_u32(page_, 4, owner);
-  free_ = format_.page_size - format_.data_page_header_size();
   data_start_ = format_.page_size;
-  put_u16(page_, 2, free_);
+  put_u16(page_, 2, fill_.free_space());
 }
 
 std::size_t DataPageBuilder::max_row_size(const WriteFormat& format) {
   return format.page_size - format.data_page_header_size() - 2;
 }
 
-bool DataPageBuilder::fits(std::size_t row_size) const {
-  return rows_ < format_.max_rows_per_page && row_size + 2 <= free_;
-}
-
 std::uint16_t DataPageBuilder::add(std::span<const std::uint8_t> row) {
-  if (!fits(row.size())) throw Error(errc::kCannotOpenDatabase, "Internal error: a row does not fit on its page.");
+  const std::uint16_t number = fill_.add(row.size());
   data_start_ -= static_cast<std::uint32_t>(row.size());
   std::copy(row.begin(), row.end(), page_.begin() + data_start_);
-  put_u16(page_, format_.data_row_table_at + 2u * rows_, data_start_);
-  ++rows_;
-  free_ -= static_cast<std::uint32_t>(row.size()) + 2;
-  put_u16(page_, 2, free_);
-  put_u16(page_, format_.data_rows_count_at, rows_);
-  return static_cast<std::uint16_t>(rows_ - 1);
+  put_u16(page_, format_.data_row_table_at + 2u * number, data_start_);
+  put_u16(page_, 2, fill_.free_space());
+  put_u16(page_, format_.data_rows_count_at, fill_.rows());
+  return number;
 }
 
 std::vector<StoredRow> read_data_page_rows(const WriteFormat& format, const Bytes& page) {

@@ -15,17 +15,38 @@ using Bytes = std::vector<std::uint8_t>;
 // Owner field of long-value pages: the text "LVAL" read as a number.
 inline constexpr std::uint32_t kLongValueOwner = 0x4C41564C;
 
+// Where rows land on a data page, from their sizes alone: how the builder
+// below fills a page, for working out places before the bytes are at hand.
+class PageFill {
+ public:
+  explicit PageFill(const WriteFormat& format)
+      : max_rows_(format.max_rows_per_page), free_(format.page_size - format.data_page_header_size()) {}
+
+  // True when a row of this many bytes still fits (with its offset entry).
+  bool fits(std::size_t row_size) const { return rows_ < max_rows_ && row_size + 2 <= free_; }
+  // Takes the room for the row and returns its row number on the page.
+  // Throws if it does not fit.
+  std::uint16_t add(std::size_t row_size);
+  std::uint16_t rows() const { return rows_; }
+  std::uint32_t free_space() const { return free_; }
+
+ private:
+  std::uint32_t max_rows_;
+  std::uint32_t free_;
+  std::uint16_t rows_ = 0;
+};
+
 class DataPageBuilder {
  public:
   DataPageBuilder(const WriteFormat& format, std::uint32_t owner);
 
   // True when a row of this many bytes still fits (with its offset entry).
-  bool fits(std::size_t row_size) const;
+  bool fits(std::size_t row_size) const { return fill_.fits(row_size); }
   // Appends the row and returns its row number on the page. Throws if it does not fit.
   std::uint16_t add(std::span<const std::uint8_t> row);
-  std::uint16_t row_count() const { return rows_; }
-  std::uint32_t free_space() const { return free_; }
-  bool empty() const { return rows_ == 0; }
+  std::uint16_t row_count() const { return fill_.rows(); }
+  std::uint32_t free_space() const { return fill_.free_space(); }
+  bool empty() const { return fill_.rows() == 0; }
   const Bytes& page() const { return page_; }
   // For filling in bytes of rows already added (links written after the fact).
   Bytes& mutable_page() { return page_; }
@@ -36,8 +57,7 @@ class DataPageBuilder {
  private:
   WriteFormat format_;
   Bytes page_;
-  std::uint16_t rows_ = 0;
-  std::uint32_t free_ = 0;
+  PageFill fill_;
   std::uint32_t data_start_ = 0;  // lowest byte used by row data
 };
 

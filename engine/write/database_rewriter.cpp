@@ -56,6 +56,28 @@ struct RowTable {
   std::vector<std::uint32_t> order;  // positions in old_at, in write order
 };
 
+// Places rows in write order on consecutive data pages from their sizes
+// alone, the way write_rows fills the pages.
+class RowPlacer {
+ public:
+  explicit RowPlacer(const WriteFormat& format) : format_(format) {}
+  // The row's page (counted from the table's first data page) and its row
+  // number there.
+  std::pair<std::size_t, std::uint16_t> place(std::size_t size) {
+    if (!fill_ || !fill_->fits(size)) {
+      if (fill_) ++page_;
+      fill_.emplace(format_);
+    }
+    return {page_, fill_->add(size)};
+  }
+  std::size_t pages() const { return fill_ ? page_ + 1 : 0; }
+
+ private:
+  const WriteFormat& format_;
+  std::optional<PageFill> fill_;
+  std::size_t page_ = 0;
+};
+
 // One index while its table is copied: its key encoder (none when the
 // source's stored entries are carried over instead) and the keys so far.
 struct IndexCopy {
@@ -67,27 +89,21 @@ struct IndexCopy {
   std::uint64_t listed = 0;   // rows the index lists (for carrying over)
 };
 
-// Rows read, decoded and keyed ahead of being written: the rows' bytes back
-// to back, the long values they refer to, and one key slot per index and
-// row. The buffers are kept from batch to batch.
+// Rows read ahead of being written, with the places worked out for them:
+// their bytes back to back and the long values they refer to. The buffers
+// are kept from batch to batch.
 struct RowBatch {
-  enum class KeyState : std::uint8_t { kNone, kKey, kGaveUp };  // kGaveUp: carry the index over
-  struct Key {
-    std::size_t begin = 0;  // in key_bytes
-    std::uint32_t size = 0;
-    KeyState state = KeyState::kNone;
-  };
   struct LongValue {
     std::size_t at = 0;  // of its 12-byte reference inside the row
     int group = -1;      // the column whose own pages take it, or -1
     Bytes value;
   };
   struct Row {
+    RowPointer at;          // its new place
     std::size_t begin = 0;  // in bytes
     std::size_t size = 0;
     std::size_t first_long_value = 0;
     std::size_t long_values = 0;
-    std::size_t first_key = 0;
   };
 
   // A batch this large goes on: both stages then work on about 1 MiB.
@@ -95,23 +111,17 @@ struct RowBatch {
   static constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
 
   Bytes bytes;
-  Bytes key_bytes;
   std::vector<Row> rows;
-  std::vector<Key> keys;
   std::vector<LongValue> long_values;
   std::size_t long_value_bytes = 0;
 
   void clear() {
     bytes.clear();
-    key_bytes.clear();
     rows.clear();
-    keys.clear();
     long_values.clear();
     long_value_bytes = 0;
   }
-  bool full() const {
-    return rows.size() >= kMaxRows || bytes.size() + key_bytes.size() + long_value_bytes >= kMaxBytes;
-  }
+  bool full() const { return rows.size() >= kMaxRows || bytes.size() + long_value_bytes >= kMaxBytes; }
 };
 
 struct TablePlan {
@@ -386,7 +396,7 @@ class Rewriter {
     if (t.index_data.size() != plan.layout.real_index_count) internal("index count differs from the definition");
 
     std::vector<std::uint32_t> data_pages;
-    for (std::uint32_t i = 0, n = count_data_pages(plan, rows); i < n; ++i) data_pages.push_back(allocate());
+    for (std::uint32_t i = 0, n = count_data_pages(rows); i < n; ++i) data_pages.push_back(allocate());
 
     std::vector<IndexCopy> indexes(t.index_data.size());
     for (std::size_t i = 0; i < t.index_data.size(); ++i) {
@@ -396,7 +406,7 @@ class Rewriter {
     }
 
     LongValueCopy long_values(*this, plan);
-    RowReader reader(*this, plan, rows, indexes, long_values.needed());
+    RowReader reader(*this, plan, rows, data_pages, indexes, long_values.needed());
     std::optional<DataPageBuilder> page;
     std::size_t page_index = 0;
     const auto take = [&](RowBatch& batch) {
@@ -411,17 +421,7 @@ class Rewriter {
           page.emplace(format_, plan.id);
         }
         const RowPointer at{data_pages[page_index], page->add(raw)};
-        for (std::size_t i = 0; i < indexes.size(); ++i) {
-          const RowBatch::Key& key = batch.keys[r.first_key + i];
-          if (key.state == RowBatch::KeyState::kGaveUp) {
-            indexes[i].entries = KeyList{};
-            indexes[i].runs.clear();
-          } else if (key.state == RowBatch::KeyState::kKey) {
-            add_key(indexes[i].entries, indexes[i].runs,
-                    std::span<const std::uint8_t>(batch.key_bytes.data() + key.begin, key.size), place_tag(at),
-                    key_limit(indexes.size()));
-          }
-        }
+        if (at != r.at) internal("a row landed elsewhere than its keys say");
       }
     };
     run_batches<RowBatch>(rows.order.size() >= options_.read_ahead_from_rows,
@@ -438,7 +438,7 @@ class Rewriter {
 
     std::vector<RowPointer> new_at;
     for (const IndexCopy& index : indexes) {
-      if (!index.keys && new_at.empty()) new_at = new_places(plan, rows, data_pages);
+      if (!index.keys && new_at.empty()) new_at = new_places(rows, data_pages);
     }
     plan.update.index_row_counts.assign(plan.layout.real_index_count, 0);
     plan.update.index_roots.assign(plan.layout.real_index_count, 0);
@@ -521,38 +521,22 @@ class Rewriter {
 
   // Each row's new place by its scan position, worked out again the way
   // write_rows placed the rows (only needed to carry stored entries over).
-  std::vector<RowPointer> new_places(const TablePlan& plan, const RowTable& rows,
-                                     const std::vector<std::uint32_t>& data_pages) const {
-    const Bytes filler(DataPageBuilder::max_row_size(format_), 0);
+  std::vector<RowPointer> new_places(const RowTable& rows, const std::vector<std::uint32_t>& data_pages) const {
     std::vector<RowPointer> at(rows.old_at.size());
-    std::optional<DataPageBuilder> page;
-    std::size_t page_index = 0;
+    RowPlacer placer(format_);
     for (const std::uint32_t position : rows.order) {
-      const std::size_t size = rows.size[position];
-      if (!page || !page->fits(size)) {
-        if (page) ++page_index;
-        page.emplace(format_, plan.id);
-      }
-      at[position] = RowPointer{data_pages.at(page_index), page->add(std::span<const std::uint8_t>(filler.data(), size))};
+      const auto [page, row] = placer.place(rows.size[position]);
+      at[position] = RowPointer{data_pages.at(page), row};
     }
     return at;
   }
 
   // Data pages the rows fill in write order (sizes do not change when they
   // are written: long-value references keep their 12 bytes).
-  std::uint32_t count_data_pages(const TablePlan& plan, const RowTable& rows) const {
-    const Bytes filler(DataPageBuilder::max_row_size(format_), 0);
-    std::optional<DataPageBuilder> page;
-    std::uint32_t pages = 0;
-    for (const std::uint32_t position : rows.order) {
-      const std::size_t size = rows.size[position];
-      if (!page || !page->fits(size)) {
-        page.emplace(format_, plan.id);
-        ++pages;
-      }
-      page->add(std::span<const std::uint8_t>(filler.data(), size));
-    }
-    return pages;
+  std::uint32_t count_data_pages(const RowTable& rows) const {
+    RowPlacer placer(format_);
+    for (const std::uint32_t position : rows.order) placer.place(rows.size[position]);
+    return static_cast<std::uint32_t>(placer.pages());
   }
 
   // The stored entries of an index whose keys the encoder cannot form stand
@@ -694,14 +678,21 @@ class Rewriter {
   };
 
   // The reading half of a table's second pass: reads the rows in write
-  // order, puts their object ids right, reads the long values they refer to
-  // and forms every index's key. It uses only the source and the index
-  // encoders, never the output, so it may run on its own thread.
+  // order, puts their object ids right, reads the long values they refer to,
+  // works out where each row will land and files every index's key for it.
+  // It uses the source, the index encoders and key lists and the scratch
+  // file, never the output, so it may run on a thread of its own.
   class RowReader {
    public:
-    RowReader(Rewriter& rewriter, const TablePlan& plan, const RowTable& rows, std::vector<IndexCopy>& indexes,
-              bool copy_long_values)
-        : w_(rewriter), plan_(plan), rows_(rows), indexes_(indexes), copy_long_values_(copy_long_values) {
+    RowReader(Rewriter& rewriter, const TablePlan& plan, const RowTable& rows,
+              const std::vector<std::uint32_t>& data_pages, std::vector<IndexCopy>& indexes, bool copy_long_values)
+        : w_(rewriter),
+          plan_(plan),
+          rows_(rows),
+          data_pages_(data_pages),
+          indexes_(indexes),
+          copy_long_values_(copy_long_values),
+          placer_(rewriter.format_) {
       const TableDef& t = plan.def;
       std::vector<const IndexData*> keyed;
       for (const IndexData& d : t.index_data) keyed.push_back(&d);
@@ -733,11 +724,13 @@ class Rewriter {
           if (copy_long_values_) collect_long_values(*raw, fields, batch);
         }
         row.long_values = batch.long_values.size() - row.first_long_value;
+        const auto [page, number] = placer_.place(raw->size());
+        if (page >= data_pages_.size()) internal("rows need more pages than counted");
+        row.at = RowPointer{data_pages_[page], number};
         row.begin = batch.bytes.size();
         row.size = raw->size();
         batch.bytes.insert(batch.bytes.end(), raw->begin(), raw->end());
-        row.first_key = batch.keys.size();
-        for (IndexCopy& index : indexes_) batch.keys.push_back(key_of(index, batch));
+        for (IndexCopy& index : indexes_) add_key(index, row.at);
         if (autonumber_) {
           const Value& v = values_[column_position(t, *autonumber_)];
           if (!v.is_null) largest_ = std::max(largest_, v.integer);
@@ -782,32 +775,29 @@ class Rewriter {
       }
     }
 
-    // Forms the row's key for one index into the batch; gives the index up
-    // (its stored entries are carried over) when the encoder cannot key
-    // some value.
-    RowBatch::Key key_of(IndexCopy& index, RowBatch& batch) {
-      const TableDef& t = plan_.def;
-      RowBatch::Key key;
-      if (!(index.data->ignores_nulls() && all_null(t, *index.data, values_))) ++index.listed;
-      if (!index.keys) return key;
+    // Files the row's key for one index under its new place; gives the
+    // index up (its stored entries are carried over) when the encoder
+    // cannot key some value.
+    void add_key(IndexCopy& index, RowPointer at) {
+      if (!(index.data->ignores_nulls() && all_null(plan_.def, *index.data, values_))) ++index.listed;
+      if (!index.keys) return;
       bool listed = false;
       if (!key_or_give_up(*index.keys, values_, row_key_, listed, index.reason)) {
         index.keys.reset();
-        key.state = RowBatch::KeyState::kGaveUp;
+        index.entries = KeyList{};
+        index.runs.clear();
       } else if (listed) {
-        key.state = RowBatch::KeyState::kKey;
-        key.begin = batch.key_bytes.size();
-        key.size = static_cast<std::uint32_t>(row_key_.size());
-        batch.key_bytes.insert(batch.key_bytes.end(), row_key_.begin(), row_key_.end());
+        w_.add_key(index.entries, index.runs, row_key_, place_tag(at), w_.key_limit(indexes_.size()));
       }
-      return key;
     }
 
     Rewriter& w_;
     const TablePlan& plan_;
     const RowTable& rows_;
-    std::vector<IndexCopy>& indexes_;  // only their encoders, reasons and counts
+    const std::vector<std::uint32_t>& data_pages_;
+    std::vector<IndexCopy>& indexes_;
     const bool copy_long_values_;
+    RowPlacer placer_;
     const Column* autonumber_ = nullptr;
     std::vector<bool> wanted_;
     bool decode_ = false;
