@@ -104,10 +104,14 @@ void verify_copy(Env& env, const std::string& path, const std::optional<std::str
   }
 }
 
-// A name beside the destination that no file has yet.
+// A name beside the destination that no file has yet, nor with the suffix
+// of the second scratch file.
 std::string scratch_path_for(Env& env, const std::string& destination) {
+  const auto taken = [&](const std::string& path) {
+    return env.file_exists(path) || env.file_exists(path + write::kOrderScratchSuffix);
+  };
   std::string path = destination + ".keys";
-  for (int i = 1; env.file_exists(path); ++i) path = destination + ".keys" + std::to_string(i);
+  for (int i = 1; taken(path); ++i) path = destination + ".keys" + std::to_string(i);
   return path;
 }
 
@@ -126,8 +130,8 @@ CompactResult run(const CompactRequest& request, Env& env) {
   write::RewriteOptions rewrite;
   if (request.destination_password) rewrite.new_password = utf8_to_utf16(*request.destination_password);
   rewrite.progress = request.progress;
-  // Index keys of large tables are sorted in runs on a scratch file beside
-  // the new file (removed when the copy is written).
+  // Keys of large tables are sorted in runs on scratch files beside the new
+  // file (removed when the copy is written).
   rewrite.scratch_env = &env;
   rewrite.scratch_path = scratch_path_for(env, request.destination_path);
   if (request.key_memory) rewrite.key_memory = *request.key_memory;

@@ -1,5 +1,6 @@
 // Large tables are copied by two threads, one reading rows (and the long
-// values they refer to) ahead of the other, which writes them. The copy must
+// values they refer to) ahead of the other, which writes them; the next
+// table's first pass runs while a table's indexes are laid out. The copy must
 // come out byte for byte as when one thread does both, and a failure on
 // either thread must end the same clean way: an error, the source unchanged,
 // no destination left.
@@ -29,12 +30,18 @@ constexpr std::size_t kNeverReadAhead = std::numeric_limits<std::size_t>::max();
 class CompactReadAhead : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Enough rows and long values for many batches; a third deleted.
+    // Enough rows and long values for many batches, a third deleted; and a
+    // second table, whose first pass runs while the first one's indexes
+    // are laid out.
     source_ = dir_ / "source.mdb";
     build::DatabaseBuilder b(source_.string());
     const std::size_t t = b.add_table(customers_design());
+    build::TableDesign second = customers_design();
+    second.name = "Archive";
+    const std::size_t t2 = b.add_table(second);
     for (int n = 0; n < 900; ++n) {
       b.append_row(t, customer_row(n), n % 3 == 1 ? build::RowFate::kDeleted : build::RowFate::kLive);
+      if (n % 3 == 0) b.append_row(t2, customer_row(n + 1));
     }
     b.finish();
     before_ = testing::read_file(source_);

@@ -140,17 +140,21 @@ TEST_F(CompactSafety, KeysSortedOnDiskAndRowsReadAheadGiveTheSameFile) {
   EXPECT_EQ(testing::read_file(dir_ / "out.mdb"), in_memory) << "rows read ahead";
   std::filesystem::remove(dir_ / "out.mdb");
 
+  // Files with the names the scratch files would take: left alone.
   const auto squatter = dir_ / "out.mdb.keys";
+  const auto order_squatter = dir_ / "out.mdb.keys1.order";
   testing::write_file(squatter, Bytes{1, 2, 3});
+  testing::write_file(order_squatter, Bytes{4, 5});
   CompactRequest r = request();
-  r.key_memory = 256;  // a run every few rows
+  r.key_memory = 256;  // a run every few rows, for primary keys too
   r.read_ahead_from_rows = 0;
   compact_database(r);
   EXPECT_EQ(testing::read_file(dir_ / "out.mdb"), in_memory);
   EXPECT_EQ(testing::read_file(squatter), (Bytes{1, 2, 3}));
+  EXPECT_EQ(testing::read_file(order_squatter), (Bytes{4, 5}));
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path())) ++files;
-  EXPECT_EQ(files, 3u) << "source, copy and the unrelated file only";
+  EXPECT_EQ(files, 4u) << "source, copy and the unrelated files only";
 }
 
 TEST_F(CompactSafety, FullDiskWhileSortingKeysFailsCleanly) {

@@ -1,6 +1,7 @@
 #include "engine/write/database_rewriter.h"
 
 #include <algorithm>
+#include <future>
 #include <limits>
 #include <map>
 #include <set>
@@ -124,6 +125,12 @@ struct RowBatch {
   bool full() const { return rows.size() >= kMaxRows || bytes.size() + long_value_bytes >= kMaxBytes; }
 };
 
+// A scratch file for keys, created when its keys first outgrow their budget.
+struct Spill {
+  std::string suffix;  // after the scratch path
+  std::unique_ptr<KeySpill> file;
+};
+
 struct TablePlan {
   TableDef def;
   Bytes definition;
@@ -150,7 +157,7 @@ class Rewriter {
   RewriteResult run() {
     plan_tables();
     plan_map_slots();
-    for (TablePlan& plan : plans_) write_table(plan);
+    write_tables();
     write_usage_maps();
     for (TablePlan& plan : plans_) write_definition(plan);
     if (!spare_.empty()) internal("pages skipped for definitions were not used");
@@ -290,10 +297,29 @@ class Rewriter {
   // the rows again in that order, rewrites their long values, fills the data
   // pages and collects every index's keys; then the indexes are laid out.
   // Only the per-row table and the keys stay in memory, never the rows.
-  void write_table(TablePlan& plan) {
+  //
+  // The first pass only reads the source and laying out indexes only
+  // writes the new file, so after a large table the next table's first
+  // pass runs on a second thread while the indexes are laid out.
+  void write_tables() {
+    std::future<RowTable> next;
+    for (std::size_t i = 0; i < plans_.size(); ++i) {
+      TablePlan& plan = plans_[i];
+      const RowTable rows = next.valid() ? next.get() : scan(plan);
+      const bool scan_ahead = i + 1 < plans_.size() && rows.order.size() >= options_.read_ahead_from_rows;
+      try {
+        write_rows(plan, rows, [&] {
+          if (scan_ahead) next = std::async(std::launch::async, [this, i] { return scan(plans_[i + 1]); });
+        });
+      } catch (const DamagedData& e) {
+        throw Error(errc::kCannotOpenDatabase, "Damaged row in table " + plan.def.name + ": " + e.what() + ".");
+      }
+    }
+  }
+
+  RowTable scan(const TablePlan& plan) {
     try {
-      const RowTable rows = scan_table(plan);
-      write_rows(plan, rows);
+      return scan_table(plan);
     } catch (const DamagedData& e) {
       throw Error(errc::kCannotOpenDatabase, "Damaged row in table " + plan.def.name + ": " + e.what() + ".");
     }
@@ -346,13 +372,13 @@ class Rewriter {
       if (!listed) {
         throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
       }
-      add_key(keys, runs, key, position, key_limit(1));
+      add_key(order_spill_, keys, runs, key, position, key_limit(2));
     });
     const std::size_t n = rows.old_at.size();
     if (primary_keys) {
       keys.sort();
       rows.order.reserve(n);
-      merge_keys(runs, keys, [&](std::span<const std::uint8_t>, std::uint64_t tag) {
+      merge_keys(order_spill_, runs, keys, [&](std::span<const std::uint8_t>, std::uint64_t tag) {
         rows.order.push_back(static_cast<std::uint32_t>(tag));
       });
     } else if (primary) {
@@ -391,7 +417,9 @@ class Rewriter {
     return order;
   }
 
-  void write_rows(TablePlan& plan, const RowTable& rows) {
+  // `source_done` is called once the source is no longer needed for this
+  // table (before its indexes are laid out).
+  void write_rows(TablePlan& plan, const RowTable& rows, const std::function<void()>& source_done) {
     const TableDef& t = plan.def;
     if (t.index_data.size() != plan.layout.real_index_count) internal("index count differs from the definition");
 
@@ -437,14 +465,17 @@ class Rewriter {
     if (!data_pages.empty()) free.pages.insert(data_pages.back());
 
     std::vector<RowPointer> new_at;
-    for (const IndexCopy& index : indexes) {
-      if (!index.keys && new_at.empty()) new_at = new_places(rows, data_pages);
+    for (IndexCopy& index : indexes) {
+      if (index.keys) continue;
+      if (new_at.empty()) new_at = new_places(rows, data_pages);
+      carry_over(t, index, rows, new_at);
     }
+    source_done();
+
     plan.update.index_row_counts.assign(plan.layout.real_index_count, 0);
     plan.update.index_roots.assign(plan.layout.real_index_count, 0);
     for (std::size_t i = 0; i < indexes.size(); ++i) {
       IndexCopy& index = indexes[i];
-      if (!index.keys) carry_over(t, index, rows, new_at);
       index.entries.sort();
       std::uint32_t listed = 0;
       MapSlot& map = slot(plan, 2 + i);
@@ -458,7 +489,7 @@ class Rewriter {
         tree.add(index::IndexEntry{Bytes(key.begin(), key.end()), place_of_tag(tag), 0});
         ++listed;
       };
-      merge_keys(index.runs, index.entries, add);
+      merge_keys(index_spill_, index.runs, index.entries, add);
       plan.update.index_roots[i] = tree.finish().root;
       plan.update.index_row_counts[i] = listed;
       index.entries = KeyList{};  // its memory is not needed for the next index
@@ -486,22 +517,23 @@ class Rewriter {
 
   // Adds a key to a list; a full list is first sorted and written to the
   // scratch file as one run (its buffers are kept for the next keys).
-  void add_key(KeyList& keys, std::vector<KeySpill::Run>& runs, std::span<const std::uint8_t> key, std::uint64_t tag,
-               std::size_t limit) {
+  void add_key(Spill& spill, KeyList& keys, std::vector<KeySpill::Run>& runs, std::span<const std::uint8_t> key,
+               std::uint64_t tag, std::size_t limit) {
     if (keys.add_within(key, tag, limit)) return;
-    if (!spill_) spill_ = std::make_unique<KeySpill>(*options_.scratch_env, options_.scratch_path);
+    if (!spill.file) spill.file = std::make_unique<KeySpill>(*options_.scratch_env, options_.scratch_path + spill.suffix);
     keys.sort();
-    runs.push_back(spill_->write_run(keys));
+    runs.push_back(spill.file->write_run(keys));
     keys.clear();
     keys.add(key, tag);
   }
 
   // Every entry of the runs and of the sorted list, in key order.
-  void merge_keys(const std::vector<KeySpill::Run>& runs, const KeyList& sorted, const KeySpill::Visit& visit) {
+  static void merge_keys(Spill& spill, const std::vector<KeySpill::Run>& runs, const KeyList& sorted,
+                         const KeySpill::Visit& visit) {
     if (runs.empty()) {
       visit_sorted(sorted, visit);
     } else {
-      spill_->merge(runs, sorted, visit);
+      spill.file->merge(runs, sorted, visit);
     }
   }
 
@@ -787,7 +819,7 @@ class Rewriter {
         index.entries = KeyList{};
         index.runs.clear();
       } else if (listed) {
-        w_.add_key(index.entries, index.runs, row_key_, place_tag(at), w_.key_limit(indexes_.size()));
+        w_.add_key(w_.index_spill_, index.entries, index.runs, row_key_, place_tag(at), w_.key_limit(indexes_.size()));
       }
     }
 
@@ -866,7 +898,10 @@ class Rewriter {
   WriteFormat format_;
   const RewriteOptions& options_;
   PageSink sink_;
-  std::unique_ptr<KeySpill> spill_;  // created when keys first outgrow their budget
+  // One for the index keys of the table being written, one for the primary
+  // keys of the table being scanned (the two may be at work at once).
+  Spill index_spill_{"", nullptr};
+  Spill order_spill_{kOrderScratchSuffix, nullptr};
   std::uint32_t next_page_ = 0;
   std::vector<TablePlan> plans_;
   std::map<std::uint32_t, std::uint32_t> table_ids_;

@@ -17,12 +17,17 @@ class WritableFile;
 
 namespace jet::write {
 
+inline constexpr const char* kOrderScratchSuffix = ".order";
+
 struct RewriteOptions {
   std::optional<std::u16string> new_password;  // none keeps the source's
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
-  // With a scratch file, a table's index keys beyond `key_memory` bytes are
-  // sorted in runs on that file (created exclusively, removed at the end);
-  // without, they all stay in memory.
+  // With scratch files, a table's index keys beyond `key_memory` bytes are
+  // sorted in runs on them (created exclusively, removed at the end):
+  // `scratch_path` for index keys, that path followed by
+  // kOrderScratchSuffix for the primary keys that order the rows. Those
+  // take half the budget; they may be gathered for the next table while
+  // the index keys of one are still held. Without, all stay in memory.
   Env* scratch_env = nullptr;
   std::string scratch_path;
   std::size_t key_memory = std::size_t{16} << 20;
