@@ -1,6 +1,7 @@
 #include "engine/index/index_builder.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <string>
 
@@ -36,6 +37,8 @@ class RunPacker {
     const std::size_t stored = new_sum - (new_count - 1) * std::min(new_lcp, prefix_cap_);
     if (stored > room_) {
       std::vector<IndexEntry> closed = std::move(run_);
+      run_ = {};
+      run_.reserve(closed.size());  // the next run is likely about as long
       start_run(std::move(item));
       return closed;
     }
@@ -61,7 +64,8 @@ class RunPacker {
       throw Error(errc::kCannotOpenDatabase,
                   "An index key of " + std::to_string(item.key.size()) + " bytes does not fit an index page.");
     }
-    run_.assign(1, std::move(item));
+    run_.clear();
+    run_.push_back(std::move(item));
     sum_ = leaf_ ? size : 0;
     count_ = leaf_ ? 1 : 0;
     lcp_ = kUnbounded;
@@ -100,17 +104,24 @@ IndexTreeWriter::IndexTreeWriter(Format format, PageNumber owner, PageAllocator 
 IndexTreeWriter::~IndexTreeWriter() = default;
 
 void IndexTreeWriter::add(IndexEntry entry) {
-  if (last_) {
-    if (compare_entries(*last_, entry) >= 0) {
+  if (has_last_) {
+    // Key bytes unsigned, a key before its extensions, then the row.
+    const std::size_t common = std::min(last_key_.size(), entry.key.size());
+    int c = common == 0 ? 0 : std::memcmp(last_key_.data(), entry.key.data(), common);
+    const bool same_key = c == 0 && last_key_.size() == entry.key.size();
+    if (c == 0 && !same_key) c = last_key_.size() < entry.key.size() ? -1 : 1;
+    if (c > 0 || (same_key && !(last_row_ < entry.row))) {
       throw Error(errc::kCannotOpenDatabase, "Index entries to build are not in strictly increasing order.");
     }
-    if (last_->key != entry.key) ++result_.distinct_keys;
+    if (!same_key) ++result_.distinct_keys;
   } else {
     ++result_.distinct_keys;
     current_ = allocate_();
+    has_last_ = true;
   }
   ++result_.entries;
-  last_ = entry;
+  last_key_.assign(entry.key.begin(), entry.key.end());  // keeps its buffer
+  last_row_ = entry.row;
   if (auto closed = leaves_->add(std::move(entry))) {
     // Leaves are numbered left to right as they open, so the next one's
     // number is known when this one closes.
@@ -130,7 +141,7 @@ void IndexTreeWriter::write_leaf(std::vector<IndexEntry> run, PageNumber next) {
 BuiltIndex IndexTreeWriter::finish() {
   BuiltIndex out = std::move(result_);
   result_ = {};
-  if (!last_) {
+  if (!has_last_) {
     out.root = allocate_();
     sink_({out.root, build_index_page({true, owner_, 0, 0, 0, {}, std::nullopt}, format_)});
     out.depth = 1;

@@ -65,7 +65,9 @@ class IndexTreeWriter {
   PageAllocator allocate_;
   PageSink sink_;
   std::unique_ptr<detail::RunPacker> leaves_;
-  std::optional<IndexEntry> last_;
+  bool has_last_ = false;
+  Bytes last_key_;  // of the entry added last
+  RowPointer last_row_;
   std::vector<IndexEntry> parents_;  // one per leaf written
   PageNumber current_ = 0;           // number of the leaf being filled
   PageNumber previous_ = 0;          // number of the leaf before it

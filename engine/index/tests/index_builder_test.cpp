@@ -111,6 +111,29 @@ TEST(IndexBuilder, WriterHandsLeavesOverAsTheyFill) {
   EXPECT_THROW(unordered.add(entries[4]), Error);
 }
 
+// Entries must come strictly in order: key bytes unsigned, a key before its
+// extensions, equal keys by row; the same entry twice is out of order too.
+TEST(IndexBuilder, StreamingWriterTakesOnlyStrictlyIncreasingEntries) {
+  const auto entry = [](Bytes key, std::uint16_t row) { return IndexEntry{std::move(key), RowPointer{9, row}, 0}; };
+  const std::vector<std::pair<IndexEntry, IndexEntry>> in_order = {
+      {entry({0x7F, 0x01}, 5), entry({0x7F, 0x02}, 1)}, {entry({0x7F}, 5), entry({0x7F, 0x00}, 1)},
+      {entry({0x7F, 0x80}, 1), entry({0x7F, 0x80}, 2)}, {entry({0x10}, 1), entry({0xF0}, 1)}};
+  for (const auto& [first, second] : in_order) {
+    MemoryPages mem;
+    IndexTreeWriter forward(Format::Jet4, 7, mem.allocator(), [](BuiltPage) {});
+    forward.add(first);
+    EXPECT_NO_THROW(forward.add(second));
+    EXPECT_EQ(forward.finish().distinct_keys, first.key == second.key ? 1u : 2u);
+
+    IndexTreeWriter backward(Format::Jet4, 7, mem.allocator(), [](BuiltPage) {});
+    backward.add(second);
+    EXPECT_THROW(backward.add(first), Error);
+    IndexTreeWriter twice(Format::Jet4, 7, mem.allocator(), [](BuiltPage) {});
+    twice.add(first);
+    EXPECT_THROW(twice.add(first), Error);
+  }
+}
+
 TEST(IndexBuilder, SmallAndEmptyIndexesUseOneLeaf) {
   MemoryPages mem;
   const BuiltIndex empty = build_index_tree({}, Format::Jet4, 3, mem.allocator());
