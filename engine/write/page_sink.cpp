@@ -16,7 +16,7 @@ PageSink::PageSink(WritableFile& out, const WriteFormat& format, std::uint32_t d
                    std::uint64_t expected)
     : out_(out), format_(format), key_(database_key), progress_(std::move(progress)), expected_(expected) {}
 
-void PageSink::write(std::uint32_t number, Bytes page) {
+void PageSink::write(std::uint32_t number, std::span<const std::uint8_t> page) {
   if (page.size() != format_.page_size) {
     throw Error(errc::kCannotOpenDatabase, "Internal error while writing the new database: page of the wrong size.");
   }
@@ -26,13 +26,14 @@ void PageSink::write(std::uint32_t number, Bytes page) {
   }
   written_[number] = true;
   ++count_;
-  if (key_ != 0 && number != 0) rc4_apply_page(key_, number, page.data(), page.size());
   const bool follows = !run_.empty() && number == run_start_ + run_.size() / format_.page_size;
   if (!follows || run_.size() >= kRunBytes) {
     flush();
     run_start_ = number;
   }
+  const std::size_t at = run_.size();
   run_.insert(run_.end(), page.begin(), page.end());
+  if (key_ != 0 && number != 0) rc4_apply_page(key_, number, run_.data() + at, page.size());
   if (progress_) progress_(count_, std::max<std::uint64_t>(expected_, count_));
 }
 

@@ -6,6 +6,7 @@
 // than one per page.
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 #include "engine/model/value.h"
@@ -27,7 +28,7 @@ class PageSink {
            std::uint64_t expected);
 
   // Takes a whole page; a page number given twice is an internal error.
-  void write(std::uint32_t number, Bytes page);
+  void write(std::uint32_t number, std::span<const std::uint8_t> page);
   // Writes out the pages still gathered. Call before syncing the file.
   void flush();
 
