@@ -8,9 +8,10 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "engine/check/page_ledger.h"
-#include "engine/check/row_checks.h"
+#include "engine/check/parallel_walk.h"
 #include "engine/error.h"
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
@@ -35,15 +36,9 @@ using check::Owner;
 using check::Role;
 
 constexpr PageNumber kDatabaseMapPage = 1;
-
-std::string hex_byte(std::uint8_t b) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  return std::string("0x") + kDigits[b >> 4] + kDigits[b & 0x0F];
-}
-
-bool all_zero(const Bytes& page) {
-  return std::all_of(page.begin(), page.end(), [](std::uint8_t b) { return b == 0; });
-}
+// One walker per core pays up to here; beyond, the disk and the memory
+// bus are the limit and every walker keeps its own page cache.
+constexpr unsigned kMaxAutoThreads = 4;
 
 // Page numbers a reference-type usage map points at (type byte 1, then
 // 4-byte page numbers, 0 for a range with no map page yet).
@@ -69,8 +64,9 @@ std::uint64_t fresh_seed() {
 
 class Checker {
  public:
-  explicit Checker(Database& db)
+  Checker(Database& db, const CheckOptions& options)
       : db_(db),
+        options_(options),
         f_(db.format()),
         index_format_(f_.version == JetVersion::Jet3 ? index::Format::Jet3 : index::Format::Jet4) {}
 
@@ -80,12 +76,7 @@ class Checker {
     ledger_->claim(0, {Role::Header, -1}, report_);
     claim_table_structures();
     load_free_pages();
-    for (PageNumber p = 1; p < db_.page_count(); ++p) {
-      // A row's long-value chain that led here has already read this page
-      // and found it a long-value page: no need to read it again.
-      if (ledger_->owner(p).role == Role::LongValue) continue;
-      visit_page(p);
-    }
+    walk_pages();
     report_unreferenced();
     report_used_pages_marked_free();
     compare_row_counts();
@@ -126,16 +117,7 @@ class Checker {
       table_by_page_[tables_[i].definition_page] = static_cast<int>(i);
     }
     owned_.resize(tables_.size());
-    rows_seen_.assign(tables_.size(), 0);
-    // The indexes are checked along the pass over the rows (see
-    // check_indexes); a fresh seed keeps the fingerprints unpredictable.
-    const std::uint64_t seed = fresh_seed();
-    index_passes_.resize(tables_.size());
     all_rows_passed_.assign(tables_.size(), true);
-    for (std::size_t i = 0; i < tables_.size(); ++i) {
-      if (tables_[i].index_data.empty()) continue;
-      index_passes_[i] = std::make_unique<index::TableIndexPass>(tables_[i], index_format_, seed);
-    }
   }
 
   void claim_table_structures() {
@@ -216,110 +198,34 @@ class Checker {
     }
   }
 
-  void visit_page(PageNumber p) {
-    std::shared_ptr<const Bytes> page;
-    try {
-      page = db_.page(p);
-    } catch (const Error& e) {
-      for (std::size_t i = 0; i < tables_.size(); ++i) {
-        if (owned_[i].count(p) != 0) all_rows_passed_[i] = false;
-      }
-      add(Severity::Error, p, -1, "page", "the page cannot be read: " + e.description());
-      return;
+  // The pass over every page after the header, on as many threads as pay.
+  // Its findings and claims come back in page order and go in here as if
+  // the pages had been walked one by one on this thread.
+  void walk_pages() {
+    // The indexes are checked along the pass over the rows (see
+    // check_indexes); a fresh seed keeps the fingerprints unpredictable.
+    const check::WalkSetup setup{f_, index_format_, fresh_seed(), tables_, table_by_page_, owned_, free_, *ledger_};
+    check::WalkPlan plan;
+    plan.threads = walk_threads();
+    plan.stretch_pages = options_.stretch_pages;
+    check::WalkResult walked = check::walk_pages(setup, db_, plan);
+    for (check::Stretch& stretch : walked.stretches) {
+      ledger_->replay(stretch.claims, std::move(stretch.report.findings), report_);
+      long_value_pages_.insert(long_value_pages_.end(), stretch.long_value_pages.begin(),
+                               stretch.long_value_pages.end());
     }
-    std::uint8_t type = (*page)[0];
-    switch (type) {
-      case page_type::kData:
-        visit_data_page(p, *page);
-        return;
-      case page_type::kTableDefinition:
-        if (ledger_->owner(p).role == Role::None) {
-          add(Severity::Note, p, -1, "page-owner",
-              "table definition page of no current table (left by a deleted table)");
-        }
-        return;
-      case page_type::kIndexNode:
-      case page_type::kIndexLeaf: {
-        auto it = table_by_page_.find(get_u32(*page, f_.page_owner_offset));
-        if (free_.count(p) != 0) {
-          // An index page given back (index rebuilt or dropped): old bytes only.
-          return;
-        }
-        if (it == table_by_page_.end()) {
-          add(Severity::Note, p, -1, "page-owner", "index page of no current table (left by a deleted table)");
-        } else {
-          ledger_->claim(p, {Role::Index, it->second}, report_);
-        }
-        return;
-      }
-      case page_type::kUsageMap:
-        if (ledger_->owner(p).role == Role::None) {
-          add(Severity::Note, p, -1, "page-owner", "usage-map page that no usage map refers to");
-        }
-        return;
-      case page_type::kHeader:
-        if (all_zero(*page)) {
-          ++blank_pages_;
-        } else {
-          add(Severity::Note, p, -1, "page-owner", "page of type 0x00 that is not blank, away from the header");
-        }
-        return;
-      default:
-        add(Severity::Note, p, -1, "page-owner", "page of type " + hex_byte(type) + ", which no table uses");
-        return;
+    rows_seen_ = std::move(walked.totals.rows_seen);
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      all_rows_passed_[i] = all_rows_passed_[i] && walked.totals.all_rows_passed[i];
     }
+    blank_pages_ = walked.totals.blank_pages;
+    index_passes_ = std::move(walked.totals.index_passes);
   }
 
-  void visit_data_page(PageNumber p, const Bytes& page) {
-    if (check::is_long_value_page(f_, page)) {
-      long_value_pages_.push_back(p);
-      return;
-    }
-    if (p == kDatabaseMapPage) {
-      ledger_->claim(p, {Role::DatabaseMap, -1}, report_);
-      return;
-    }
-    PageNumber owner = get_u32(page, f_.page_owner_offset);
-    if (owner == 0) {
-      // Owner 0: the usage-map rows of the tables (claimed from the
-      // definitions) or a page given back and emptied.
-      if (ledger_->owner(p).role == Role::None && free_.count(p) == 0) {
-        add(Severity::Note, p, -1, "page-owner", "data page with no owner that is not marked free");
-      }
-      return;
-    }
-    auto it = table_by_page_.find(owner);
-    check::PageRows rows = check::check_row_area(f_, page, p, report_);
-    if (it == table_by_page_.end()) {
-      add(Severity::Note, p, -1, "page-owner",
-          "data page of no current table (owner page " + std::to_string(owner) + ", left by a deleted table)");
-      return;
-    }
-    int ti = it->second;
-    auto t = static_cast<std::size_t>(ti);
-    if (owned_[t].count(p) != 0 || free_.count(p) == 0) ledger_->claim(p, {Role::Data, ti}, report_);
-    if (owned_[t].count(p) == 0) {
-      if (free_.count(p) != 0) {
-        // Given back when rows were deleted or the table rebuilt; the old
-        // bytes stay until the page is reused.
-        add(Severity::Note, p, ti, "free-pages",
-            "free page still holding " + std::to_string(rows.live) + " old row(s) of the table");
-      } else if (rows.live > 0) {
-        add(Severity::Error, p, ti, "usage-map",
-            "the page holds " + std::to_string(rows.live) +
-                " live rows of the table but the table's usage map leaves it out, so readers miss them");
-      } else {
-        add(Severity::Note, p, ti, "usage-map", "empty data page the table's usage map leaves out");
-      }
-      return;
-    }
-    rows_seen_[t] += rows.live;
-    check::RowContext ctx{db_, f_, tables_[t], ti, *ledger_, report_};
-    ctx.index_pass = index_passes_[t].get();
-    ctx.all_rows_passed = &all_rows_passed_[t];
-    ctx.scratch = &scratch_;
-    if (rows.count_unreadable) all_rows_passed_[t] = false;
-    check::check_rows(ctx, page, p, rows);
+  unsigned walk_threads() const {
+    if (db_.page_count() < options_.parallel_from_pages) return 1;
+    if (options_.threads != 0) return options_.threads;
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxAutoThreads);
   }
 
   void report_unreferenced() {
@@ -399,6 +305,7 @@ class Checker {
   }
 
   Database& db_;
+  CheckOptions options_;
   const JetFormat& f_;
   index::Format index_format_;
   CheckReport report_;
@@ -412,12 +319,11 @@ class Checker {
   std::size_t blank_pages_ = 0;
   std::set<PageNumber> free_;
   std::vector<std::unique_ptr<index::TableIndexPass>> index_passes_;  // null: no indexes
-  std::deque<bool> all_rows_passed_;  // not vector<bool>: rows hold a pointer to their flag
-  check::RowScratch scratch_;
+  std::deque<bool> all_rows_passed_;
 };
 
 }  // namespace
 
-CheckReport check_database(Database& db) { return Checker(db).run(); }
+CheckReport check_database(Database& db, const CheckOptions& options) { return Checker(db, options).run(); }
 
 }  // namespace jet

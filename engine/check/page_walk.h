@@ -1,0 +1,91 @@
+#pragma once
+// The pass over the file's pages, one stretch of pages at a time: what each
+// page is, who claims it, and the checks of the rows on data pages.
+// Stretches may be walked on several threads at once, each walker with its
+// own Database handle. Each page is visited by one walker, which makes the
+// page's own claim in the shared ledger; what depends on order (findings,
+// the claims of long-value pages rows lead to) is kept per stretch, so
+// putting the stretches back together in page order gives what one walk
+// from the first page to the last would have. The rest (row counts, index
+// fingerprints) are sums.
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "engine/check/check.h"
+#include "engine/check/page_ledger.h"
+#include "engine/check/row_checks.h"
+#include "engine/format/jet_format.h"
+#include "engine/index/index_key.h"
+#include "engine/index/table_index_pass.h"
+#include "engine/model/schema.h"
+
+namespace jet {
+class Database;
+}
+
+namespace jet::check {
+
+// What the walk needs to know, settled before it starts and only read
+// while it runs.
+struct WalkSetup {
+  const JetFormat& format;
+  index::Format index_format;
+  std::uint64_t seed;  // of the index fingerprints
+  const std::vector<TableDef>& tables;
+  const std::map<PageNumber, int>& table_by_page;  // first definition page -> table
+  const std::vector<std::set<PageNumber>>& owned;  // what each table's usage map marks
+  const std::set<PageNumber>& free;                // what the database's map marks free
+  // Holds the claims of the table structures; walkers add the claims of
+  // the pages they visit, each touching only those pages' entries.
+  PageLedger& ledger;
+};
+
+// What one stretch of pages gave, in the order the walk met it.
+struct Stretch {
+  CheckReport report;  // findings only
+  LongValueClaims claims;  // made by the rows' long values
+  std::vector<PageNumber> long_value_pages;  // read and found to be long-value pages
+};
+
+// What one walker added up over all the stretches it walked; the order
+// pages came in does not matter to any of it.
+struct WalkTotals {
+  std::vector<std::uint64_t> rows_seen;  // per table, on the pages its map marks
+  std::deque<bool> all_rows_passed;      // per table: every row reached the index pass
+  std::size_t blank_pages = 0;
+  std::vector<std::unique_ptr<index::TableIndexPass>> index_passes;  // per table; null: no indexes
+
+  // Adds another walker's totals to these.
+  void absorb(const WalkTotals& other);
+};
+
+class PageWalker {
+ public:
+  // `setup` and `db` must outlive the walker; `db` is used by it alone.
+  PageWalker(const WalkSetup& setup, Database& db);
+  ~PageWalker();
+
+  // Walks pages [first, end).
+  Stretch walk(PageNumber first, PageNumber end);
+
+  WalkTotals& totals() { return totals_; }
+
+ private:
+  void visit_page(PageNumber p, Stretch& out);
+  void visit_data_page(PageNumber p, const Bytes& page, Stretch& out);
+  void add(Stretch& out, Severity severity, PageNumber page, int table, std::string kind, std::string message) const;
+
+  const WalkSetup& setup_;
+  Database& db_;
+  WalkTotals totals_;
+  RowScratch scratch_;
+  // Pages this walker's long-value chains have led to: already read and
+  // found to be long-value pages.
+  std::vector<bool> chained_;
+};
+
+}  // namespace jet::check
