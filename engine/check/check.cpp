@@ -12,6 +12,7 @@
 
 #include "engine/check/page_ledger.h"
 #include "engine/check/parallel_walk.h"
+#include "engine/check/shared_work.h"
 #include "engine/error.h"
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
@@ -76,6 +77,7 @@ class Checker {
     ledger_->claim(0, {Role::Header, -1}, report_);
     claim_table_structures();
     load_free_pages();
+    open_handles();
     walk_pages();
     report_unreferenced();
     report_used_pages_marked_free();
@@ -198,17 +200,36 @@ class Checker {
     }
   }
 
-  // The pass over every page after the header, on as many threads as pay.
-  // Its findings and claims come back in page order and go in here as if
-  // the pages had been walked one by one on this thread.
+  // One handle on the file per thread: the caller's, then siblings when the
+  // file is large enough for more threads to pay. Opened here, on one
+  // thread: an Env need not take calls from several at once, only reads of
+  // its open files.
+  void open_handles() {
+    handles_.push_back(&db_);
+    for (unsigned k = 1; k < thread_count(); ++k) {
+      try {
+        siblings_.push_back(db_.open_sibling());
+      } catch (const Error&) {
+        break;  // the handles there are share the work
+      }
+      handles_.push_back(siblings_.back().get());
+    }
+  }
+
+  unsigned thread_count() const {
+    if (db_.page_count() < options_.parallel_from_pages) return 1;
+    if (options_.threads != 0) return options_.threads;
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxAutoThreads);
+  }
+
+  // The pass over every page after the header. Its findings and claims come
+  // back in page order and go in here as if the pages had been walked one
+  // by one on this thread.
   void walk_pages() {
     // The indexes are checked along the pass over the rows (see
     // check_indexes); a fresh seed keeps the fingerprints unpredictable.
     const check::WalkSetup setup{f_, index_format_, fresh_seed(), tables_, table_by_page_, owned_, free_, *ledger_};
-    check::WalkPlan plan;
-    plan.threads = walk_threads();
-    plan.stretch_pages = options_.stretch_pages;
-    check::WalkResult walked = check::walk_pages(setup, db_, plan);
+    check::WalkResult walked = check::walk_pages(setup, handles_, options_.stretch_pages);
     for (check::Stretch& stretch : walked.stretches) {
       ledger_->replay(stretch.claims, std::move(stretch.report.findings), report_);
       long_value_pages_.insert(long_value_pages_.end(), stretch.long_value_pages.begin(),
@@ -220,12 +241,6 @@ class Checker {
     }
     blank_pages_ = walked.totals.blank_pages;
     index_passes_ = std::move(walked.totals.index_passes);
-  }
-
-  unsigned walk_threads() const {
-    if (db_.page_count() < options_.parallel_from_pages) return 1;
-    if (options_.threads != 0) return options_.threads;
-    return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxAutoThreads);
   }
 
   void report_unreferenced() {
@@ -263,30 +278,51 @@ class Checker {
   // index is sound. Otherwise (or when some row never reached the pass)
   // the index is checked entry by entry against a fresh scan of the rows,
   // which names every missing, stray or stale entry.
+  //
+  // The indexes are checked side by side, one thread per handle; their
+  // findings go in table by table, index by index.
   void check_indexes() {
-    auto fetch = [this](PageNumber n) { return db_.read_page(n); };
-    auto shared_fetch = [this](PageNumber n) { return db_.page(n); };
+    struct Outcome {
+      std::size_t table = 0, index = 0;
+      index::IndexCheckResult result;
+      std::optional<std::string> failure;  // why the index could not be checked
+    };
+    std::vector<Outcome> outcomes;
     for (std::size_t i = 0; i < tables_.size(); ++i) {
-      const TableDef& t = tables_[i];
-      auto scan = [&](const std::function<void(RowPointer, const Row&)>& visit) { db_.scan_rows(t, visit); };
-      for (std::size_t k = 0; k < t.index_data.size(); ++k) {
-        const IndexData& data = t.index_data[k];
-        index::IndexCheckResult result;
-        try {
-          std::optional<index::IndexCheckResult> quick;
-          if (index_passes_[i] && all_rows_passed_[i]) quick = index_passes_[i]->finish(k, shared_fetch);
-          result = quick ? std::move(*quick) : index::check_index(fetch, t, data, index_format_, scan);
-        } catch (const Error& e) {
-          add(Severity::Error, data.first_page, static_cast<int>(i), "index",
-              "index " + std::to_string(data.number) + " cannot be checked: " + e.source());
-          continue;
+      for (std::size_t k = 0; k < tables_[i].index_data.size(); ++k) outcomes.push_back({i, k, {}, {}});
+    }
+    check::share_out(outcomes.size(), handles_.size(), [&](std::size_t n, std::size_t worker) {
+      Outcome& out = outcomes[n];
+      Database& db = *handles_[worker];
+      const TableDef& t = tables_[out.table];
+      try {
+        std::optional<index::IndexCheckResult> quick;
+        if (index_passes_[out.table] && all_rows_passed_[out.table]) {
+          quick = index_passes_[out.table]->finish(out.index, [&db](PageNumber p) { return db.page(p); });
         }
-        for (const auto& finding : result.findings) {
-          // An unknown key form only limits how much could be compared.
-          bool limit = finding.kind == index::FindingKind::KeysNotChecked;
-          add(limit ? Severity::Note : Severity::Error, finding.row.page != 0 ? finding.row.page : data.first_page,
-              static_cast<int>(i), "index", finding.message);
-        }
+        out.result = quick ? std::move(*quick)
+                           : index::check_index([&db](PageNumber p) { return db.read_page(p); }, t,
+                                                t.index_data[out.index], index_format_,
+                                                [&](const std::function<void(RowPointer, const Row&)>& visit) {
+                                                  db.scan_rows(t, visit);
+                                                });
+      } catch (const Error& e) {
+        out.failure = e.source();
+      }
+    });
+    for (const Outcome& out : outcomes) {
+      const IndexData& data = tables_[out.table].index_data[out.index];
+      const auto table = static_cast<int>(out.table);
+      if (out.failure) {
+        add(Severity::Error, data.first_page, table, "index",
+            "index " + std::to_string(data.number) + " cannot be checked: " + *out.failure);
+        continue;
+      }
+      for (const auto& finding : out.result.findings) {
+        // An unknown key form only limits how much could be compared.
+        bool limit = finding.kind == index::FindingKind::KeysNotChecked;
+        add(limit ? Severity::Note : Severity::Error, finding.row.page != 0 ? finding.row.page : data.first_page, table,
+            "index", finding.message);
       }
     }
   }
@@ -306,6 +342,8 @@ class Checker {
 
   Database& db_;
   CheckOptions options_;
+  std::vector<std::unique_ptr<Database>> siblings_;
+  std::vector<Database*> handles_;  // db_, then the siblings: one per thread
   const JetFormat& f_;
   index::Format index_format_;
   CheckReport report_;

@@ -4,6 +4,7 @@
 // the stretches come back in page order whichever walker took them, so the
 // result does not depend on how the work was shared out.
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "engine/check/page_walk.h"
@@ -14,21 +15,15 @@ class Database;
 
 namespace jet::check {
 
-struct WalkPlan {
-  unsigned threads = 1;              // walkers, the caller's thread among them
-  PageNumber stretch_pages = 2048;   // pages a walker takes at a time
-};
-
 struct WalkResult {
   std::vector<Stretch> stretches;  // in page order
   WalkTotals totals;               // of all the walkers
 };
 
-// The caller's thread walks with `db`; each other walker reads through a
-// handle of its own (Database::open_sibling). When no further handle can be
-// opened or no thread started, fewer walkers share the pages. An exception
-// a walker meets is thrown here, the one of the earliest stretch first, as
-// the walk in page order would have met it.
-WalkResult walk_pages(const WalkSetup& setup, Database& db, const WalkPlan& plan);
+// One walker per handle, each on its own thread (the first on the caller's);
+// the handles are open on the same file and used by their walker alone. An
+// exception a walker meets is thrown here, the one of the earliest stretch,
+// as the walk in page order would have met it.
+WalkResult walk_pages(const WalkSetup& setup, std::span<Database* const> handles, PageNumber stretch_pages);
 
 }  // namespace jet::check

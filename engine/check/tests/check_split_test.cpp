@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <stdexcept>
 #include <set>
 
 #include "engine/builder/database_builder.h"
 #include "engine/check/check.h"
 #include "engine/check/page_ledger.h"
+#include "engine/check/shared_work.h"
 #include "engine/check/tests/check_both_ways.h"
 #include "engine/error.h"
 #include "engine/file/fault_injection_env.h"
@@ -219,6 +222,25 @@ TEST(LongValueClaims, ReplayPutsEachClaimBetweenTheFindingsAroundIt) {
   EXPECT_EQ(messages, (std::vector<std::string>{"first", both, both, "second"}));
   EXPECT_EQ(ledger.owner(4), (jet::check::Owner{jet::check::Role::LongValue, 0}));
   EXPECT_EQ(ledger.owner(5), (jet::check::Owner{jet::check::Role::LongValue, 0}));
+}
+
+TEST(ShareOut, EveryTaskRunsOnceAndTheEarliestFailureIsThrown) {
+  std::vector<std::atomic<int>> runs(40);
+  std::atomic<bool> worker_out_of_range{false};
+  auto run = [&](std::size_t task, std::size_t worker) {
+    ++runs[task];
+    if (worker >= 3) worker_out_of_range = true;
+    if (task == 31 || task == 17) throw std::runtime_error("task " + std::to_string(task));
+  };
+  try {
+    jet::check::share_out(runs.size(), 3, run);
+    ADD_FAILURE() << "no failure thrown";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "task 17");
+  }
+  for (const auto& n : runs) EXPECT_EQ(n.load(), 1);
+  EXPECT_FALSE(worker_out_of_range.load());
+  jet::check::share_out(0, 3, [](std::size_t, std::size_t) { ADD_FAILURE() << "no tasks to run"; });
 }
 
 }  // namespace
