@@ -32,8 +32,8 @@ void WalkTotals::absorb(const WalkTotals& other) {
   blank_pages += other.blank_pages;
 }
 
-PageWalker::PageWalker(const WalkSetup& setup, Database& db)
-    : setup_(setup), db_(db), chained_(db.page_count(), false) {
+PageWalker::PageWalker(const WalkSetup& setup, Database& db, ChainedPages& chained)
+    : setup_(setup), db_(db), chained_(chained) {
   const std::size_t tables = setup.tables.size();
   totals_.rows_seen.assign(tables, 0);
   totals_.all_rows_passed.assign(tables, true);
@@ -50,16 +50,12 @@ Stretch PageWalker::walk(PageNumber first, PageNumber end) {
   Stretch out;
   for (PageNumber p = first; p < end; ++p) {
     // A row's long-value chain that led here has already read this page
-    // and found it a long-value page: no need to read it again. (A chain
-    // walked by another walker is not known here; reading the page again
-    // only lists it among the long-value pages, which is harmless.)
-    if (chained_[p] && setup_.ledger.owner(p).role == Role::None) continue;
+    // and found it a long-value page: no need to read it again.
+    if (chained_.marked(p) && setup_.ledger.owner(p).role == Role::None) continue;
     const std::size_t logged = out.claims.entries().size();
     visit_page(p, out);
     const auto& claims = out.claims.entries();
-    for (std::size_t i = logged; i < claims.size(); ++i) {
-      if (claims[i].page < chained_.size()) chained_[claims[i].page] = true;
-    }
+    for (std::size_t i = logged; i < claims.size(); ++i) chained_.mark(claims[i].page);
   }
   return out;
 }

@@ -8,6 +8,7 @@
 // putting the stretches back together in page order gives what one walk
 // from the first page to the last would have. The rest (row counts, index
 // fingerprints) are sums.
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -63,10 +64,30 @@ struct WalkTotals {
   void absorb(const WalkTotals& other);
 };
 
+// Pages some walker's long-value chains have read and found to be
+// long-value pages; shared by the walkers, so that none reads them again.
+// Only a saving: when a walker gets to a page before another's chain marks
+// it, reading it again changes nothing in the report.
+class ChainedPages {
+ public:
+  explicit ChainedPages(PageNumber pages) : words_((std::size_t{pages} + 63) / 64) {}
+  void mark(PageNumber page) {
+    if (page / 64 < words_.size()) words_[page / 64].fetch_or(bit(page), std::memory_order_relaxed);
+  }
+  bool marked(PageNumber page) const {
+    return page / 64 < words_.size() && (words_[page / 64].load(std::memory_order_relaxed) & bit(page)) != 0;
+  }
+
+ private:
+  static std::uint64_t bit(PageNumber page) { return std::uint64_t{1} << (page % 64); }
+  std::vector<std::atomic<std::uint64_t>> words_;
+};
+
 class PageWalker {
  public:
-  // `setup` and `db` must outlive the walker; `db` is used by it alone.
-  PageWalker(const WalkSetup& setup, Database& db);
+  // `setup`, `db` and `chained` must outlive the walker; `db` is used by it
+  // alone.
+  PageWalker(const WalkSetup& setup, Database& db, ChainedPages& chained);
   ~PageWalker();
 
   // Walks pages [first, end).
@@ -83,9 +104,7 @@ class PageWalker {
   Database& db_;
   WalkTotals totals_;
   RowScratch scratch_;
-  // Pages this walker's long-value chains have led to: already read and
-  // found to be long-value pages.
-  std::vector<bool> chained_;
+  ChainedPages& chained_;
 };
 
 }  // namespace jet::check

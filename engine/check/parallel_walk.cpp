@@ -12,8 +12,9 @@ WalkResult walk_pages(const WalkSetup& setup, std::span<Database* const> handles
   const PageNumber size = std::max<PageNumber>(stretch_pages, 1);
   const std::size_t count = pages <= 1 ? 0 : (std::size_t{pages} - 1 + size - 1) / size;
 
+  ChainedPages chained(pages);
   std::vector<std::unique_ptr<PageWalker>> walkers;
-  for (Database* handle : handles) walkers.push_back(std::make_unique<PageWalker>(setup, *handle));
+  for (Database* handle : handles) walkers.push_back(std::make_unique<PageWalker>(setup, *handle, chained));
   WalkResult result;
   result.stretches.resize(count);
   share_out(count, walkers.size(), [&](std::size_t i, std::size_t worker) {
