@@ -229,18 +229,18 @@ class Checker {
     // The indexes are checked along the pass over the rows (see
     // check_indexes); a fresh seed keeps the fingerprints unpredictable.
     const check::WalkSetup setup{f_, index_format_, fresh_seed(), tables_, table_by_page_, owned_, free_, *ledger_};
-    check::WalkResult walked = check::walk_pages(setup, handles_, options_.stretch_pages);
-    for (check::Stretch& stretch : walked.stretches) {
-      ledger_->replay(stretch.claims, std::move(stretch.report.findings), report_);
-      long_value_pages_.insert(long_value_pages_.end(), stretch.long_value_pages.begin(),
-                               stretch.long_value_pages.end());
-    }
-    rows_seen_ = std::move(walked.totals.rows_seen);
+    check::WalkTotals totals =
+        check::walk_pages(setup, handles_, options_.stretch_pages, [this](check::Stretch&& stretch) {
+          ledger_->replay(stretch.claims, std::move(stretch.report.findings), report_);
+          long_value_pages_.insert(long_value_pages_.end(), stretch.long_value_pages.begin(),
+                                   stretch.long_value_pages.end());
+        });
+    rows_seen_ = std::move(totals.rows_seen);
     for (std::size_t i = 0; i < tables_.size(); ++i) {
-      all_rows_passed_[i] = all_rows_passed_[i] && walked.totals.all_rows_passed[i];
+      all_rows_passed_[i] = all_rows_passed_[i] && totals.all_rows_passed[i];
     }
-    blank_pages_ = walked.totals.blank_pages;
-    index_passes_ = std::move(walked.totals.index_passes);
+    blank_pages_ = totals.blank_pages;
+    index_passes_ = std::move(totals.index_passes);
   }
 
   void report_unreferenced() {

@@ -49,7 +49,7 @@ struct CheckOptions {
   // its own handle on the file cost more than they save there.
   PageNumber parallel_from_pages = 8192;
   // Consecutive pages a thread takes at a time.
-  PageNumber stretch_pages = 2048;
+  PageNumber stretch_pages = 256;
 };
 
 // Throws jet::Error only when the file cannot be read at all (its catalog is

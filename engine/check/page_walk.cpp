@@ -50,8 +50,9 @@ Stretch PageWalker::walk(PageNumber first, PageNumber end) {
   Stretch out;
   for (PageNumber p = first; p < end; ++p) {
     // A row's long-value chain that led here has already read this page
-    // and found it a long-value page: no need to read it again.
-    if (chained_.marked(p) && setup_.ledger.owner(p).role == Role::None) continue;
+    // and found it a long-value page: no need to read it again. (Its
+    // ledger entry, which the claims are being made in, is not read.)
+    if (chained_.marked(p)) continue;
     const std::size_t logged = out.claims.entries().size();
     visit_page(p, out);
     const auto& claims = out.claims.entries();
@@ -75,7 +76,8 @@ void PageWalker::add(Stretch& out, Severity severity, PageNumber page, int table
 // into the ledger: no other page's visit claims it, and no row's long value
 // either (those claim long-value pages only), so the outcome is the same
 // whenever it is made. For the same reason the ledger answers the
-// questions about the visited page as it would in page order.
+// questions about the visited page as it would in page order. The entries
+// of long-value pages are never read or written here.
 void PageWalker::visit_page(PageNumber p, Stretch& out) {
   std::shared_ptr<const Bytes> page;
   try {

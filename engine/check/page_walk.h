@@ -41,7 +41,8 @@ struct WalkSetup {
   const std::vector<std::set<PageNumber>>& owned;  // what each table's usage map marks
   const std::set<PageNumber>& free;                // what the database's map marks free
   // Holds the claims of the table structures; walkers add the claims of
-  // the pages they visit, each touching only those pages' entries.
+  // the pages they visit, each touching only those pages' entries, and
+  // never touch the entries of long-value pages.
   PageLedger& ledger;
 };
 
