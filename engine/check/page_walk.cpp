@@ -44,8 +44,6 @@ PageWalker::PageWalker(const WalkSetup& setup, Database& db, ChainedPages& chain
   }
 }
 
-PageWalker::~PageWalker() = default;
-
 Stretch PageWalker::walk(PageNumber first, PageNumber end) {
   Stretch out;
   for (PageNumber p = first; p < end; ++p) {

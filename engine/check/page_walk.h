@@ -5,8 +5,8 @@
 // own Database handle. Each page is visited by one walker, which makes the
 // page's own claim in the shared ledger; what depends on order (findings,
 // the claims of long-value pages rows lead to) is kept per stretch, so
-// putting the stretches back together in page order gives what one walk
-// from the first page to the last would have. The rest (row counts, index
+// handing the stretches on in page order gives what one walk from the
+// first page to the last would have. The rest (row counts, index
 // fingerprints) are sums.
 #include <atomic>
 #include <cstdint>
@@ -57,7 +57,9 @@ struct Stretch {
 // pages came in does not matter to any of it.
 struct WalkTotals {
   std::vector<std::uint64_t> rows_seen;  // per table, on the pages its map marks
-  std::deque<bool> all_rows_passed;      // per table: every row reached the index pass
+  // Per table: every row reached the index pass. Not vector<bool>: rows
+  // being checked hold a pointer to their table's flag.
+  std::deque<bool> all_rows_passed;
   std::size_t blank_pages = 0;
   std::vector<std::unique_ptr<index::TableIndexPass>> index_passes;  // per table; null: no indexes
 
@@ -89,7 +91,6 @@ class PageWalker {
   // `setup`, `db` and `chained` must outlive the walker; `db` is used by it
   // alone.
   PageWalker(const WalkSetup& setup, Database& db, ChainedPages& chained);
-  ~PageWalker();
 
   // Walks pages [first, end).
   Stretch walk(PageNumber first, PageNumber end);
