@@ -39,13 +39,13 @@ struct CheckReport {
   bool clean() const { return error_count() == 0; }
 };
 
-// How the pass over the pages is shared out. Whatever the choice, the
-// report is the same.
+// How the check's work (the pass over the pages, then the indexes) is
+// shared out over threads. Whatever the choice, the report is the same.
 struct CheckOptions {
-  // Threads walking the pages: 0 for one per core (at most four), 1 to
-  // walk on the caller's thread alone.
+  // Threads: 0 for one per core (at most four), 1 to check on the caller's
+  // thread alone.
   unsigned threads = 0;
-  // Smaller files are walked on the caller's thread: a second thread and
+  // Smaller files are checked on the caller's thread: a second thread and
   // its own handle on the file cost more than they save there.
   PageNumber parallel_from_pages = 8192;
   // Consecutive pages a thread takes at a time.
