@@ -8,9 +8,11 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "engine/check/page_ledger.h"
-#include "engine/check/row_checks.h"
+#include "engine/check/parallel_walk.h"
+#include "engine/check/shared_work.h"
 #include "engine/error.h"
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
@@ -35,15 +37,9 @@ using check::Owner;
 using check::Role;
 
 constexpr PageNumber kDatabaseMapPage = 1;
-
-std::string hex_byte(std::uint8_t b) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  return std::string("0x") + kDigits[b >> 4] + kDigits[b & 0x0F];
-}
-
-bool all_zero(const Bytes& page) {
-  return std::all_of(page.begin(), page.end(), [](std::uint8_t b) { return b == 0; });
-}
+// One walker per core pays up to here; beyond, the disk and the memory
+// bus are the limit and every walker keeps its own page cache.
+constexpr unsigned kMaxAutoThreads = 4;
 
 // Page numbers a reference-type usage map points at (type byte 1, then
 // 4-byte page numbers, 0 for a range with no map page yet).
@@ -69,8 +65,9 @@ std::uint64_t fresh_seed() {
 
 class Checker {
  public:
-  explicit Checker(Database& db)
+  Checker(Database& db, const CheckOptions& options)
       : db_(db),
+        options_(options),
         f_(db.format()),
         index_format_(f_.version == JetVersion::Jet3 ? index::Format::Jet3 : index::Format::Jet4) {}
 
@@ -80,12 +77,8 @@ class Checker {
     ledger_->claim(0, {Role::Header, -1}, report_);
     claim_table_structures();
     load_free_pages();
-    for (PageNumber p = 1; p < db_.page_count(); ++p) {
-      // A row's long-value chain that led here has already read this page
-      // and found it a long-value page: no need to read it again.
-      if (ledger_->owner(p).role == Role::LongValue) continue;
-      visit_page(p);
-    }
+    open_handles();
+    walk_pages();
     report_unreferenced();
     report_used_pages_marked_free();
     compare_row_counts();
@@ -126,16 +119,7 @@ class Checker {
       table_by_page_[tables_[i].definition_page] = static_cast<int>(i);
     }
     owned_.resize(tables_.size());
-    rows_seen_.assign(tables_.size(), 0);
-    // The indexes are checked along the pass over the rows (see
-    // check_indexes); a fresh seed keeps the fingerprints unpredictable.
-    const std::uint64_t seed = fresh_seed();
-    index_passes_.resize(tables_.size());
     all_rows_passed_.assign(tables_.size(), true);
-    for (std::size_t i = 0; i < tables_.size(); ++i) {
-      if (tables_[i].index_data.empty()) continue;
-      index_passes_[i] = std::make_unique<index::TableIndexPass>(tables_[i], index_format_, seed);
-    }
   }
 
   void claim_table_structures() {
@@ -216,110 +200,47 @@ class Checker {
     }
   }
 
-  void visit_page(PageNumber p) {
-    std::shared_ptr<const Bytes> page;
-    try {
-      page = db_.page(p);
-    } catch (const Error& e) {
-      for (std::size_t i = 0; i < tables_.size(); ++i) {
-        if (owned_[i].count(p) != 0) all_rows_passed_[i] = false;
+  // One handle on the file per thread: the caller's, then siblings when the
+  // file is large enough for more threads to pay. Opened here, on one
+  // thread: an Env need not take calls from several at once, only reads of
+  // its open files.
+  void open_handles() {
+    handles_.push_back(&db_);
+    for (unsigned k = 1; k < thread_count(); ++k) {
+      try {
+        siblings_.push_back(db_.open_sibling());
+      } catch (const Error&) {
+        break;  // the handles there are share the work
       }
-      add(Severity::Error, p, -1, "page", "the page cannot be read: " + e.description());
-      return;
-    }
-    std::uint8_t type = (*page)[0];
-    switch (type) {
-      case page_type::kData:
-        visit_data_page(p, *page);
-        return;
-      case page_type::kTableDefinition:
-        if (ledger_->owner(p).role == Role::None) {
-          add(Severity::Note, p, -1, "page-owner",
-              "table definition page of no current table (left by a deleted table)");
-        }
-        return;
-      case page_type::kIndexNode:
-      case page_type::kIndexLeaf: {
-        auto it = table_by_page_.find(get_u32(*page, f_.page_owner_offset));
-        if (free_.count(p) != 0) {
-          // An index page given back (index rebuilt or dropped): old bytes only.
-          return;
-        }
-        if (it == table_by_page_.end()) {
-          add(Severity::Note, p, -1, "page-owner", "index page of no current table (left by a deleted table)");
-        } else {
-          ledger_->claim(p, {Role::Index, it->second}, report_);
-        }
-        return;
-      }
-      case page_type::kUsageMap:
-        if (ledger_->owner(p).role == Role::None) {
-          add(Severity::Note, p, -1, "page-owner", "usage-map page that no usage map refers to");
-        }
-        return;
-      case page_type::kHeader:
-        if (all_zero(*page)) {
-          ++blank_pages_;
-        } else {
-          add(Severity::Note, p, -1, "page-owner", "page of type 0x00 that is not blank, away from the header");
-        }
-        return;
-      default:
-        add(Severity::Note, p, -1, "page-owner", "page of type " + hex_byte(type) + ", which no table uses");
-        return;
+      handles_.push_back(siblings_.back().get());
     }
   }
 
-  void visit_data_page(PageNumber p, const Bytes& page) {
-    if (check::is_long_value_page(f_, page)) {
-      long_value_pages_.push_back(p);
-      return;
+  unsigned thread_count() const {
+    if (db_.page_count() < options_.parallel_from_pages) return 1;
+    if (options_.threads != 0) return options_.threads;
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxAutoThreads);
+  }
+
+  // The pass over every page after the header. Its findings and claims come
+  // back in page order and go in here as if the pages had been walked one
+  // by one on this thread.
+  void walk_pages() {
+    // The indexes are checked along the pass over the rows (see
+    // check_indexes); a fresh seed keeps the fingerprints unpredictable.
+    const check::WalkSetup setup{f_, index_format_, fresh_seed(), tables_, table_by_page_, owned_, free_, *ledger_};
+    check::WalkTotals totals =
+        check::walk_pages(setup, handles_, options_.stretch_pages, [this](check::Stretch&& stretch) {
+          ledger_->replay(stretch.claims, std::move(stretch.report.findings), report_);
+          long_value_pages_.insert(long_value_pages_.end(), stretch.long_value_pages.begin(),
+                                   stretch.long_value_pages.end());
+        });
+    rows_seen_ = std::move(totals.rows_seen);
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      all_rows_passed_[i] = all_rows_passed_[i] && totals.all_rows_passed[i];
     }
-    if (p == kDatabaseMapPage) {
-      ledger_->claim(p, {Role::DatabaseMap, -1}, report_);
-      return;
-    }
-    PageNumber owner = get_u32(page, f_.page_owner_offset);
-    if (owner == 0) {
-      // Owner 0: the usage-map rows of the tables (claimed from the
-      // definitions) or a page given back and emptied.
-      if (ledger_->owner(p).role == Role::None && free_.count(p) == 0) {
-        add(Severity::Note, p, -1, "page-owner", "data page with no owner that is not marked free");
-      }
-      return;
-    }
-    auto it = table_by_page_.find(owner);
-    check::PageRows rows = check::check_row_area(f_, page, p, report_);
-    if (it == table_by_page_.end()) {
-      add(Severity::Note, p, -1, "page-owner",
-          "data page of no current table (owner page " + std::to_string(owner) + ", left by a deleted table)");
-      return;
-    }
-    int ti = it->second;
-    auto t = static_cast<std::size_t>(ti);
-    if (owned_[t].count(p) != 0 || free_.count(p) == 0) ledger_->claim(p, {Role::Data, ti}, report_);
-    if (owned_[t].count(p) == 0) {
-      if (free_.count(p) != 0) {
-        // Given back when rows were deleted or the table rebuilt; the old
-        // bytes stay until the page is reused.
-        add(Severity::Note, p, ti, "free-pages",
-            "free page still holding " + std::to_string(rows.live) + " old row(s) of the table");
-      } else if (rows.live > 0) {
-        add(Severity::Error, p, ti, "usage-map",
-            "the page holds " + std::to_string(rows.live) +
-                " live rows of the table but the table's usage map leaves it out, so readers miss them");
-      } else {
-        add(Severity::Note, p, ti, "usage-map", "empty data page the table's usage map leaves out");
-      }
-      return;
-    }
-    rows_seen_[t] += rows.live;
-    check::RowContext ctx{db_, f_, tables_[t], ti, *ledger_, report_};
-    ctx.index_pass = index_passes_[t].get();
-    ctx.all_rows_passed = &all_rows_passed_[t];
-    ctx.scratch = &scratch_;
-    if (rows.count_unreadable) all_rows_passed_[t] = false;
-    check::check_rows(ctx, page, p, rows);
+    blank_pages_ = totals.blank_pages;
+    index_passes_ = std::move(totals.index_passes);
   }
 
   void report_unreferenced() {
@@ -357,30 +278,51 @@ class Checker {
   // index is sound. Otherwise (or when some row never reached the pass)
   // the index is checked entry by entry against a fresh scan of the rows,
   // which names every missing, stray or stale entry.
+  //
+  // The indexes are checked side by side, one thread per handle; their
+  // findings go in table by table, index by index.
   void check_indexes() {
-    auto fetch = [this](PageNumber n) { return db_.read_page(n); };
-    auto shared_fetch = [this](PageNumber n) { return db_.page(n); };
+    struct Outcome {
+      std::size_t table = 0, index = 0;
+      index::IndexCheckResult result;
+      std::optional<std::string> failure;  // why the index could not be checked
+    };
+    std::vector<Outcome> outcomes;
     for (std::size_t i = 0; i < tables_.size(); ++i) {
-      const TableDef& t = tables_[i];
-      auto scan = [&](const std::function<void(RowPointer, const Row&)>& visit) { db_.scan_rows(t, visit); };
-      for (std::size_t k = 0; k < t.index_data.size(); ++k) {
-        const IndexData& data = t.index_data[k];
-        index::IndexCheckResult result;
-        try {
-          std::optional<index::IndexCheckResult> quick;
-          if (index_passes_[i] && all_rows_passed_[i]) quick = index_passes_[i]->finish(k, shared_fetch);
-          result = quick ? std::move(*quick) : index::check_index(fetch, t, data, index_format_, scan);
-        } catch (const Error& e) {
-          add(Severity::Error, data.first_page, static_cast<int>(i), "index",
-              "index " + std::to_string(data.number) + " cannot be checked: " + e.source());
-          continue;
+      for (std::size_t k = 0; k < tables_[i].index_data.size(); ++k) outcomes.push_back({i, k, {}, {}});
+    }
+    check::share_out(outcomes.size(), handles_.size(), [&](std::size_t n, std::size_t worker) {
+      Outcome& out = outcomes[n];
+      Database& db = *handles_[worker];
+      const TableDef& t = tables_[out.table];
+      try {
+        std::optional<index::IndexCheckResult> quick;
+        if (index_passes_[out.table] && all_rows_passed_[out.table]) {
+          quick = index_passes_[out.table]->finish(out.index, [&db](PageNumber p) { return db.page(p); });
         }
-        for (const auto& finding : result.findings) {
-          // An unknown key form only limits how much could be compared.
-          bool limit = finding.kind == index::FindingKind::KeysNotChecked;
-          add(limit ? Severity::Note : Severity::Error, finding.row.page != 0 ? finding.row.page : data.first_page,
-              static_cast<int>(i), "index", finding.message);
-        }
+        out.result = quick ? std::move(*quick)
+                           : index::check_index([&db](PageNumber p) { return db.read_page(p); }, t,
+                                                t.index_data[out.index], index_format_,
+                                                [&](const std::function<void(RowPointer, const Row&)>& visit) {
+                                                  db.scan_rows(t, visit);
+                                                });
+      } catch (const Error& e) {
+        out.failure = e.source();
+      }
+    });
+    for (const Outcome& out : outcomes) {
+      const IndexData& data = tables_[out.table].index_data[out.index];
+      const auto table = static_cast<int>(out.table);
+      if (out.failure) {
+        add(Severity::Error, data.first_page, table, "index",
+            "index " + std::to_string(data.number) + " cannot be checked: " + *out.failure);
+        continue;
+      }
+      for (const auto& finding : out.result.findings) {
+        // An unknown key form only limits how much could be compared.
+        bool limit = finding.kind == index::FindingKind::KeysNotChecked;
+        add(limit ? Severity::Note : Severity::Error, finding.row.page != 0 ? finding.row.page : data.first_page, table,
+            "index", finding.message);
       }
     }
   }
@@ -399,6 +341,9 @@ class Checker {
   }
 
   Database& db_;
+  CheckOptions options_;
+  std::vector<std::unique_ptr<Database>> siblings_;
+  std::vector<Database*> handles_;  // db_, then the siblings: one per thread
   const JetFormat& f_;
   index::Format index_format_;
   CheckReport report_;
@@ -412,12 +357,11 @@ class Checker {
   std::size_t blank_pages_ = 0;
   std::set<PageNumber> free_;
   std::vector<std::unique_ptr<index::TableIndexPass>> index_passes_;  // null: no indexes
-  std::deque<bool> all_rows_passed_;  // not vector<bool>: rows hold a pointer to their flag
-  check::RowScratch scratch_;
+  std::deque<bool> all_rows_passed_;
 };
 
 }  // namespace
 
-CheckReport check_database(Database& db) { return Checker(db).run(); }
+CheckReport check_database(Database& db, const CheckOptions& options) { return Checker(db, options).run(); }
 
 }  // namespace jet

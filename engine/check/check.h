@@ -39,8 +39,21 @@ struct CheckReport {
   bool clean() const { return error_count() == 0; }
 };
 
+// How the check's work (the pass over the pages, then the indexes) is
+// shared out over threads. Whatever the choice, the report is the same.
+struct CheckOptions {
+  // Threads: 0 for one per core (at most four), 1 to check on the caller's
+  // thread alone.
+  unsigned threads = 0;
+  // Smaller files are checked on the caller's thread: a second thread and
+  // its own handle on the file cost more than they save there.
+  PageNumber parallel_from_pages = 8192;
+  // Consecutive pages a thread takes at a time.
+  PageNumber stretch_pages = 256;
+};
+
 // Throws jet::Error only when the file cannot be read at all (its catalog is
 // unreadable); every other problem becomes a finding.
-CheckReport check_database(Database& db);
+CheckReport check_database(Database& db, const CheckOptions& options = {});
 
 }  // namespace jet

@@ -48,4 +48,28 @@ void PageLedger::claim(PageNumber page, Owner owner, CheckReport& report) {
   report.findings.push_back(std::move(f));
 }
 
+void PageLedger::replay(const LongValueClaims& log, std::vector<Finding>&& findings, CheckReport& report) {
+  std::size_t moved = 0;
+  auto move_until = [&](std::size_t count) {
+    for (; moved < count && moved < findings.size(); ++moved) report.findings.push_back(std::move(findings[moved]));
+  };
+  for (const LongValueClaims::Entry& c : log.entries()) {
+    move_until(c.after_findings);
+    for (std::uint32_t n = 0; n < c.times; ++n) claim(c.page, {Role::LongValue, c.table}, report);
+  }
+  move_until(findings.size());
+}
+
+void LongValueClaims::claim(PageNumber page, int table, const CheckReport& report) {
+  const auto after = static_cast<std::uint32_t>(report.findings.size());
+  if (!entries_.empty()) {
+    Entry& last = entries_.back();
+    if (last.page == page && last.table == table && last.after_findings == after) {
+      ++last.times;
+      return;
+    }
+  }
+  entries_.push_back({page, table, after, 1});
+}
+
 }  // namespace jet::check

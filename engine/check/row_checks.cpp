@@ -68,7 +68,7 @@ std::string walk_long_value(RowContext& ctx, std::span<const std::uint8_t> field
     }
     RowSlot slot = data_page_slot(ctx.format, *page, where.row);
     if (slot.deleted) return "long value points at deleted " + at();
-    ctx.ledger.claim(where.page, {Role::LongValue, ctx.table_index}, ctx.report);
+    ctx.long_values.claim(where.page, ctx.table_index, ctx.report);
     std::size_t size = slot.end - slot.start;
     if (!chained) {
       if (size < ref.length) return "long value at " + at() + " is shorter than its stored length";

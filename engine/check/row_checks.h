@@ -2,7 +2,7 @@
 // Checks of the rows on one data page: the row offsets stay inside the page
 // and do not overlap, every live row decodes, and every long value (Memo,
 // OLE) a row points at resolves; the long-value pages reached are claimed
-// in the ledger for the row's table.
+// for the row's table.
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -48,7 +48,7 @@ struct RowContext {
   const JetFormat& format;
   const TableDef& table;
   int table_index;
-  PageLedger& ledger;
+  LongValueClaims& long_values;  // the pages a row's long values lead to
   CheckReport& report;
   // The table's indexes: every row that checks out hands its key values
   // over. Null when the table has no index to check this way.

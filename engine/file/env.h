@@ -45,6 +45,9 @@ class FileLock {
   virtual ~FileLock() = default;
 };
 
+// The files an Env opened for reading may each be read on a thread of
+// their own, side by side: the check reads one database through several
+// handles at once.
 class Env {
  public:
   virtual ~Env() = default;

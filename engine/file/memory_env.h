@@ -5,7 +5,8 @@
 // FaultInjectionEnv when failures are wanted). It fails the way the POSIX
 // Env does, with the same numbers: missing file 3024, existing file 3204,
 // read past the end 3049, a conflicting lock 3356, and, once made read-only,
-// any change 3051. One thread at a time.
+// any change 3051. One thread at a time, but files open for reading may
+// each be read on a thread of their own while nothing writes.
 #include <memory>
 #include <optional>
 #include <string>

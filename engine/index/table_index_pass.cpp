@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "engine/error.h"
 #include "engine/index/index_findings.h"
@@ -54,6 +55,13 @@ void Fingerprint::add(RowPointer row, std::span<const std::uint8_t> key) {
   ++count_;
 }
 
+void Fingerprint::absorb(const Fingerprint& other) {
+  if (other.seed_ != seed_) throw std::logic_error("fingerprints of different seeds do not add up");
+  low_ += other.low_;
+  high_ += other.high_;
+  count_ += other.count_;
+}
+
 TableIndexPass::TableIndexPass(const TableDef& table, Format format, std::uint64_t seed)
     : table_(table), format_(format), seed_(seed) {
   for (const IndexData& data : table.index_data) {
@@ -93,6 +101,15 @@ void TableIndexPass::add_row(RowPointer row, const Row& values) {
       }
     }
     p.rows.add(row, key_);
+  }
+}
+
+void TableIndexPass::absorb(const TableIndexPass& other) {
+  if (&other.table_ != &table_ || other.seed_ != seed_) throw std::logic_error("index passes of different tables do not add up");
+  rows_ += other.rows_;
+  for (std::size_t i = 0; i < indexes_.size(); ++i) {
+    indexes_[i].gave_up = indexes_[i].gave_up || other.indexes_[i].gave_up;
+    indexes_[i].rows.absorb(other.indexes_[i].rows);
   }
 }
 

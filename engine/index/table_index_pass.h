@@ -26,6 +26,9 @@ class Fingerprint {
  public:
   explicit Fingerprint(std::uint64_t seed = 0) : seed_(seed) {}
   void add(RowPointer row, std::span<const std::uint8_t> key);
+  // Adds what another fingerprint of the same seed summed: the pairs of
+  // both, as if they had all gone into one.
+  void absorb(const Fingerprint& other);
   bool operator==(const Fingerprint&) const = default;
   std::uint64_t count() const { return count_; }
 
@@ -47,6 +50,11 @@ class TableIndexPass {
 
   // One live row of the table.
   void add_row(RowPointer row, const Row& values);
+
+  // Takes over the rows another pass over the same table object, with the
+  // same seed, was given (another part of the file, walked on another thread):
+  // the verdicts are those of one pass given all the rows.
+  void absorb(const TableIndexPass& other);
 
   // The outcome for the table's i-th physical index (TableDef::index_data),
   // or nullopt when the pass cannot vouch for it and check_index must run.

@@ -64,6 +64,8 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   Env& env = options.env != nullptr ? *options.env : default_env();
   std::unique_ptr<Database> db(new Database());
   db->path_ = path;
+  db->env_ = &env;
+  db->cache_pages_ = options.cache_pages;
   db->file_ = env.open_readable(path);
   db->file_size_ = db->file_->size();
 
@@ -91,6 +93,29 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
     db->table_at(kCatalogPage, "MSysObjects");
     return std::move(db);
   });
+}
+
+std::unique_ptr<Database> Database::open_sibling() const {
+  std::unique_ptr<Database> db(new Database());
+  db->path_ = path_;
+  db->env_ = env_;
+  db->cache_pages_ = cache_pages_;
+  db->header_ = header_;
+  db->page_count_ = page_count_;
+  db->file_ = env_->open_readable(path_);
+  db->file_size_ = db->file_->size();
+  // The path may name another file by now (replaced, or grown by a writer).
+  bool same = db->file_size_ == file_size_;
+  if (same) {
+    Bytes first(static_cast<std::size_t>(std::min<std::uint64_t>(file_size_, 4096)));
+    db->file_->read(0, first.size(), first.data());
+    HeaderInfo again;
+    same = guarded(path_, [&] { return parse_header_page(first.data(), first.size(), path_, again); }) &&
+           again.unmasked == header_.unmasked;
+  }
+  if (!same) throw damaged_file_error(path_, "the file changed while it was open");
+  db->cache_ = std::make_unique<PageCache>(*db->file_, page_size(), page_count_, header_.database_key, cache_pages_);
+  return db;
 }
 
 Bytes Database::read_page(PageNumber page) {

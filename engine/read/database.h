@@ -70,6 +70,13 @@ struct CatalogEntry {
 class Database {
  public:
   static std::unique_ptr<Database> open(const std::string& path, const OpenOptions& options = {});
+  // Another read-only handle on the same file, with its own file handle and
+  // page cache, so that another thread may read through it while this one
+  // goes on (the two share nothing mutable). It trusts what this handle
+  // already checked (header, password, catalog); the Env this one was
+  // opened with must still exist. Throws the file layer's errors, and 3049
+  // when the file's size or header page is no longer what this handle saw.
+  std::unique_ptr<Database> open_sibling() const;
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -159,6 +166,8 @@ class Database {
       const std::function<void(RowPointer, const Error&)>* on_damage = nullptr);
 
   std::string path_;
+  Env* env_ = nullptr;
+  std::size_t cache_pages_ = 0;
   HeaderInfo header_;
   std::uint32_t page_count_ = 0;
   std::uint64_t file_size_ = 0;

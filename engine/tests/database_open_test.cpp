@@ -7,6 +7,7 @@
 #include "engine/error.h"
 #include "engine/file/fault_injection_env.h"
 #include "engine/file/file_errors.h"
+#include "engine/file/memory_env.h"
 #include "engine/format/header_page.h"
 #include "engine/read/database.h"
 #include "engine/tests/corpus_files.h"
@@ -21,6 +22,16 @@ OpenOptions with_password(const char* password) {
   OpenOptions o;
   o.password = password;
   return o;
+}
+
+template <typename Call>
+int open_error_of(Call&& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
 }
 
 int open_error(const std::string& path, const OpenOptions& options = {}) {
@@ -155,6 +166,48 @@ TEST(DatabaseOpen, ReadFailuresSurfaceAsFileLayerErrors) {
   auto db = Database::open(file, o);
   env.fail_read_page(27, 4096);  // Table1's data page
   EXPECT_THROW(db->scan_rows(db->table("Table1"), [](RowPointer, const Row&) {}), Error);
+}
+
+TEST(DatabaseOpen, SiblingHandleReadsTheSameDecryptedPagesThroughItsOwnCache) {
+  for (const auto& [folder, name] : {std::pair{"jet4", "db-enc.mdb"}, std::pair{"password", "V2003_with-password.mdb"}}) {
+    const auto sample = testing::corpus_file(folder, name);
+    if (!sample) GTEST_SKIP() << "sample database absent: " << folder << "/" << name << " under " << corpus_dir();
+    SCOPED_TRACE(sample->path.string());
+    OpenOptions o;
+    o.password = sample->password;
+    o.cache_pages = 8;
+    auto db = Database::open(sample->path.string(), o);
+    db->page(2);
+    const std::size_t cached = db->cached_pages();
+    auto sibling = db->open_sibling();
+    EXPECT_EQ(sibling->page_count(), db->page_count());
+    for (PageNumber p = 0; p < db->page_count(); ++p) EXPECT_EQ(*sibling->page(p), db->read_page(p)) << "page " << p;
+    EXPECT_EQ(db->cached_pages(), cached);
+    EXPECT_LE(sibling->cached_pages(), 8u);
+    EXPECT_EQ(sibling->tables().size(), db->tables().size());
+  }
+}
+
+TEST(DatabaseOpen, NoSiblingOnceTheFileHasChanged) {
+  const auto sample = testing::corpus_file("jet4", "testV2003.mdb");
+  if (!sample) GTEST_SKIP() << "sample database absent under " << corpus_dir();
+  const Bytes original = testing::read_file(sample->path);
+  MemoryEnv env;
+  OpenOptions o;
+  o.env = &env;
+  env.put("db.mdb", original);
+  auto db = Database::open("db.mdb", o);
+  EXPECT_NO_THROW(db->open_sibling());
+
+  Bytes grown = original;
+  grown.resize(grown.size() + 4096, 0);
+  env.put("db.mdb", grown);
+  EXPECT_EQ(open_error_of([&] { db->open_sibling(); }), errc::kCannotOpenDatabase);
+
+  Bytes other = original;  // same size, another header (a different creation date)
+  other[0x72] ^= 0x01;
+  env.put("db.mdb", other);
+  EXPECT_EQ(open_error_of([&] { db->open_sibling(); }), errc::kCannotOpenDatabase);
 }
 
 TEST(HeaderPage, MaskingTwiceRestoresTheBytesAndThePasswordSitsUnderTheDateMask) {

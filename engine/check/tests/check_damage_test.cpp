@@ -7,6 +7,7 @@
 #include <set>
 
 #include "engine/check/check.h"
+#include "engine/check/tests/check_both_ways.h"
 #include "engine/check/page_ledger.h"
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
@@ -35,7 +36,7 @@ class CheckDamage : public ::testing::Test {
   jet::CheckReport check_patched() {
     quillmar_test::write_bytes(copy_, bytes_);
     auto db = jet::Database::open(copy_.string());
-    return jet::check_database(*db);
+    return quillmar_test::check_both_ways(*db);
   }
 
   // The first data page of `table` that its map marks and that holds rows.

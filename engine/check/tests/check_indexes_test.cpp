@@ -6,6 +6,7 @@
 
 #include "engine/builder/database_builder.h"
 #include "engine/check/check.h"
+#include "engine/check/tests/check_both_ways.h"
 #include "engine/error.h"
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
@@ -42,7 +43,7 @@ class CheckBuiltIndexes : public ::testing::Test {
   jet::CheckReport check_patched() {
     quillmar_test::write_bytes(path_, bytes_);
     auto db = jet::Database::open(path_.string());
-    return jet::check_database(*db);
+    return quillmar_test::check_both_ways(*db);
   }
 
   static std::vector<std::string> index_findings(const jet::CheckReport& r) {

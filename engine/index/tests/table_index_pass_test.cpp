@@ -204,6 +204,59 @@ TEST(TableIndexPass, SettledIndexesStillReportDuplicatesDamageAndUnknownKeys) {
   }
 }
 
+TEST(TableIndexPass, PassesOverPartsOfTheRowsAddUpToOnePassOverAll) {
+  // The rows split between two passes (as two threads walking different
+  // pages would), the second taking over the first.
+  auto split_pass = [](const TwoIndexTable& t, std::size_t cut) {
+    TableIndexPass first(t.table, Format::Jet4, 0x1234), second(t.table, Format::Jet4, 0x1234);
+    for (std::size_t i = 0; i < t.rows.size(); ++i) (i < cut ? first : second).add_row(t.rows[i].first, t.rows[i].second);
+    second.absorb(first);
+    std::vector<std::optional<IndexCheckResult>> out;
+    for (std::size_t k = 0; k < t.table.index_data.size(); ++k) {
+      out.push_back(second.finish(k, [&t](PageNumber n) { return std::make_shared<const Bytes>(t.page(n)); }));
+    }
+    return out;
+  };
+  {  // sound: settled, with the rows of both counted
+    TwoIndexTable t;
+    t.rows[7].second[1] = t.rows[8].second[1];  // a duplicate the unique index still reports
+    t.store_all();
+    const auto whole = t.pass();
+    for (std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{450}, t.rows.size()}) {
+      const auto parts = split_pass(t, cut);
+      for (std::size_t k = 0; k < 2; ++k) {
+        ASSERT_TRUE(parts[k].has_value()) << "cut " << cut << " index " << k;
+        EXPECT_EQ(messages(*parts[k]), messages(*whole[k]));
+        EXPECT_EQ(parts[k]->rows, t.rows.size());
+      }
+    }
+  }
+  {  // a row missing from an index on one side of the cut only
+    TwoIndexTable t;
+    t.store_all();
+    auto entries = t.correct_entries(1);
+    entries.erase(entries.begin() + 700);
+    t.store(1, entries);
+    EXPECT_TRUE(split_pass(t, 450)[0].has_value());
+    EXPECT_FALSE(split_pass(t, 450)[1].has_value());
+  }
+  {  // a row that cannot be keyed, on either side of the cut, sends that index back
+    TwoIndexTable t;
+    t.store_all();
+    t.rows[100].second.resize(1);  // no name to key on
+    for (std::size_t cut : {std::size_t{50}, std::size_t{450}}) {
+      const auto parts = split_pass(t, cut);
+      EXPECT_FALSE(parts[0].has_value()) << "cut " << cut;
+      EXPECT_TRUE(parts[1].has_value()) << "cut " << cut;
+    }
+  }
+  {  // passes with different seeds do not add up
+    TwoIndexTable t;
+    TableIndexPass a(t.table, Format::Jet4, 1), b(t.table, Format::Jet4, 2);
+    EXPECT_THROW(a.absorb(b), std::logic_error);
+  }
+}
+
 TEST(Fingerprint, IgnoresOrderButNotPairs) {
   const Bytes a{1, 2, 3}, b{1, 2, 4};
   Fingerprint x(42), y(42), z(42), w(42);
