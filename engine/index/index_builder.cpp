@@ -103,14 +103,16 @@ IndexTreeWriter::IndexTreeWriter(Format format, PageNumber owner, PageAllocator 
 
 IndexTreeWriter::~IndexTreeWriter() = default;
 
-void IndexTreeWriter::add(IndexEntry entry) {
+void IndexTreeWriter::add(IndexEntry entry) { add(entry.key, entry.row); }
+
+void IndexTreeWriter::add(std::span<const std::uint8_t> key, RowPointer row) {
   if (has_last_) {
     // Key bytes unsigned, a key before its extensions, then the row.
-    const std::size_t common = std::min(last_key_.size(), entry.key.size());
-    int c = common == 0 ? 0 : std::memcmp(last_key_.data(), entry.key.data(), common);
-    const bool same_key = c == 0 && last_key_.size() == entry.key.size();
-    if (c == 0 && !same_key) c = last_key_.size() < entry.key.size() ? -1 : 1;
-    if (c > 0 || (same_key && !(last_row_ < entry.row))) {
+    const std::size_t common = std::min(last_key_.size(), key.size());
+    int c = common == 0 ? 0 : std::memcmp(last_key_.data(), key.data(), common);
+    const bool same_key = c == 0 && last_key_.size() == key.size();
+    if (c == 0 && !same_key) c = last_key_.size() < key.size() ? -1 : 1;
+    if (c > 0 || (same_key && !(last_row_ < row))) {
       throw Error(errc::kCannotOpenDatabase, "Index entries to build are not in strictly increasing order.");
     }
     if (!same_key) ++result_.distinct_keys;
@@ -120,8 +122,13 @@ void IndexTreeWriter::add(IndexEntry entry) {
     has_last_ = true;
   }
   ++result_.entries;
-  last_key_.assign(entry.key.begin(), entry.key.end());  // keeps its buffer
-  last_row_ = entry.row;
+  last_key_.assign(key.begin(), key.end());  // keeps its buffer
+  last_row_ = row;
+  // The entry's key goes into a buffer of a leaf already written, so an
+  // index of millions of entries allocates about one leaf's worth.
+  IndexEntry entry{spare_keys_.empty() ? Bytes() : std::move(spare_keys_.back()), row, 0};
+  if (!spare_keys_.empty()) spare_keys_.pop_back();
+  entry.key.assign(key.begin(), key.end());
   if (auto closed = leaves_->add(std::move(entry))) {
     // Leaves are numbered left to right as they open, so the next one's
     // number is known when this one closes.
@@ -136,6 +143,7 @@ void IndexTreeWriter::write_leaf(std::vector<IndexEntry> run, PageNumber next) {
   parents_.push_back({run.back().key, run.back().row, current_});
   IndexPagePlan plan{true, owner_, previous_, next, 0, std::move(run), std::nullopt};
   sink_({current_, build_index_page(plan, format_)});
+  for (IndexEntry& e : plan.entries) spare_keys_.push_back(std::move(e.key));
 }
 
 BuiltIndex IndexTreeWriter::finish() {

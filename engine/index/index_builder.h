@@ -5,6 +5,7 @@
 // remains. Compaction calls this to rebuild every index of a table.
 #include <functional>
 #include <memory>
+#include <span>
 #include <optional>
 #include <vector>
 
@@ -53,6 +54,7 @@ class IndexTreeWriter {
 
   // Entries must come strictly in order (jet::Error 3049 otherwise).
   void add(IndexEntry entry);
+  void add(std::span<const std::uint8_t> key, RowPointer row);
   // Writes the last leaf and the levels above it. The result's `pages` is
   // empty: every page went to the sink.
   BuiltIndex finish();
@@ -68,6 +70,7 @@ class IndexTreeWriter {
   bool has_last_ = false;
   Bytes last_key_;  // of the entry added last
   RowPointer last_row_;
+  std::vector<Bytes> spare_keys_;      // buffers of the entries of written leaves
   std::vector<IndexEntry> parents_;  // one per leaf written
   PageNumber current_ = 0;           // number of the leaf being filled
   PageNumber previous_ = 0;          // number of the leaf before it

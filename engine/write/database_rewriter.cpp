@@ -486,7 +486,7 @@ class Rewriter {
                                     sink_.write(p.number, std::move(p.bytes));
                                   });
       const KeySpill::Visit add = [&](std::span<const std::uint8_t> key, std::uint64_t tag) {
-        tree.add(index::IndexEntry{Bytes(key.begin(), key.end()), place_of_tag(tag), 0});
+        tree.add(key, place_of_tag(tag));
         ++listed;
       };
       merge_keys(index_spill_, index.runs, index.entries, add);
