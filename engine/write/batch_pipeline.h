@@ -28,11 +28,13 @@ void run_batches(bool threaded, const std::function<bool(Batch&)>& fill, const s
     return;
   }
 
-  // Three batches circulate: one being filled, one being taken, one ready.
-  std::array<Batch, 3> batches;
+  // Several batches circulate, so that a stage that stalls for a moment
+  // does not stall the other at once.
+  std::array<Batch, 8> batches;
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<Batch*> empty{&batches[0], &batches[1], &batches[2]};
+  std::deque<Batch*> empty;
+  for (Batch& b : batches) empty.push_back(&b);
   std::deque<Batch*> full;
   bool filled_all = false;  // set by the filler when it ends, with or without failure
   bool stop = false;        // set by the taker when it fails

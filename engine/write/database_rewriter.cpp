@@ -35,6 +35,10 @@ constexpr std::uint32_t kFirstDefinitionPage = 2;  // the catalog's definition a
 constexpr std::uint32_t kMapPageOwner = 0;         // usage-map rows live on pages owned by no table
 constexpr std::uint32_t kLongValueHeaderSize = 12;
 constexpr std::size_t kMaxRows = 0xFFFFFFFFu;  // row counts are 32-bit
+constexpr std::size_t kListsInFlight = 2;  // key lists besides those being filled: one being written, one spare
+// Primary-key lists take half the key budget (see RewriteOptions), shared
+// with the lists in flight.
+constexpr std::size_t kOrderLists = 2 * (1 + kListsInFlight);
 
 [[noreturn]] void internal(const std::string& what) {
   throw Error(errc::kCannotOpenDatabase, "Internal error while writing the new database: " + what + ".");
@@ -90,45 +94,64 @@ struct IndexCopy {
   std::uint64_t listed = 0;   // rows the index lists (for carrying over)
 };
 
-// Rows read ahead of being written, with the places worked out for them:
-// their bytes back to back and the long values they refer to. The buffers
-// are kept from batch to batch.
+// Rows read, decoded and keyed ahead of being written: the rows' bytes back
+// to back, the long values they refer to, and one key slot per index and
+// row. The buffers are kept from batch to batch.
 struct RowBatch {
+  enum class KeyState : std::uint8_t { kNone, kKey, kGaveUp };  // kGaveUp: carry the index over
+  struct Key {
+    std::size_t begin = 0;  // in key_bytes
+    std::uint32_t size = 0;
+    KeyState state = KeyState::kNone;
+  };
   struct LongValue {
     std::size_t at = 0;  // of its 12-byte reference inside the row
     int group = -1;      // the column whose own pages take it, or -1
     Bytes value;
   };
   struct Row {
-    RowPointer at;          // its new place
     std::size_t begin = 0;  // in bytes
     std::size_t size = 0;
     std::size_t first_long_value = 0;
     std::size_t long_values = 0;
+    std::size_t first_key = 0;
   };
 
-  // A batch this large goes on: both stages then work on about 1 MiB.
-  static constexpr std::size_t kMaxRows = 2048;
-  static constexpr std::size_t kMaxBytes = std::size_t{1} << 20;
+  // A batch this large goes on.
+  static constexpr std::size_t kMaxRows = 512;
+  static constexpr std::size_t kMaxBytes = std::size_t{256} << 10;
 
   Bytes bytes;
+  Bytes key_bytes;
   std::vector<Row> rows;
+  std::vector<Key> keys;
   std::vector<LongValue> long_values;
   std::size_t long_value_bytes = 0;
 
   void clear() {
     bytes.clear();
+    key_bytes.clear();
     rows.clear();
+    keys.clear();
     long_values.clear();
     long_value_bytes = 0;
   }
-  bool full() const { return rows.size() >= kMaxRows || bytes.size() + long_value_bytes >= kMaxBytes; }
+  bool full() const {
+    return rows.size() >= kMaxRows || bytes.size() + key_bytes.size() + long_value_bytes >= kMaxBytes;
+  }
 };
 
 // A scratch file for keys, created when its keys first outgrow their budget.
+// A full list is sorted and written as a run on a helper thread while the
+// next keys are gathered, one list at a time.
 struct Spill {
+  explicit Spill(std::string after_path) : suffix(std::move(after_path)) {}
+
   std::string suffix;  // after the scratch path
   std::unique_ptr<KeySpill> file;
+  std::future<std::pair<KeySpill::Run, KeyList>> pending;  // the run, and the list's buffers back
+  std::vector<KeySpill::Run>* pending_runs = nullptr;      // where the pending run belongs
+  KeyList spare;                                           // buffers of the list written last
 };
 
 struct TablePlan {
@@ -365,6 +388,7 @@ class Rewriter {
       bool listed = false;
       if (!key_or_give_up(*primary_keys, values, key, listed, reason)) {
         primary_keys.reset();
+        finish_pending(order_spill_);
         keys = KeyList{};
         runs.clear();
         return;
@@ -372,9 +396,10 @@ class Rewriter {
       if (!listed) {
         throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
       }
-      add_key(order_spill_, keys, runs, key, position, key_limit(2));
+      add_key(order_spill_, keys, runs, key, position, key_limit(kOrderLists));
     });
     const std::size_t n = rows.old_at.size();
+    finish_pending(order_spill_);
     if (primary_keys) {
       keys.sort();
       rows.order.reserve(n);
@@ -434,7 +459,7 @@ class Rewriter {
     }
 
     LongValueCopy long_values(*this, plan);
-    RowReader reader(*this, plan, rows, data_pages, indexes, long_values.needed());
+    RowReader reader(*this, plan, rows, indexes, long_values.needed());
     std::optional<DataPageBuilder> page;
     std::size_t page_index = 0;
     const auto take = [&](RowBatch& batch) {
@@ -449,7 +474,18 @@ class Rewriter {
           page.emplace(format_, plan.id);
         }
         const RowPointer at{data_pages[page_index], page->add(raw)};
-        if (at != r.at) internal("a row landed elsewhere than its keys say");
+        for (std::size_t i = 0; i < indexes.size(); ++i) {
+          const RowBatch::Key& key = batch.keys[r.first_key + i];
+          if (key.state == RowBatch::KeyState::kGaveUp) {
+            finish_pending(index_spill_);
+            indexes[i].entries = KeyList{};
+            indexes[i].runs.clear();
+          } else if (key.state == RowBatch::KeyState::kKey) {
+            add_key(index_spill_, indexes[i].entries, indexes[i].runs,
+                    std::span<const std::uint8_t>(batch.key_bytes.data() + key.begin, key.size), place_tag(at),
+                    key_limit(indexes.size() + kListsInFlight));
+          }
+        }
       }
     };
     run_batches<RowBatch>(rows.order.size() >= options_.read_ahead_from_rows,
@@ -457,6 +493,7 @@ class Rewriter {
     if (page) sink_.write(data_pages.at(page_index++), page->page());
     if (page_index != data_pages.size()) internal("rows filled fewer pages than counted");
     long_values.finish();
+    finish_pending(index_spill_);
 
     MapSlot& owned = slot(plan, 0);
     MapSlot& free = slot(plan, 1);
@@ -512,19 +549,39 @@ class Rewriter {
   // Room each index's key list takes up front: all rows, unless that would
   // take more than half the list's share (the key bytes need the rest).
   std::size_t entries_to_reserve(std::size_t rows, std::size_t index_count) const {
-    return std::min(rows, key_limit(index_count) / 64);
+    return std::min(rows, key_limit(index_count + kListsInFlight) / 64);
   }
 
-  // Adds a key to a list; a full list is first sorted and written to the
-  // scratch file as one run (its buffers are kept for the next keys).
+  // Adds a key to a list. A full list is handed to a helper thread that
+  // sorts it and writes it to the scratch file as one run, and the list
+  // goes on with the buffers of the list written before; besides the lists
+  // being filled, one list is being written and one kept for its buffers
+  // (kListsInFlight), which the limits leave room for.
   void add_key(Spill& spill, KeyList& keys, std::vector<KeySpill::Run>& runs, std::span<const std::uint8_t> key,
                std::uint64_t tag, std::size_t limit) {
     if (keys.add_within(key, tag, limit)) return;
     if (!spill.file) spill.file = std::make_unique<KeySpill>(*options_.scratch_env, options_.scratch_path + spill.suffix);
-    keys.sort();
-    runs.push_back(spill.file->write_run(keys));
+    finish_pending(spill);
+    KeyList full = std::exchange(keys, std::move(spill.spare));
     keys.clear();
+    spill.pending_runs = &runs;
+    KeySpill& file = *spill.file;
+    spill.pending = std::async(std::launch::async, [&file, list = std::move(full)]() mutable {
+      list.sort();
+      const KeySpill::Run run = file.write_run(list);
+      list.clear();
+      return std::make_pair(run, std::move(list));
+    });
     keys.add(key, tag);
+  }
+
+  // Waits for the run being written, if any, and files it with its list's
+  // runs; a failure to write it is raised here.
+  static void finish_pending(Spill& spill) {
+    if (!spill.pending.valid()) return;
+    auto [run, list] = spill.pending.get();
+    spill.pending_runs->push_back(run);
+    spill.spare = std::move(list);
   }
 
   // Every entry of the runs and of the sorted list, in key order.
@@ -710,21 +767,15 @@ class Rewriter {
   };
 
   // The reading half of a table's second pass: reads the rows in write
-  // order, puts their object ids right, reads the long values they refer to,
-  // works out where each row will land and files every index's key for it.
-  // It uses the source, the index encoders and key lists and the scratch
-  // file, never the output, so it may run on a thread of its own.
+  // order, puts their object ids right, reads the long values they refer to
+  // and forms every index's key. It uses only the source and the index
+  // encoders (never the output or the key lists), so it may run on a thread
+  // of its own.
   class RowReader {
    public:
-    RowReader(Rewriter& rewriter, const TablePlan& plan, const RowTable& rows,
-              const std::vector<std::uint32_t>& data_pages, std::vector<IndexCopy>& indexes, bool copy_long_values)
-        : w_(rewriter),
-          plan_(plan),
-          rows_(rows),
-          data_pages_(data_pages),
-          indexes_(indexes),
-          copy_long_values_(copy_long_values),
-          placer_(rewriter.format_) {
+    RowReader(Rewriter& rewriter, const TablePlan& plan, const RowTable& rows, std::vector<IndexCopy>& indexes,
+              bool copy_long_values)
+        : w_(rewriter), plan_(plan), rows_(rows), indexes_(indexes), copy_long_values_(copy_long_values) {
       const TableDef& t = plan.def;
       std::vector<const IndexData*> keyed;
       for (const IndexData& d : t.index_data) keyed.push_back(&d);
@@ -756,13 +807,11 @@ class Rewriter {
           if (copy_long_values_) collect_long_values(*raw, fields, batch);
         }
         row.long_values = batch.long_values.size() - row.first_long_value;
-        const auto [page, number] = placer_.place(raw->size());
-        if (page >= data_pages_.size()) internal("rows need more pages than counted");
-        row.at = RowPointer{data_pages_[page], number};
         row.begin = batch.bytes.size();
         row.size = raw->size();
         batch.bytes.insert(batch.bytes.end(), raw->begin(), raw->end());
-        for (IndexCopy& index : indexes_) add_key(index, row.at);
+        row.first_key = batch.keys.size();
+        for (IndexCopy& index : indexes_) batch.keys.push_back(key_of(index, batch));
         if (autonumber_) {
           const Value& v = values_[column_position(t, *autonumber_)];
           if (!v.is_null) largest_ = std::max(largest_, v.integer);
@@ -807,29 +856,31 @@ class Rewriter {
       }
     }
 
-    // Files the row's key for one index under its new place; gives the
-    // index up (its stored entries are carried over) when the encoder
-    // cannot key some value.
-    void add_key(IndexCopy& index, RowPointer at) {
+    // Forms the row's key for one index into the batch; gives the index up
+    // (its stored entries are carried over) when the encoder cannot key
+    // some value.
+    RowBatch::Key key_of(IndexCopy& index, RowBatch& batch) {
+      RowBatch::Key key;
       if (!(index.data->ignores_nulls() && all_null(plan_.def, *index.data, values_))) ++index.listed;
-      if (!index.keys) return;
+      if (!index.keys) return key;
       bool listed = false;
       if (!key_or_give_up(*index.keys, values_, row_key_, listed, index.reason)) {
         index.keys.reset();
-        index.entries = KeyList{};
-        index.runs.clear();
+        key.state = RowBatch::KeyState::kGaveUp;
       } else if (listed) {
-        w_.add_key(w_.index_spill_, index.entries, index.runs, row_key_, place_tag(at), w_.key_limit(indexes_.size()));
+        key.state = RowBatch::KeyState::kKey;
+        key.begin = batch.key_bytes.size();
+        key.size = static_cast<std::uint32_t>(row_key_.size());
+        batch.key_bytes.insert(batch.key_bytes.end(), row_key_.begin(), row_key_.end());
       }
+      return key;
     }
 
     Rewriter& w_;
     const TablePlan& plan_;
     const RowTable& rows_;
-    const std::vector<std::uint32_t>& data_pages_;
-    std::vector<IndexCopy>& indexes_;
+    std::vector<IndexCopy>& indexes_;  // the reader uses their encoders, reasons and counts only
     const bool copy_long_values_;
-    RowPlacer placer_;
     const Column* autonumber_ = nullptr;
     std::vector<bool> wanted_;
     bool decode_ = false;
@@ -900,8 +951,8 @@ class Rewriter {
   PageSink sink_;
   // One for the index keys of the table being written, one for the primary
   // keys of the table being scanned (the two may be at work at once).
-  Spill index_spill_{"", nullptr};
-  Spill order_spill_{kOrderScratchSuffix, nullptr};
+  Spill index_spill_{""};
+  Spill order_spill_{kOrderScratchSuffix};
   std::uint32_t next_page_ = 0;
   std::vector<TablePlan> plans_;
   std::map<std::uint32_t, std::uint32_t> table_ids_;
