@@ -3,6 +3,7 @@
 // MemoryEnv) and fails on command, so tests can prove every caller turns I/O
 // failures into clean jet::Errors and leaves no half-written file behind.
 // Lives in the engine library so every team's tests can use it.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,9 +60,10 @@ class FaultInjectionEnv : public EnvWrapper {
   bool sync_fault_ = false;
   bool rename_fault_ = false;
   bool create_fault_ = false;
-  int syncs_ = 0;
-  int renames_ = 0;
-  std::uint64_t bytes_written_ = 0;
+  // Files are written and synced on several threads at once.
+  std::atomic<int> syncs_ = 0;
+  std::atomic<int> renames_ = 0;
+  std::atomic<std::uint64_t> bytes_written_ = 0;
 };
 
 }  // namespace jet

@@ -321,18 +321,24 @@ class Rewriter {
   // pages and collects every index's keys; then the indexes are laid out.
   // Only the per-row table and the keys stay in memory, never the rows.
   //
-  // The first pass only reads the source and laying out indexes only
-  // writes the new file, so after a large table the next table's first
-  // pass runs on a second thread while the indexes are laid out.
+  // After a large table's first pass, the next table's first pass runs on
+  // a second thread: with a second handle on the source, alongside this
+  // table's second pass; without, once this table no longer reads the
+  // source (while its indexes are laid out, which only writes).
   void write_tables() {
     std::future<RowTable> next;
     for (std::size_t i = 0; i < plans_.size(); ++i) {
       TablePlan& plan = plans_[i];
-      const RowTable rows = next.valid() ? next.get() : scan(plan);
+      const RowTable rows = next.valid() ? next.get() : scan(plan, db_);
       const bool scan_ahead = i + 1 < plans_.size() && rows.order.size() >= options_.read_ahead_from_rows;
+      RewriteSource* second = scan_ahead ? second_source() : nullptr;
+      const auto scan_next = [&](RewriteSource& source) {
+        next = std::async(std::launch::async, [this, i, &source] { return scan(plans_[i + 1], source); });
+      };
+      if (second) scan_next(*second);
       try {
         write_rows(plan, rows, [&] {
-          if (scan_ahead) next = std::async(std::launch::async, [this, i] { return scan(plans_[i + 1]); });
+          if (scan_ahead && !second) scan_next(db_);
         });
       } catch (const DamagedData& e) {
         throw Error(errc::kCannotOpenDatabase, "Damaged row in table " + plan.def.name + ": " + e.what() + ".");
@@ -340,15 +346,15 @@ class Rewriter {
     }
   }
 
-  RowTable scan(const TablePlan& plan) {
+  RowTable scan(const TablePlan& plan, RewriteSource& source) {
     try {
-      return scan_table(plan);
+      return scan_table(plan, source);
     } catch (const DamagedData& e) {
       throw Error(errc::kCannotOpenDatabase, "Damaged row in table " + plan.def.name + ": " + e.what() + ".");
     }
   }
 
-  RowTable scan_table(const TablePlan& plan) {
+  RowTable scan_table(const TablePlan& plan, RewriteSource& source) {
     const TableDef& t = plan.def;
     RowTable rows;
     const IndexData* primary = primary_key_of(t);
@@ -363,11 +369,11 @@ class Rewriter {
     Row values;
     // The stored row count is only a hint (a damaged file may hold anything
     // there), so it is capped by what the file could hold at all.
-    const std::uint64_t could_hold = std::uint64_t{db_.page_count()} * (format_.page_size / 16);
+    const std::uint64_t could_hold = std::uint64_t{source.page_count()} * (format_.page_size / 16);
     const auto expected = static_cast<std::size_t>(std::min<std::uint64_t>({t.row_count, could_hold, kMaxRows}));
     rows.old_at.reserve(expected);
     rows.size.reserve(expected);
-    db_.scan_raw_rows(t, [&](RowPointer old_at, std::span<const std::uint8_t> bytes) {
+    source.scan_raw_rows(t, [&](RowPointer old_at, std::span<const std::uint8_t> bytes) {
       if (bytes.size() > DataPageBuilder::max_row_size(format_)) {
         throw Error(errc::kCannotOpenDatabase, "Damaged row in " + t.name + ": longer than a page.");
       }
@@ -384,7 +390,7 @@ class Rewriter {
         patch_object_ids(plan, patched);
         row = patched;
       }
-      decode_columns(t, row, wanted, values);
+      decode_fields(source, t, split_row(jet_format_, t, row), wanted, values);
       bool listed = false;
       if (!key_or_give_up(*primary_keys, values, key, listed, reason)) {
         primary_keys.reset();
@@ -407,7 +413,7 @@ class Rewriter {
         rows.order.push_back(static_cast<std::uint32_t>(tag));
       });
     } else if (primary) {
-      rows.order = stored_order(t, *primary, rows, reason);
+      rows.order = stored_order(source, t, *primary, rows, reason);
     } else {
       rows.order.resize(n);
       for (std::size_t i = 0; i < n; ++i) rows.order[i] = static_cast<std::uint32_t>(i);
@@ -417,12 +423,12 @@ class Rewriter {
 
   // Rows in the order the source's stored primary key lists them, when our
   // encoder cannot form its keys; the index must list every row once.
-  std::vector<std::uint32_t> stored_order(const TableDef& t, const IndexData& primary, const RowTable& rows,
-                                          const std::string& reason) {
+  std::vector<std::uint32_t> stored_order(RewriteSource& source, const TableDef& t, const IndexData& primary,
+                                          const RowTable& rows, const std::string& reason) {
     std::map<RowPointer, std::uint32_t> position;
     for (std::size_t i = 0; i < rows.old_at.size(); ++i) position.emplace(rows.old_at[i], static_cast<std::uint32_t>(i));
     KeyList listed;
-    for (const index::IndexEntry& e : stored_entries(t, primary)) {
+    for (const index::IndexEntry& e : stored_entries(source, t, primary)) {
       const auto it = position.find(e.row);
       if (it == position.end()) continue;  // a deleted row's leftover entry
       listed.add(e.key, it->second);
@@ -634,7 +640,7 @@ class Rewriter {
     std::map<RowPointer, std::uint32_t> position;
     for (std::size_t i = 0; i < rows.old_at.size(); ++i) position.emplace(rows.old_at[i], static_cast<std::uint32_t>(i));
     std::vector<bool> seen(rows.old_at.size(), false);
-    for (const index::IndexEntry& e : stored_entries(t, *index.data)) {
+    for (const index::IndexEntry& e : stored_entries(db_, t, *index.data)) {
       const auto it = position.find(e.row);
       if (it == position.end()) continue;  // a deleted row's leftover entry
       if (seen[it->second]) throw carry_refusal(t, index.reason, "it lists a row twice");
@@ -644,8 +650,8 @@ class Rewriter {
     if (index.entries.size() != index.listed) throw carry_refusal(t, index.reason, "it does not list every row");
   }
 
-  std::vector<index::IndexEntry> stored_entries(const TableDef& t, const IndexData& data) {
-    return index::read_index_tree([this](PageNumber p) { return db_.read_page(p); }, data.first_page,
+  std::vector<index::IndexEntry> stored_entries(RewriteSource& source, const TableDef& t, const IndexData& data) {
+    return index::read_index_tree([&source](PageNumber p) { return source.read_page(p); }, data.first_page,
                                   format_.jet4 ? index::Format::Jet4 : index::Format::Jet3, t.definition_page)
         .entries;
   }
@@ -689,19 +695,15 @@ class Rewriter {
     return wanted;
   }
 
-  void decode_columns(const TableDef& t, std::span<const std::uint8_t> raw, const std::vector<bool>& wanted, Row& values) {
-    decode_fields(t, split_row(jet_format_, t, raw), wanted, values);
-  }
-
   // Decodes the wanted columns only; the others are left as they were and
   // must not be read.
-  void decode_fields(const TableDef& t, const std::vector<RawField>& fields, const std::vector<bool>& wanted,
-                     Row& values) {
+  void decode_fields(RewriteSource& source, const TableDef& t, const std::vector<RawField>& fields,
+                     const std::vector<bool>& wanted, Row& values) const {
     values.resize(t.columns.size());
     for (std::size_t k = 0; k < t.columns.size(); ++k) {
       if (!wanted[k]) continue;
       values[k] = decode_field(jet_format_, t.columns[k], fields[k], db_.header().code_page,
-                               [this](std::span<const std::uint8_t> f) { return db_.read_long_value(f); });
+                               [&source](std::span<const std::uint8_t> f) { return source.read_long_value(f); });
     }
   }
 
@@ -803,7 +805,7 @@ class Rewriter {
           // One split serves both: rewriting a long-value reference keeps
           // its place and size in the row.
           const std::vector<RawField> fields = split_row(w_.jet_format_, t, *raw);
-          if (decode_) w_.decode_fields(t, fields, wanted_, values_);
+          if (decode_) w_.decode_fields(w_.db_, t, fields, wanted_, values_);
           if (copy_long_values_) collect_long_values(*raw, fields, batch);
         }
         row.long_values = batch.long_values.size() - row.first_long_value;
@@ -944,7 +946,24 @@ class Rewriter {
     for (std::size_t i = 0; i < pages.size(); ++i) sink_.write(plan.definition_pages[i], std::move(pages[i]));
   }
 
+  // A second handle on the source for scanning ahead, opened the first time
+  // a table is large enough; none if the source has none or it cannot be
+  // opened.
+  RewriteSource* second_source() {
+    if (!second_tried_) {
+      second_tried_ = true;
+      try {
+        second_ = db_.open_another();
+      } catch (const Error&) {
+        second_.reset();  // scanning ahead waits for the source instead
+      }
+    }
+    return second_.get();
+  }
+
   RewriteSource& db_;
+  std::unique_ptr<RewriteSource> second_;
+  bool second_tried_ = false;
   const JetFormat& jet_format_;
   WriteFormat format_;
   const RewriteOptions& options_;

@@ -4,6 +4,13 @@
 
 namespace jet::write {
 
+DatabaseSource::DatabaseSource(std::unique_ptr<Database> owned) : owned_(std::move(owned)), db_(*owned_) {}
+DatabaseSource::~DatabaseSource() = default;
+
+std::unique_ptr<RewriteSource> DatabaseSource::open_another() {
+  return std::make_unique<DatabaseSource>(db_.open_sibling());
+}
+
 const HeaderInfo& DatabaseSource::header() { return db_.header(); }
 std::uint32_t DatabaseSource::page_count() { return db_.page_count(); }
 Bytes DatabaseSource::page_one() { return db_.read_page(1); }

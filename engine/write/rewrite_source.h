@@ -3,6 +3,7 @@
 // (compaction) or tables assembled in memory (the database builder).
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -39,12 +40,17 @@ class RewriteSource {
   // Pages of the stored indexes, for carrying their entries over; sources
   // without stored indexes throw.
   virtual Bytes read_page(PageNumber page) = 0;
+  // Another handle on the same source that a second thread may read while
+  // this one is read, or none when the source has no such thing.
+  virtual std::unique_ptr<RewriteSource> open_another() { return nullptr; }
 };
 
 // The source for compaction: an open database, read-only.
 class DatabaseSource : public RewriteSource {
  public:
   explicit DatabaseSource(Database& db) : db_(db) {}
+  explicit DatabaseSource(std::unique_ptr<Database> owned);
+  ~DatabaseSource() override;
   const HeaderInfo& header() override;
   std::uint32_t page_count() override;
   Bytes page_one() override;
@@ -54,8 +60,10 @@ class DatabaseSource : public RewriteSource {
   std::optional<Bytes> read_row(RowPointer where) override;
   Bytes read_long_value(std::span<const std::uint8_t> field) override;
   Bytes read_page(PageNumber page) override;
+  std::unique_ptr<RewriteSource> open_another() override;
 
  private:
+  std::unique_ptr<Database> owned_;  // for a handle opened by open_another
   Database& db_;
 };
 
