@@ -18,6 +18,7 @@ std::vector<std::size_t> variable_offsets(const JetFormat& f, std::span<const st
     if (null_mask_pos < 2) damaged("row too short for its variable column count");
     std::size_t var_count = get_u16(row, null_mask_pos - 2);
     if ((var_count + 1) * 2 + 2 > null_mask_pos) damaged("row variable column table overruns the row");
+    offsets.reserve(var_count + 1);
     for (std::size_t i = 0; i <= var_count; ++i) {
       offsets.push_back(get_u16(row, null_mask_pos - 4 - 2 * i));
     }
@@ -34,6 +35,7 @@ std::vector<std::size_t> variable_offsets(const JetFormat& f, std::span<const st
   // filler that jumps nothing.
   if ((first_offset_pos - var_count) / 256 < jumps) --jumps;
   std::size_t used = 0;
+  offsets.reserve(var_count + 1);
   for (std::size_t i = 0; i <= var_count; ++i) {
     while (used < jumps && i == get_u8(row, null_mask_pos - 2 - used)) ++used;
     offsets.push_back(get_u8(row, first_offset_pos - i) + 256 * used);

@@ -19,8 +19,10 @@ void put_le32(Bytes& b, std::size_t at, std::uint32_t v) {
 
 // The entry as stored: key, 3-byte row page and row number big-endian, then
 // the child page big-endian on intermediate pages.
-Bytes full_entry(const IndexEntry& e, bool leaf) {
-  Bytes out = e.key;
+// The entry as stored before prefix compression, into `out` (its buffer is
+// reused from entry to entry).
+void full_entry_into(const IndexEntry& e, bool leaf, Bytes& out) {
+  out.assign(e.key.begin(), e.key.end());
   out.push_back(static_cast<std::uint8_t>(e.row.page >> 16));
   out.push_back(static_cast<std::uint8_t>(e.row.page >> 8));
   out.push_back(static_cast<std::uint8_t>(e.row.page));
@@ -28,7 +30,6 @@ Bytes full_entry(const IndexEntry& e, bool leaf) {
   if (!leaf) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(e.child >> shift));
   }
-  return out;
 }
 
 // Byte i of the part of an entry that may be shared (key then 3 page bytes).
@@ -99,8 +100,9 @@ Bytes build_index_page(const IndexPagePlan& plan, Format format) {
   page[L.node_flag] = plan.leaf ? 0 : 1;
 
   std::size_t pos = 0;
+  Bytes full;
   for (std::size_t n = 0; n < plan.entries.size(); ++n) {
-    const Bytes full = full_entry(plan.entries[n], plan.leaf);
+    full_entry_into(plan.entries[n], plan.leaf, full);
     const std::size_t skip = n == 0 ? 0 : prefix;
     std::copy(full.begin() + static_cast<std::ptrdiff_t>(skip), full.end(),
               page.begin() + static_cast<std::ptrdiff_t>(L.entries_start() + pos));
