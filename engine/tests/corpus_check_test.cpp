@@ -13,9 +13,7 @@ TEST(CorpusCheck, SampleDatabasesHaveNoErrors) {
   QUILLMAR_REQUIRE_CORPUS();
   for (const auto& f : quillmar_test::corpus_files()) {
     SCOPED_TRACE(f.path.string());
-    jet::OpenOptions options;
-    options.password = f.password;
-    auto db = jet::Database::open(f.path.string(), options);
+    auto db = quillmar_test::open_sample(f);
     jet::CheckReport report = jet::check_database(*db);
     for (const auto& finding : report.findings) {
       if (finding.severity == jet::Severity::Error) {

@@ -6,11 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
+
+#include "engine/read/database.h"
 
 namespace quillmar_test {
 
@@ -41,6 +44,13 @@ inline std::vector<CorpusFile> corpus_files() {
   }
   std::sort(files.begin(), files.end(), [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });
   return files;
+}
+
+// Opens a sample read-only, with its password if it has one.
+inline std::unique_ptr<jet::Database> open_sample(const CorpusFile& f) {
+  jet::OpenOptions options;
+  options.password = f.password;
+  return jet::Database::open(f.path.string(), options);
 }
 
 #define QUILLMAR_REQUIRE_CORPUS()                                                             \

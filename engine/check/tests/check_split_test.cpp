@@ -37,9 +37,7 @@ TEST(CheckSplit, SampleDatabasesGiveTheSameReportSplitOrNot) {
   QUILLMAR_REQUIRE_CORPUS();
   for (const auto& f : quillmar_test::corpus_files()) {
     SCOPED_TRACE(f.path.string());
-    jet::OpenOptions options;
-    options.password = f.password;
-    auto db = jet::Database::open(f.path.string(), options);
+    auto db = quillmar_test::open_sample(f);
     check_both_ways(*db);
   }
 }
