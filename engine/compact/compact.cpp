@@ -1,8 +1,10 @@
 #include "engine/compact/compact.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "engine/check/check.h"
@@ -71,6 +73,16 @@ void check_collating_order(const Database& db, const std::optional<std::uint16_t
   }
 }
 
+// Reads a whole file; throws the file layer's error if any part cannot be read.
+void raise_read_errors(Env& env, const std::string& path) {
+  auto file = env.open_readable(path);
+  const std::uint64_t size = file->size();
+  Bytes buffer(std::size_t{1} << 20);
+  for (std::uint64_t at = 0; at < size; at += buffer.size()) {
+    file->read(at, static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - at)), buffer.data());
+  }
+}
+
 // Reads the new file back as a user would and checks it holds what was written.
 void verify_copy(Env& env, const std::string& path, const std::optional<std::string>& password,
                  const write::RewriteResult& written) {
@@ -87,21 +99,25 @@ void verify_copy(Env& env, const std::string& path, const std::optional<std::str
   std::map<std::string, std::uint64_t> expected(written.rows.begin(), written.rows.end());
   std::map<std::string, std::uint32_t> stored;
   for (const TableDef& t : db->tables()) stored[t.name] = t.row_count;
+  std::optional<std::string> failure;
   for (const auto& [name, rows] : report.live_rows) {
     const auto it = expected.find(name);
-    if (it == expected.end() || it->second != rows || stored[name] != rows) {
-      throw Error(errc::kCannotOpenDatabase, "The compacted database does not hold the rows of table " + name + ".");
+    if (!failure && (it == expected.end() || it->second != rows || stored[name] != rows)) {
+      failure = "The compacted database does not hold the rows of table " + name + ".";
     }
   }
-  if (report.live_rows.size() != expected.size()) {
-    throw Error(errc::kCannotOpenDatabase, "The compacted database lost a table.");
-  }
+  if (!failure && report.live_rows.size() != expected.size()) failure = "The compacted database lost a table.";
   for (const Finding& f : report.findings) {
-    if (f.severity != Severity::Error) continue;
-    throw Error(errc::kCannotOpenDatabase, "The compacted database failed its integrity check" +
-                                               (f.table.empty() ? std::string() : " in table " + f.table) + ": " +
-                                               f.message);
+    if (failure || f.severity != Severity::Error) continue;
+    failure = "The compacted database failed its integrity check" +
+              (f.table.empty() ? std::string() : " in table " + f.table) + ": " + f.message;
   }
+  if (!failure) return;
+  // The check reports pages it could not read as damage; a disk that fails
+  // is told apart by reading the whole file once more, and its error goes
+  // up instead.
+  raise_read_errors(env, path);
+  throw Error(errc::kCannotOpenDatabase, *failure);
 }
 
 // A name beside the destination that no file has yet, nor with the suffix

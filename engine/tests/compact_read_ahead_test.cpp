@@ -111,6 +111,21 @@ TEST_F(CompactReadAhead, ReadErrorAnywhereFailsCleanly) {
   EXPECT_GT(failures, tried / 2);
 }
 
+// The closing check reads the new file back on two threads; a page it
+// cannot read is a disk error (3043), not a damaged copy (3049).
+TEST_F(CompactReadAhead, ReadErrorWhileTheCopyIsReadBackIsADiskError) {
+  compact_database(request(kNeverReadAhead));
+  const auto pages = static_cast<std::uint32_t>(std::filesystem::file_size(destination()) / kPageSize);
+  std::filesystem::remove(destination());
+  for (const std::uint32_t page : {pages / 3, pages - 1}) {
+    FaultInjectionEnv env(default_env());
+    env.fail_read_page(page, kPageSize);
+    env.only_in(destination().string());
+    EXPECT_TRUE(failed_cleanly(request(kAlwaysReadAhead, &env), errc::kDiskOrNetworkError,
+                               "reading back page " + std::to_string(page)));
+  }
+}
+
 TEST_F(CompactReadAhead, WriteErrorAndFullDiskWhileRowsAreReadAheadFailCleanly) {
   compact_database(request(kNeverReadAhead));
   const std::uint64_t size = std::filesystem::file_size(destination());
