@@ -98,6 +98,13 @@ bool has_typed_size(ColumnType type) {
 
 std::vector<RawField> split_row(const JetFormat& f, const TableDef& table,
                                 std::span<const std::uint8_t> row) {
+  std::vector<RawField> fields;
+  split_row_into(f, table, row, fields);
+  return fields;
+}
+
+void split_row_into(const JetFormat& f, const TableDef& table, std::span<const std::uint8_t> row,
+                    std::vector<RawField>& fields) {
   std::size_t count_size = f.row_column_count_size;
   std::size_t row_columns = count_size == 1 ? get_u8(row, 0) : get_u16(row, 0);
   std::size_t mask_size = (row_columns + 7) / 8;
@@ -116,7 +123,7 @@ std::vector<RawField> split_row(const JetFormat& f, const TableDef& table,
   std::size_t data_end = var_offsets.empty() ? mask_pos : var_offsets.back();
   if (fixed_end > mask_pos || data_end > mask_pos) damaged("row data offsets overrun the row");
 
-  std::vector<RawField> fields(table.columns.size());
+  fields.assign(table.columns.size(), RawField{});
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     const Column& c = table.columns[i];
     RawField& out = fields[i];
@@ -143,7 +150,6 @@ std::vector<RawField> split_row(const JetFormat& f, const TableDef& table,
       out.bytes = row.subspan(start, end - start);
     }
   }
-  return fields;
 }
 
 LongValueRef parse_long_value_ref(std::span<const std::uint8_t> field) {

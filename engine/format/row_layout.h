@@ -25,6 +25,9 @@ struct RawField {
 // point into `row`. Throws DamagedData when the row's structure is broken.
 std::vector<RawField> split_row(const JetFormat& format, const TableDef& table,
                                 std::span<const std::uint8_t> row);
+// The same into `fields`, whose buffer a caller splitting many rows keeps.
+void split_row_into(const JetFormat& format, const TableDef& table, std::span<const std::uint8_t> row,
+                    std::vector<RawField>& fields);
 
 // Resolves a long-value field (12-byte header and inline data) to its bytes.
 using LongValueResolver = std::function<Bytes(std::span<const std::uint8_t>)>;

@@ -194,9 +194,27 @@ std::optional<Bytes> Database::read_row_bytes(RowPointer where) {
   return guarded(path_, [&] { return row_bytes_at(where); });
 }
 
+bool Database::read_row_into(RowPointer where, Bytes& out) {
+  return guarded(path_, [&] {
+    std::shared_ptr<const Bytes> page;
+    const std::optional<std::span<const std::uint8_t>> bytes = row_span_at(where, page);
+    if (!bytes) return false;
+    out.assign(bytes->begin(), bytes->end());
+    return true;
+  });
+}
+
 std::optional<Bytes> Database::row_bytes_at(RowPointer where) {
+  std::shared_ptr<const Bytes> page;
+  const std::optional<std::span<const std::uint8_t>> bytes = row_span_at(where, page);
+  if (!bytes) return std::nullopt;
+  return Bytes(bytes->begin(), bytes->end());
+}
+
+std::optional<std::span<const std::uint8_t>> Database::row_span_at(RowPointer where,
+                                                                   std::shared_ptr<const Bytes>& page) {
   const JetFormat& f = format();
-  auto page = cache_->get(where.page);
+  page = cache_->get(where.page);
   RowSlot slot = data_page_slot(f, *page, where.row);
   if (slot.deleted) return std::nullopt;
   for (int hop = 0; slot.overflow; ++hop) {
@@ -207,7 +225,7 @@ std::optional<Bytes> Database::row_bytes_at(RowPointer where) {
     slot = data_page_slot(f, *page, next.row);
     slot.overflow = false;  // the moved row is marked deleted; it holds the data
   }
-  return Bytes(page->begin() + slot.start, page->begin() + slot.end);
+  return std::span<const std::uint8_t>(page->data() + slot.start, slot.end - slot.start);
 }
 
 std::vector<PageNumber> Database::usage_map_pages(const Bytes& raw_map) {

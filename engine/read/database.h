@@ -138,6 +138,8 @@ class Database {
   // The stored bytes of the row at `where` (overflow followed); nullopt for
   // a deleted row.
   std::optional<Bytes> read_row_bytes(RowPointer where);
+  // The same into `out` (its buffer reused); false for a deleted row.
+  bool read_row_into(RowPointer where, Bytes& out);
   // Resolves a long-value field (the 12-byte header plus any inline data
   // as stored in the row) into the value's bytes.
   Bytes read_long_value(std::span<const std::uint8_t> field);
@@ -155,6 +157,9 @@ class Database {
   // The public operations' bodies; they throw DamagedData, which the public
   // wrappers turn into 3049 for this file.
   std::optional<Bytes> row_bytes_at(RowPointer where);
+  // The row's bytes inside `page` (which keeps them alive), or none for a
+  // deleted row.
+  std::optional<std::span<const std::uint8_t>> row_span_at(RowPointer where, std::shared_ptr<const Bytes>& page);
   Bytes long_value_of(std::span<const std::uint8_t> field);
   Row decode_row_unchecked(const TableDef& table, std::span<const std::uint8_t> row_bytes);
   // With `on_damage`, damaged rows and pages are reported and skipped;

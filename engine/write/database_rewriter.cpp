@@ -794,24 +794,24 @@ class Rewriter {
       const TableDef& t = plan_.def;
       while (next_ < rows_.order.size() && !batch.full()) {
         const std::uint32_t position = rows_.order[next_++];
-        std::optional<Bytes> raw = w_.db_.read_row(rows_.old_at[position]);
-        if (!raw || raw->size() != rows_.size[position]) {
+        Bytes& raw = raw_;
+        if (!w_.db_.read_row_into(rows_.old_at[position], raw) || raw.size() != rows_.size[position]) {
           throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": a row changed while it was copied.");
         }
-        w_.patch_object_ids(plan_, *raw);
+        w_.patch_object_ids(plan_, raw);
         RowBatch::Row row;
         row.first_long_value = batch.long_values.size();
         if (decode_ || copy_long_values_) {
           // One split serves both: rewriting a long-value reference keeps
           // its place and size in the row.
-          const std::vector<RawField> fields = split_row(w_.jet_format_, t, *raw);
-          if (decode_) w_.decode_fields(w_.db_, t, fields, wanted_, values_);
-          if (copy_long_values_) collect_long_values(*raw, fields, batch);
+          split_row_into(w_.jet_format_, t, raw, fields_);
+          if (decode_) w_.decode_fields(w_.db_, t, fields_, wanted_, values_);
+          if (copy_long_values_) collect_long_values(raw, fields_, batch);
         }
         row.long_values = batch.long_values.size() - row.first_long_value;
         row.begin = batch.bytes.size();
-        row.size = raw->size();
-        batch.bytes.insert(batch.bytes.end(), raw->begin(), raw->end());
+        row.size = raw.size();
+        batch.bytes.insert(batch.bytes.end(), raw.begin(), raw.end());
         row.first_key = batch.keys.size();
         for (IndexCopy& index : indexes_) batch.keys.push_back(key_of(index, batch));
         if (autonumber_) {
@@ -887,6 +887,8 @@ class Rewriter {
     std::vector<bool> wanted_;
     bool decode_ = false;
     std::size_t next_ = 0;  // in rows_.order
+    Bytes raw_;                     // the row being read, its buffer reused
+    std::vector<RawField> fields_;  // its split, likewise
     Row values_;
     Bytes row_key_;
     std::int64_t largest_ = 0;

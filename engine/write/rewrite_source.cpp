@@ -22,6 +22,7 @@ void DatabaseSource::scan_raw_rows(const TableDef& table,
 }
 
 std::optional<Bytes> DatabaseSource::read_row(RowPointer where) { return db_.read_row_bytes(where); }
+bool DatabaseSource::read_row_into(RowPointer where, Bytes& out) { return db_.read_row_into(where, out); }
 
 Bytes DatabaseSource::read_long_value(std::span<const std::uint8_t> field) { return db_.read_long_value(field); }
 Bytes DatabaseSource::read_page(PageNumber page) { return db_.read_page(page); }

@@ -35,6 +35,13 @@ class RewriteSource {
   // The stored bytes of the live row at `where` (a place scan_raw_rows
   // gave); nullopt when no live row is there.
   virtual std::optional<Bytes> read_row(RowPointer where) = 0;
+  // The same into `out` (its buffer reused); false when no live row is there.
+  virtual bool read_row_into(RowPointer where, Bytes& out) {
+    std::optional<Bytes> row = read_row(where);
+    if (!row) return false;
+    out = std::move(*row);
+    return true;
+  }
   // The bytes of a long value from the field a row holds.
   virtual Bytes read_long_value(std::span<const std::uint8_t> field) = 0;
   // Pages of the stored indexes, for carrying their entries over; sources
@@ -58,6 +65,7 @@ class DatabaseSource : public RewriteSource {
   void scan_raw_rows(const TableDef& table,
                      const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) override;
   std::optional<Bytes> read_row(RowPointer where) override;
+  bool read_row_into(RowPointer where, Bytes& out) override;
   Bytes read_long_value(std::span<const std::uint8_t> field) override;
   Bytes read_page(PageNumber page) override;
   std::unique_ptr<RewriteSource> open_another() override;
