@@ -15,6 +15,7 @@
 #include "engine/write/batch_pipeline.h"
 #include "engine/write/data_page_builder.h"
 #include "engine/write/header_writer.h"
+#include "engine/write/index_feed.h"
 #include "engine/write/index_rebuild.h"
 #include "engine/write/key_list.h"
 #include "engine/write/key_spill.h"
@@ -515,34 +516,54 @@ class Rewriter {
     }
     source_done();
 
-    plan.update.index_row_counts.assign(plan.layout.real_index_count, 0);
-    plan.update.index_roots.assign(plan.layout.real_index_count, 0);
-    for (std::size_t i = 0; i < indexes.size(); ++i) {
-      IndexCopy& index = indexes[i];
-      index.entries.sort();
-      std::uint32_t listed = 0;
-      MapSlot& map = slot(plan, 2 + i);
-      index::IndexTreeWriter tree(format_.jet4 ? index::Format::Jet4 : index::Format::Jet3, plan.id,
-                                  [this] { return allocate(); },
-                                  [&](index::BuiltPage p) {
-                                    map.pages.insert(p.number);
-                                    sink_.write(p.number, std::move(p.bytes));
-                                  });
-      const KeySpill::Visit add = [&](std::span<const std::uint8_t> key, std::uint64_t tag) {
-        tree.add(key, place_of_tag(tag));
-        ++listed;
-      };
-      merge_keys(index_spill_, index.runs, index.entries, add);
-      plan.update.index_roots[i] = tree.finish().root;
-      plan.update.index_row_counts[i] = listed;
-      index.entries = KeyList{};  // its memory is not needed for the next index
-    }
+    lay_out_indexes(plan, indexes, rows.order.size() >= options_.read_ahead_from_rows);
 
     plan.update.row_count = static_cast<std::uint32_t>(rows.order.size());
     plan.update.next_autonumber = get_u32(plan.definition, format_.tdef_autonumber_at);  // kept unless recounted below
     if (reader.has_autonumber()) plan.update.next_autonumber = static_cast<std::uint32_t>(reader.largest_autonumber() + 1);
     plan.update.table_ids = table_ids_;
     result_.rows.emplace_back(t.name, rows.order.size());
+  }
+
+  // Builds every index's tree from its keys, index after index, recording
+  // roots and entry counts in the plan. The keys are merged on a helper
+  // thread with `threaded`; the trees take page numbers here either way.
+  void lay_out_indexes(TablePlan& plan, std::vector<IndexCopy>& indexes, bool threaded) {
+    plan.update.index_row_counts.assign(plan.layout.real_index_count, 0);
+    plan.update.index_roots.assign(plan.layout.real_index_count, 0);
+    std::vector<IndexKeySource> sources;
+    for (IndexCopy& index : indexes) sources.push_back({&index.entries, &index.runs});
+
+    std::unique_ptr<index::IndexTreeWriter> tree;
+    std::size_t building = 0;  // the index whose tree is being built; those before are done
+    std::uint32_t listed = 0;
+    const auto start = [&] {
+      MapSlot& map = slot(plan, 2 + building);
+      tree = std::make_unique<index::IndexTreeWriter>(format_.jet4 ? index::Format::Jet4 : index::Format::Jet3,
+                                                      plan.id, [this] { return allocate(); },
+                                                      [&map, this](index::BuiltPage p) {
+                                                        map.pages.insert(p.number);
+                                                        sink_.write(p.number, std::move(p.bytes));
+                                                      });
+      listed = 0;
+    };
+    // Finishes the trees before `index`, empty ones included.
+    const auto finish_before = [&](std::size_t index) {
+      for (; building < index; ++building) {
+        if (!tree) start();
+        plan.update.index_roots[building] = tree->finish().root;
+        plan.update.index_row_counts[building] = listed;
+        tree.reset();
+      }
+    };
+    feed_index_entries(index_spill_.file.get(), sources, threaded && !indexes.empty(),
+                       [&](std::size_t index, std::span<const std::uint8_t> key, std::uint64_t tag) {
+                         finish_before(index);
+                         if (!tree) start();
+                         tree->add(key, place_of_tag(tag));
+                         ++listed;
+                       });
+    finish_before(indexes.size());
   }
 
   // Bytes each of `lists` key lists may hold before it is set aside on the

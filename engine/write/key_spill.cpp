@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <queue>
+#include <stdexcept>
 
 #include "engine/error.h"
 #include "engine/file/env.h"
@@ -24,51 +24,64 @@ std::uint64_t get_le(const std::uint8_t* at, int bytes) {
   return v;
 }
 
-// Reads one run back entry by entry through a buffer.
+[[noreturn]] void run_ends_early() {
+  throw Error(errc::kCannotOpenDatabase, "Internal error: a sorted run of index keys ends early.");
+}
+
+// Reads one run back entry by entry through a buffer. A key is handed out
+// where it lies in the buffer; an entry cut by the buffer's end is moved to
+// its start before the rest is read.
 class RunCursor {
  public:
-  RunCursor(RandomAccessFile& in, KeySpill::Run run) : in_(in), next_(run.offset), end_(run.offset + run.bytes) {}
+  RunCursor(RandomAccessFile& in, KeySpill::Run run)
+      : in_(&in),
+        next_(run.offset),
+        end_(run.offset + run.bytes),
+        buffer_(static_cast<std::size_t>(std::min<std::uint64_t>(run.bytes, kReadChunk))) {}
 
   // Moves to the next entry; false at the end of the run.
   bool advance() {
-    if (next_ == end_ && at_ == buffer_.size()) return false;  // nothing left on file or in the buffer
-    std::uint8_t header[kEntryHeader];
-    read(header, kEntryHeader);
-    const auto length = static_cast<std::uint32_t>(get_le(header, 4));
+    at_ += consumed_;
+    consumed_ = 0;
+    if (!have(kEntryHeader)) {
+      if (at_ != filled_) run_ends_early();
+      return false;
+    }
+    const std::uint8_t* header = buffer_.data() + at_;
+    const auto length = static_cast<std::size_t>(get_le(header, 4));
     tag_ = get_le(header + 4, 8);
-    key_.resize(length);
-    read(key_.data(), length);
+    if (length > buffer_.size() - kEntryHeader || !have(kEntryHeader + length)) run_ends_early();
+    key_ = {buffer_.data() + at_ + kEntryHeader, length};
+    consumed_ = kEntryHeader + length;
     return true;
   }
   std::span<const std::uint8_t> key() const { return key_; }
   std::uint64_t tag() const { return tag_; }
 
  private:
-  void read(std::uint8_t* dst, std::size_t n) {
-    while (n > 0) {
-      if (at_ == buffer_.size()) refill();
-      const std::size_t take = std::min(n, buffer_.size() - at_);
-      std::memcpy(dst, buffer_.data() + at_, take);
-      at_ += take;
-      dst += take;
-      n -= take;
-    }
-  }
-  void refill() {
-    const std::uint64_t left = end_ - next_;
-    if (left == 0) throw Error(errc::kCannotOpenDatabase, "Internal error: a sorted run of index keys ends early.");
-    buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadChunk)));
-    in_.read(next_, buffer_.size(), buffer_.data());
-    next_ += buffer_.size();
+  // True when the buffer holds `n` bytes from at_, reading on when the run
+  // has more; `n` is never more than the buffer holds.
+  bool have(std::size_t n) {
+    if (filled_ - at_ >= n) return true;
+    if (next_ == end_) return false;
+    std::memmove(buffer_.data(), buffer_.data() + at_, filled_ - at_);
+    filled_ -= at_;
     at_ = 0;
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - filled_, end_ - next_));
+    in_->read(next_, want, buffer_.data() + filled_);
+    next_ += want;
+    filled_ += want;
+    return filled_ >= n;
   }
 
-  RandomAccessFile& in_;
-  std::uint64_t next_;
+  RandomAccessFile* in_;
+  std::uint64_t next_;  // on file
   std::uint64_t end_;
   Bytes buffer_;
-  std::size_t at_ = 0;
-  Bytes key_;
+  std::size_t at_ = 0;      // the current entry's place in the buffer
+  std::size_t filled_ = 0;  // bytes of the buffer read
+  std::size_t consumed_ = 0;  // the current entry's size
+  std::span<const std::uint8_t> key_;
   std::uint64_t tag_ = 0;
 };
 
@@ -78,7 +91,6 @@ KeySpill::KeySpill(Env& env, std::string path) : env_(env), path_(std::move(path
 
 KeySpill::~KeySpill() {
   const bool created = out_ != nullptr;
-  in_.reset();
   out_.reset();
   if (!created) return;
   try {
@@ -91,7 +103,6 @@ KeySpill::~KeySpill() {
 
 KeySpill::Run KeySpill::write_run(const KeyList& sorted) {
   if (!out_) out_ = env_.create_exclusive(path_);
-  in_.reset();  // reopened for reading when merging
   Run run{size_, 0};
   Bytes chunk;
   chunk.reserve(kReadChunk + kEntryHeader);
@@ -120,37 +131,96 @@ void visit_sorted(const KeyList& sorted, const KeySpill::Visit& visit) {
 
 void KeySpill::merge(const std::vector<Run>& runs, const KeyList& sorted, const Visit& visit) {
   if (runs.empty()) return visit_sorted(sorted, visit);
-  if (!in_) in_ = env_.open_readable(path_);
-  std::vector<RunCursor> cursors;
-  cursors.reserve(runs.size());
-  for (const Run& r : runs) cursors.emplace_back(*in_, r);
-  // Sources are the cursors plus the in-memory list (index runs.size()).
-  const std::size_t memory = runs.size();
-  std::size_t memory_at = 0;
-  const auto key_of = [&](std::size_t source) {
-    return source == memory ? sorted.key(memory_at) : cursors[source].key();
-  };
-  const auto tag_of = [&](std::size_t source) {
-    return source == memory ? sorted.tag(memory_at) : cursors[source].tag();
-  };
-  const auto after = [&](std::size_t a, std::size_t b) {  // true when a comes after b
-    return KeyList::less(key_of(b), tag_of(b), key_of(a), tag_of(a));
-  };
-  std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(after)> heap(after);
-  for (std::size_t i = 0; i < cursors.size(); ++i) {
-    if (cursors[i].advance()) heap.push(i);
+  KeyMerge merge = merged(runs, sorted);
+  while (merge.next()) visit(merge.key(), merge.tag());
+}
+
+KeyMerge KeySpill::merged(const std::vector<Run>& runs, const KeyList& sorted) {
+  return KeyMerge(runs.empty() ? nullptr : env_.open_readable(path_), runs, sorted);
+}
+
+// The runs' cursors and the list, kept in a binary heap by their current
+// entries; the source on top holds the entry given last.
+class KeyMerge::Sources {
+ public:
+  Sources(std::unique_ptr<RandomAccessFile> in, const std::vector<KeySpill::Run>& runs, const KeyList& sorted)
+      : in_(std::move(in)), sorted_(sorted), list_(runs.size()) {
+    if (!runs.empty() && !in_) throw std::logic_error("a merge of runs needs the file holding them");
+    cursors_.reserve(runs.size());
+    for (const KeySpill::Run& r : runs) cursors_.emplace_back(*in_, r);
   }
-  if (!sorted.empty()) heap.push(memory);
-  while (!heap.empty()) {
-    const std::size_t source = heap.top();
-    heap.pop();
-    visit(key_of(source), tag_of(source));
-    if (source == memory) {
-      if (++memory_at < sorted.size()) heap.push(memory);
-    } else if (cursors[source].advance()) {
-      heap.push(source);
+
+  bool next() {
+    if (!started_) {
+      started_ = true;
+      for (std::size_t i = 0; i < cursors_.size(); ++i) {
+        if (cursors_[i].advance()) push(i);
+      }
+      if (!sorted_.empty()) push(list_);
+    } else if (!heap_.empty()) {
+      // The top source moves on: it sinks to its new place, or leaves.
+      if (!advance(heap_.front())) {
+        heap_.front() = heap_.back();
+        heap_.pop_back();
+      }
+      if (!heap_.empty()) sift_down(0);
+    }
+    return !heap_.empty();
+  }
+  std::span<const std::uint8_t> key() const { return key_of(heap_.front()); }
+  std::uint64_t tag() const { return tag_of(heap_.front()); }
+
+ private:
+  std::span<const std::uint8_t> key_of(std::size_t source) const {
+    return source == list_ ? sorted_.key(list_at_) : cursors_[source].key();
+  }
+  std::uint64_t tag_of(std::size_t source) const {
+    return source == list_ ? sorted_.tag(list_at_) : cursors_[source].tag();
+  }
+  bool before(std::size_t a, std::size_t b) const { return KeyList::less(key_of(a), tag_of(a), key_of(b), tag_of(b)); }
+  bool advance(std::size_t source) {
+    if (source == list_) return ++list_at_ < sorted_.size();
+    return cursors_[source].advance();
+  }
+  void push(std::size_t source) {
+    heap_.push_back(source);
+    for (std::size_t at = heap_.size() - 1; at > 0;) {
+      const std::size_t parent = (at - 1) / 2;
+      if (!before(heap_[at], heap_[parent])) break;
+      std::swap(heap_[at], heap_[parent]);
+      at = parent;
     }
   }
-}
+  void sift_down(std::size_t at) {
+    for (;;) {
+      std::size_t first = at;
+      for (std::size_t child = 2 * at + 1; child <= 2 * at + 2 && child < heap_.size(); ++child) {
+        if (before(heap_[child], heap_[first])) first = child;
+      }
+      if (first == at) return;
+      std::swap(heap_[at], heap_[first]);
+      at = first;
+    }
+  }
+
+  std::unique_ptr<RandomAccessFile> in_;
+  std::vector<RunCursor> cursors_;
+  const KeyList& sorted_;
+  const std::size_t list_;  // the source number of the sorted list
+  std::size_t list_at_ = 0;
+  std::vector<std::size_t> heap_;
+  bool started_ = false;
+};
+
+KeyMerge::KeyMerge(std::unique_ptr<RandomAccessFile> in, const std::vector<KeySpill::Run>& runs,
+                   const KeyList& sorted)
+    : sources_(std::make_unique<Sources>(std::move(in), runs, sorted)) {}
+KeyMerge::~KeyMerge() = default;
+KeyMerge::KeyMerge(KeyMerge&&) noexcept = default;
+KeyMerge& KeyMerge::operator=(KeyMerge&&) noexcept = default;
+
+bool KeyMerge::next() { return sources_->next(); }
+std::span<const std::uint8_t> KeyMerge::key() const { return sources_->key(); }
+std::uint64_t KeyMerge::tag() const { return sources_->tag(); }
 
 }  // namespace jet::write

@@ -21,6 +21,8 @@ class WritableFile;
 
 namespace jet::write {
 
+class KeyMerge;
+
 class KeySpill {
  public:
   struct Run {
@@ -41,13 +43,37 @@ class KeySpill {
   // Calls `visit` for every entry of the runs and of the sorted list, in
   // key order (equal keys by tag), as KeyList::sort orders them.
   void merge(const std::vector<Run>& runs, const KeyList& sorted, const Visit& visit);
+  // The same entries, read one at a time. The merge reads the scratch file
+  // through its own handle, so merges may run on other threads once every
+  // run has been written.
+  KeyMerge merged(const std::vector<Run>& runs, const KeyList& sorted);
 
  private:
   Env& env_;
   std::string path_;
   std::unique_ptr<WritableFile> out_;
-  std::unique_ptr<RandomAccessFile> in_;
   std::uint64_t size_ = 0;
+};
+
+// Entries of sorted runs on a scratch file and of a sorted list, one at a
+// time in key order (equal keys by tag). The list must outlive the merge.
+class KeyMerge {
+ public:
+  // `in` holds the runs; it may be null when there are none.
+  KeyMerge(std::unique_ptr<RandomAccessFile> in, const std::vector<KeySpill::Run>& runs, const KeyList& sorted);
+  ~KeyMerge();
+  KeyMerge(KeyMerge&&) noexcept;
+  KeyMerge& operator=(KeyMerge&&) noexcept;
+
+  // Moves to the next entry; false once every entry has been given. The
+  // key of the entry before is no longer valid.
+  bool next();
+  std::span<const std::uint8_t> key() const;
+  std::uint64_t tag() const;
+
+ private:
+  class Sources;
+  std::unique_ptr<Sources> sources_;
 };
 
 // Calls `visit` for every entry of a sorted list, in order.
