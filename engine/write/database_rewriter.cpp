@@ -128,6 +128,7 @@ struct RowBatch {
   std::vector<Key> keys;
   std::vector<LongValue> long_values;
   std::size_t long_value_bytes = 0;
+  bool keyed = false;  // the rows' keys have been formed
 
   void clear() {
     bytes.clear();
@@ -136,6 +137,7 @@ struct RowBatch {
     keys.clear();
     long_values.clear();
     long_value_bytes = 0;
+    keyed = false;
   }
   bool full() const {
     return rows.size() >= kMaxRows || bytes.size() + key_bytes.size() + long_value_bytes >= kMaxBytes;
@@ -391,7 +393,7 @@ class Rewriter {
         patch_object_ids(plan, patched);
         row = patched;
       }
-      decode_fields(source, t, split_row(jet_format_, t, row), wanted, values);
+      decode_fields(&source, t, split_row(jet_format_, t, row), wanted, values);
       bool listed = false;
       if (!key_or_give_up(*primary_keys, values, key, listed, reason)) {
         primary_keys.reset();
@@ -470,6 +472,7 @@ class Rewriter {
     std::optional<DataPageBuilder> page;
     std::size_t page_index = 0;
     const auto take = [&](RowBatch& batch) {
+      reader.key(batch);
       for (const RowBatch::Row& r : batch.rows) {
         const std::span<std::uint8_t> raw(batch.bytes.data() + r.begin, r.size);
         for (std::size_t k = r.first_long_value; k < r.first_long_value + r.long_values; ++k) {
@@ -495,6 +498,8 @@ class Rewriter {
         }
       }
     };
+    // Threaded, the rows are read on a second thread, and keyed and written
+    // on this one.
     run_batches<RowBatch>(rows.order.size() >= options_.read_ahead_from_rows,
                           [&](RowBatch& batch) { return reader.fill(batch); }, take);
     if (page) sink_.write(data_pages.at(page_index++), page->page());
@@ -717,14 +722,18 @@ class Rewriter {
   }
 
   // Decodes the wanted columns only; the others are left as they were and
-  // must not be read.
-  void decode_fields(RewriteSource& source, const TableDef& t, const std::vector<RawField>& fields,
+  // must not be read. Long values come from `source`; without one, none
+  // may be wanted.
+  void decode_fields(RewriteSource* source, const TableDef& t, const std::vector<RawField>& fields,
                      const std::vector<bool>& wanted, Row& values) const {
     values.resize(t.columns.size());
     for (std::size_t k = 0; k < t.columns.size(); ++k) {
       if (!wanted[k]) continue;
       values[k] = decode_field(jet_format_, t.columns[k], fields[k], db_.header().code_page,
-                               [&source](std::span<const std::uint8_t> f) { return source.read_long_value(f); });
+                               [source](std::span<const std::uint8_t> f) {
+                                 if (source == nullptr) internal("a key needed a long value after its row was read");
+                                 return source->read_long_value(f);
+                               });
     }
   }
 
@@ -790,10 +799,13 @@ class Rewriter {
   };
 
   // The reading half of a table's second pass: reads the rows in write
-  // order, puts their object ids right, reads the long values they refer to
-  // and forms every index's key. It uses only the source and the index
-  // encoders (never the output or the key lists), so it may run on a thread
-  // of its own.
+  // order, puts their object ids right and reads the long values they refer
+  // to; then, in key(), decodes the rows and forms every index's key. It
+  // uses only the source and the index encoders (never the output or the
+  // key lists), so it may run on a thread of its own. Keys are formed by
+  // whichever thread calls key(), reading nothing more from the source, so
+  // the writing thread can take that share of the work; only when a key
+  // needs a long value is the row keyed as it is read.
   class RowReader {
    public:
     RowReader(Rewriter& rewriter, const TablePlan& plan, const RowTable& rows, std::vector<IndexCopy>& indexes,
@@ -807,6 +819,9 @@ class Rewriter {
       }
       wanted_ = columns_keyed(t, keyed, autonumber_);
       decode_ = !indexes.empty() || autonumber_ != nullptr;
+      for (std::size_t k = 0; k < t.columns.size(); ++k) {
+        if (wanted_[k] && is_long_value(t.columns[k].type)) key_as_read_ = true;
+      }
     }
 
     // The next rows, until the batch is full; false when none are left.
@@ -822,26 +837,35 @@ class Rewriter {
         w_.patch_object_ids(plan_, raw);
         RowBatch::Row row;
         row.first_long_value = batch.long_values.size();
-        if (decode_ || copy_long_values_) {
-          // One split serves both: rewriting a long-value reference keeps
-          // its place and size in the row.
+        if (copy_long_values_) {
+          // Rewriting a long-value reference keeps its place and size in
+          // the row, so the split serves the keys as well.
           split_row_into(w_.jet_format_, t, raw, fields_);
-          if (decode_) w_.decode_fields(w_.db_, t, fields_, wanted_, values_);
-          if (copy_long_values_) collect_long_values(raw, fields_, batch);
+          collect_long_values(raw, fields_, batch);
         }
         row.long_values = batch.long_values.size() - row.first_long_value;
         row.begin = batch.bytes.size();
         row.size = raw.size();
         batch.bytes.insert(batch.bytes.end(), raw.begin(), raw.end());
-        row.first_key = batch.keys.size();
-        for (IndexCopy& index : indexes_) batch.keys.push_back(key_of(index, batch));
-        if (autonumber_) {
-          const Value& v = values_[column_position(t, *autonumber_)];
-          if (!v.is_null) largest_ = std::max(largest_, v.integer);
-        }
         batch.rows.push_back(row);
+        if (key_as_read_) {
+          if (!copy_long_values_) split_row_into(w_.jet_format_, t, raw, fields_);
+          key_row(batch, batch.rows.back(), fields_, &w_.db_);
+        }
       }
+      batch.keyed = key_as_read_;
       return !batch.rows.empty();
+    }
+
+    // Decodes the batch's rows and forms their keys, unless fill() has.
+    void key(RowBatch& batch) {
+      if (batch.keyed) return;
+      batch.keyed = true;
+      for (RowBatch::Row& row : batch.rows) {
+        const std::span<const std::uint8_t> raw(batch.bytes.data() + row.begin, row.size);
+        if (decode_) split_row_into(w_.jet_format_, plan_.def, raw, key_fields_);
+        key_row(batch, row, key_fields_, nullptr);
+      }
     }
 
     bool has_autonumber() const { return autonumber_ != nullptr; }
@@ -849,6 +873,16 @@ class Rewriter {
     std::int64_t largest_autonumber() const { return largest_; }
 
    private:
+    void key_row(RowBatch& batch, RowBatch::Row& row, const std::vector<RawField>& fields, RewriteSource* source) {
+      if (decode_) w_.decode_fields(source, plan_.def, fields, wanted_, values_);
+      row.first_key = batch.keys.size();
+      for (IndexCopy& index : indexes_) batch.keys.push_back(key_of(index, batch));
+      if (autonumber_) {
+        const Value& v = values_[column_position(plan_.def, *autonumber_)];
+        if (!v.is_null) largest_ = std::max(largest_, v.integer);
+      }
+    }
+
     // Notes the long values a row refers to, read from the source, for
     // LongValueCopy::write(); `fields` is the row split. Empty values become
     // inline ones right away.
@@ -907,9 +941,14 @@ class Rewriter {
     const Column* autonumber_ = nullptr;
     std::vector<bool> wanted_;
     bool decode_ = false;
+    bool key_as_read_ = false;  // some key needs a long value: rows are keyed as they are read
     std::size_t next_ = 0;  // in rows_.order
-    Bytes raw_;                     // the row being read, its buffer reused
-    std::vector<RawField> fields_;  // its split, likewise
+    // Used while reading: the row being read and its split, buffers reused.
+    Bytes raw_;
+    std::vector<RawField> fields_;
+    // Used while keying (on the thread that calls key() when rows are not
+    // keyed as they are read).
+    std::vector<RawField> key_fields_;
     Row values_;
     Bytes row_key_;
     std::int64_t largest_ = 0;
