@@ -157,6 +157,24 @@ TEST_F(CompactSafety, KeysSortedOnDiskAndRowsReadAheadGiveTheSameFile) {
   EXPECT_EQ(files, 4u) << "source, copy and the unrelated files only";
 }
 
+// An index whose keys the encoder cannot form (here text outside the
+// General order's tables) takes the source's stored entries; those are kept
+// within the key budget as well, and set aside on disk give the same file.
+TEST_F(CompactSafety, CarriedOverKeysSetAsideOnDiskGiveTheSameFile) {
+  auto file = testing::corpus_file("jet4", "testUnicodeCompV2003.mdb");
+  if (!file) GTEST_SKIP() << "sample not found under " << testing::shared_dir();
+  CompactRequest r = request();
+  r.source_path = file->path.string();
+  compact_database(r);
+  const Bytes in_memory = testing::read_file(dir_ / "out.mdb");
+  std::filesystem::remove(dir_ / "out.mdb");
+
+  r.key_memory = 64;  // a run every entry or two
+  r.read_ahead_from_rows = 0;
+  compact_database(r);
+  EXPECT_EQ(testing::read_file(dir_ / "out.mdb"), in_memory);
+}
+
 TEST_F(CompactSafety, FullDiskWhileSortingKeysFailsCleanly) {
   FaultInjectionEnv env(default_env());
   env.fail_write_at(0, true);  // the first write of any file, the scratch file's included

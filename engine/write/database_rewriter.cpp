@@ -62,6 +62,36 @@ struct RowTable {
   std::vector<std::uint32_t> order;  // positions in old_at, in write order
 };
 
+// Finds a row's position in scan order by its place in the source. Scans
+// meet rows in page order, so the places mostly ascend and are searched as
+// they are; otherwise a list of positions sorted by place (4 bytes a row)
+// is searched instead.
+class RowFinder {
+ public:
+  explicit RowFinder(const std::vector<RowPointer>& places) : places_(places) {
+    if (std::is_sorted(places.begin(), places.end())) return;
+    by_place_.resize(places.size());
+    for (std::size_t i = 0; i < places.size(); ++i) by_place_[i] = static_cast<std::uint32_t>(i);
+    std::sort(by_place_.begin(), by_place_.end(), [&](std::uint32_t a, std::uint32_t b) { return places[a] < places[b]; });
+  }
+
+  std::optional<std::uint32_t> find(RowPointer place) const {
+    if (by_place_.empty()) {
+      const auto it = std::lower_bound(places_.begin(), places_.end(), place);
+      if (it == places_.end() || !(*it == place)) return std::nullopt;
+      return static_cast<std::uint32_t>(it - places_.begin());
+    }
+    const auto it = std::lower_bound(by_place_.begin(), by_place_.end(), place,
+                                     [&](std::uint32_t a, RowPointer p) { return places_[a] < p; });
+    if (it == by_place_.end() || !(places_[*it] == place)) return std::nullopt;
+    return *it;
+  }
+
+ private:
+  const std::vector<RowPointer>& places_;
+  std::vector<std::uint32_t> by_place_;  // empty when places_ ascends
+};
+
 // Places rows in write order on consecutive data pages from their sizes
 // alone, the way write_rows fills the pages.
 class RowPlacer {
@@ -428,14 +458,12 @@ class Rewriter {
   // encoder cannot form its keys; the index must list every row once.
   std::vector<std::uint32_t> stored_order(RewriteSource& source, const TableDef& t, const IndexData& primary,
                                           const RowTable& rows, const std::string& reason) {
-    std::map<RowPointer, std::uint32_t> position;
-    for (std::size_t i = 0; i < rows.old_at.size(); ++i) position.emplace(rows.old_at[i], static_cast<std::uint32_t>(i));
+    const RowFinder rows_by_place(rows.old_at);
     KeyList listed;
-    for (const index::IndexEntry& e : stored_entries(source, t, primary)) {
-      const auto it = position.find(e.row);
-      if (it == position.end()) continue;  // a deleted row's leftover entry
-      listed.add(e.key, it->second);
-    }
+    walk_stored_entries(source, t, primary, [&](const index::EntryView& e) {
+      const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+      if (at) listed.add(e.key, *at);  // else a deleted row's leftover entry
+    });
     listed.sort();
     std::vector<std::uint32_t> order;
     std::vector<bool> seen(rows.old_at.size(), false);
@@ -517,8 +545,9 @@ class Rewriter {
     for (IndexCopy& index : indexes) {
       if (index.keys) continue;
       if (new_at.empty()) new_at = new_places(rows, data_pages);
-      carry_over(t, index, rows, new_at);
+      carry_over(t, index, rows, new_at, indexes.size() + kListsInFlight);
     }
+    finish_pending(index_spill_);
     source_done();
 
     lay_out_indexes(plan, indexes, rows.order.size() >= options_.read_ahead_from_rows);
@@ -662,24 +691,31 @@ class Rewriter {
 
   // The stored entries of an index whose keys the encoder cannot form stand
   // in for the rebuilt ones, provided they list exactly the rows they should.
-  void carry_over(const TableDef& t, IndexCopy& index, const RowTable& rows, const std::vector<RowPointer>& new_at) {
-    std::map<RowPointer, std::uint32_t> position;
-    for (std::size_t i = 0; i < rows.old_at.size(); ++i) position.emplace(rows.old_at[i], static_cast<std::uint32_t>(i));
+  // Fills an index the encoder gave up on with the source's stored keys,
+  // each under its row's new place. The entries are read one at a time and
+  // kept within the index's share of the key budget, like formed keys.
+  void carry_over(const TableDef& t, IndexCopy& index, const RowTable& rows, const std::vector<RowPointer>& new_at,
+                  std::size_t lists) {
+    const RowFinder rows_by_place(rows.old_at);
     std::vector<bool> seen(rows.old_at.size(), false);
-    for (const index::IndexEntry& e : stored_entries(db_, t, *index.data)) {
-      const auto it = position.find(e.row);
-      if (it == position.end()) continue;  // a deleted row's leftover entry
-      if (seen[it->second]) throw carry_refusal(t, index.reason, "it lists a row twice");
-      seen[it->second] = true;
-      index.entries.add(e.key, place_tag(new_at[it->second]));
-    }
-    if (index.entries.size() != index.listed) throw carry_refusal(t, index.reason, "it does not list every row");
+    std::uint64_t carried = 0;
+    walk_stored_entries(db_, t, *index.data, [&](const index::EntryView& e) {
+      const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+      if (!at) return;  // a deleted row's leftover entry
+      if (seen[*at]) throw carry_refusal(t, index.reason, "it lists a row twice");
+      seen[*at] = true;
+      add_key(index_spill_, index.entries, index.runs, e.key, place_tag(new_at[*at]), key_limit(lists));
+      ++carried;
+    });
+    if (carried != index.listed) throw carry_refusal(t, index.reason, "it does not list every row");
   }
 
-  std::vector<index::IndexEntry> stored_entries(RewriteSource& source, const TableDef& t, const IndexData& data) {
-    return index::read_index_tree([&source](PageNumber p) { return source.read_page(p); }, data.first_page,
-                                  format_.jet4 ? index::Format::Jet4 : index::Format::Jet3, t.definition_page)
-        .entries;
+  // Visits the source's stored entries of an index in key order.
+  void walk_stored_entries(RewriteSource& source, const TableDef& t, const IndexData& data,
+                           const std::function<void(const index::EntryView&)>& visit) {
+    index::walk_index_tree([&source](PageNumber p) { return std::make_shared<const Bytes>(source.read_page(p)); },
+                           data.first_page, format_.jet4 ? index::Format::Jet4 : index::Format::Jet3,
+                           t.definition_page, visit);
   }
 
   static Error carry_refusal(const TableDef& t, const std::string& reason, const std::string& why) {
