@@ -21,7 +21,11 @@ std::uint64_t fmix(std::uint64_t h) {
 }
 
 // Two hashes of one (row, key) pair from differently seeded states, in one
-// pass over the key.
+// pass over the key. Each 8-byte chunk goes into each state with one
+// multiply by an odd constant and a shift: a bijection of the state for a
+// given chunk, so keys of one length that differ anywhere end in different
+// states. The finaliser then spreads every bit. (Fully mixing every chunk
+// cost the check a sixth of its time.)
 struct PairHash {
   std::uint64_t low, high;
 };
@@ -30,18 +34,22 @@ PairHash hash_pair(std::uint64_t seed, RowPointer row, std::span<const std::uint
   const std::uint64_t start = key.size() * 0x9E3779B97F4A7C15ULL ^ (std::uint64_t{row.page} << 16 | row.row);
   std::uint64_t a = fmix(seed ^ start);
   std::uint64_t b = fmix((~seed * 0xD6E8FEB86659FD93ULL) ^ start);
+  const auto mix = [&](std::uint64_t chunk) {
+    a = (a ^ chunk) * 0xFF51AFD7ED558CCDULL;
+    a ^= a >> 32;
+    b = (b + chunk) * 0xC4CEB9FE1A85EC53ULL;
+    b ^= b >> 29;
+  };
   std::size_t at = 0;
   for (; at + 8 <= key.size(); at += 8) {
     std::uint64_t chunk = 0;
     std::memcpy(&chunk, key.data() + at, 8);
-    a = fmix(a ^ chunk);
-    b = fmix(b + chunk);
+    mix(chunk);
   }
   if (at < key.size()) {
     std::uint64_t chunk = 0;
     std::memcpy(&chunk, key.data() + at, key.size() - at);
-    a = fmix(a ^ chunk);
-    b = fmix(b + chunk);
+    mix(chunk);
   }
   return {fmix(a ^ 0x100), fmix(b ^ 0x200)};
 }
