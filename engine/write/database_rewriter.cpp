@@ -24,6 +24,7 @@
 #include "engine/write/object_ids.h"
 #include "engine/write/page_sink.h"
 #include "engine/write/rewrite_source.h"
+#include "engine/write/row_finder.h"
 #include "engine/format/row_layout.h"
 #include "engine/write/table_definition_writer.h"
 #include "engine/write/usage_map_builder.h"
@@ -60,36 +61,6 @@ struct RowTable {
   std::vector<RowPointer> old_at;
   std::vector<std::uint16_t> size;
   std::vector<std::uint32_t> order;  // positions in old_at, in write order
-};
-
-// Finds a row's position in scan order by its place in the source. Scans
-// meet rows in page order, so the places mostly ascend and are searched as
-// they are; otherwise a list of positions sorted by place (4 bytes a row)
-// is searched instead.
-class RowFinder {
- public:
-  explicit RowFinder(const std::vector<RowPointer>& places) : places_(places) {
-    if (std::is_sorted(places.begin(), places.end())) return;
-    by_place_.resize(places.size());
-    for (std::size_t i = 0; i < places.size(); ++i) by_place_[i] = static_cast<std::uint32_t>(i);
-    std::sort(by_place_.begin(), by_place_.end(), [&](std::uint32_t a, std::uint32_t b) { return places[a] < places[b]; });
-  }
-
-  std::optional<std::uint32_t> find(RowPointer place) const {
-    if (by_place_.empty()) {
-      const auto it = std::lower_bound(places_.begin(), places_.end(), place);
-      if (it == places_.end() || !(*it == place)) return std::nullopt;
-      return static_cast<std::uint32_t>(it - places_.begin());
-    }
-    const auto it = std::lower_bound(by_place_.begin(), by_place_.end(), place,
-                                     [&](std::uint32_t a, RowPointer p) { return places_[a] < p; });
-    if (it == by_place_.end() || !(places_[*it] == place)) return std::nullopt;
-    return *it;
-  }
-
- private:
-  const std::vector<RowPointer>& places_;
-  std::vector<std::uint32_t> by_place_;  // empty when places_ ascends
 };
 
 // Places rows in write order on consecutive data pages from their sizes
