@@ -126,6 +126,19 @@ TEST_F(CompactReadAhead, ReadErrorWhileTheCopyIsReadBackIsADiskError) {
   }
 }
 
+// Index keys set aside on the scratch file are read back by a helper thread
+// that merges them while the trees are laid out; a read error there ends
+// the copy the same clean way, and the scratch files are gone.
+TEST_F(CompactReadAhead, ReadErrorWhileMergingSortedKeysFailsCleanly) {
+  FaultInjectionEnv env(default_env());
+  env.fail_read_page(0, kPageSize);
+  env.only_in(destination().string() + ".keys");
+  CompactRequest r = request(kAlwaysReadAhead, &env);
+  r.key_memory = 4096;
+  EXPECT_TRUE(failed_cleanly(r, errc::kDiskOrNetworkError, "reading sorted keys back"));
+  EXPECT_FALSE(std::filesystem::exists(destination().string() + ".keys"));
+}
+
 TEST_F(CompactReadAhead, WriteErrorAndFullDiskWhileRowsAreReadAheadFailCleanly) {
   compact_database(request(kNeverReadAhead));
   const std::uint64_t size = std::filesystem::file_size(destination());
