@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 namespace jet::write {
 namespace {
 
@@ -35,6 +38,31 @@ TEST(KeyList, PlaceTagsSortAsRowPlaces) {
   EXPECT_LT(place_tag(a), place_tag(b));
   EXPECT_LT(place_tag(b), place_tag(c));
   EXPECT_EQ(place_of_tag(place_tag(c)), c);
+}
+
+// Sorting compares 8-byte prefixes first; a large list must still come out
+// in the order the full comparison gives, whatever the keys share: a
+// constant first byte, whole prefixes (keys that differ only past their
+// eighth byte), trailing zero bytes against shorter keys, equal keys.
+TEST(KeyList, LargeListsSortAsTheFullComparisonDoes) {
+  std::mt19937 random(7);
+  KeyList list;
+  std::vector<std::pair<Bytes, std::uint64_t>> reference;
+  for (std::uint64_t tag = 0; tag < 20000; ++tag) {
+    Bytes key{0x7F};
+    const std::size_t length = random() % 14;
+    for (std::size_t i = 0; i < length; ++i) key.push_back(static_cast<std::uint8_t>(random() % 4 == 0 ? 0 : random() % 5));
+    list.add(key, 20000 - tag);
+    reference.emplace_back(key, 20000 - tag);
+  }
+  list.sort();
+  std::sort(reference.begin(), reference.end(),
+            [](const auto& a, const auto& b) { return KeyList::less(a.first, a.second, b.first, b.second); });
+  ASSERT_EQ(list.size(), reference.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    ASSERT_EQ(key_at(list, i), reference[i].first) << i;
+    ASSERT_EQ(list.tag(i), reference[i].second) << i;
+  }
 }
 
 // A bounded list refuses the key that would make it grow past its limit,
