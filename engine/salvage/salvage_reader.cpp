@@ -46,6 +46,7 @@ std::optional<std::string> damage_of(Body&& body) {
 }
 
 std::string rows_text(std::size_t n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); }
+std::string were(std::size_t n) { return n == 1 ? " was" : " were"; }
 
 bool all_zero(const Bytes& page) {
   return std::all_of(page.begin(), page.end(), [](std::uint8_t b) { return b == 0; });
@@ -346,9 +347,8 @@ class TableSalvager {
     if (set_aside > 0) {
       log_.add(kLossSetAside, t_->name,
                rows_text(set_aside) + " of table " + t_->name +
-                   " were found on pages the table's usage map leaves out, and no index of the table points at "
-                   "them; they were put into table " +
-                   t_->name + "_Recovered for you to check.");
+                   " found only on pages its usage map leaves out, with no index entry pointing there," +
+                   were(set_aside) + " put into table " + t_->name + "_Recovered for you to check.");
     }
   }
 
@@ -393,19 +393,18 @@ class TableSalvager {
     }
     for (const auto& [p, why] : damaged_pages_) {
       const auto it = pointed_per_page.find(p);
-      const std::string what = it != pointed_per_page.end()
-                                   ? rows_text(it->second) + " of table " + t_->name
-                                   : "The rows of table " + t_->name;
+      const std::size_t n = it != pointed_per_page.end() ? it->second : 0;
+      const std::string what = n > 0 ? rows_text(n) + " of table " + t_->name : "The rows of table " + t_->name;
       log_.add(kLossDamaged, t_->name,
-               what + " on damaged page " + std::to_string(p) + " were lost (" + why + ").",
+               what + " on damaged page " + std::to_string(p) + (n == 1 ? " was" : " were") + " lost (" + why + ").",
                RowPointer{p, 0});
     }
     if (pages_beyond_file_ > 0) {
       const std::string what =
           pointed_beyond > 0 ? rows_text(pointed_beyond) + " of table " + t_->name : "The rows of table " + t_->name;
       log_.add(kLossDamaged, t_->name,
-               what + " on " + std::to_string(pages_beyond_file_) +
-                   " pages past the end of the file were lost (the file was cut short).");
+               what + " on " + std::to_string(pages_beyond_file_) + " page(s) past the end of the file" +
+                   (pointed_beyond == 1 ? " was" : " were") + " lost (the file was cut short).");
     }
   }
 
