@@ -37,6 +37,12 @@ std::optional<std::string> damage_of(Body&& body) {
   } catch (const DamagedData& e) {
     return std::string(e.what());
   } catch (const Error& e) {
+    // The damaged-file error keeps where the reader gave up in its source.
+    const std::string& source = e.source();
+    const std::size_t open = source.find(" (");
+    if (e.number() == errc::kCannotOpenDatabase && open != std::string::npos && source.back() == ')') {
+      return source.substr(open + 2, source.size() - open - 3);
+    }
     return e.description();
   } catch (const std::length_error& e) {
     return std::string(e.what());
@@ -58,6 +64,10 @@ struct PageSurvey {
   // Pages the database's own map (row 0 of page 1) marks free: their rows
   // are old ones, given up with the page.
   std::set<PageNumber> free;
+  // Table-definition pages, and those another definition page continues
+  // onto (the rest start a definition).
+  std::vector<PageNumber> definition_pages;
+  std::set<PageNumber> continuations;
 };
 
 PageSurvey survey_pages(Database& db) {
@@ -66,6 +76,10 @@ PageSurvey survey_pages(Database& db) {
   for (PageNumber p = 1; p < db.page_count(); ++p) {
     std::shared_ptr<const Bytes> page;
     if (damage_of([&] { page = db.page(p); })) continue;
+    if ((*page)[0] == page_type::kTableDefinition) {
+      s.definition_pages.push_back(p);
+      s.continuations.insert(get_u32(*page, 4));
+    }
     if ((*page)[0] != page_type::kData) continue;
     if (std::equal(std::begin(kLongValueOwner), std::end(kLongValueOwner), page->begin() + f.page_owner_offset)) continue;
     s.data_pages_by_owner[data_page_owner(f, *page)].push_back(p);
@@ -447,7 +461,7 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
   const std::optional<std::string> why = damage_of([&] {
     const std::optional<Bytes> bytes = db.read_row_bytes(where);
     if (!bytes) damaged("deleted");
-    const Row row = db.decode_row(catalog, *bytes);
+    const Row row = values_without_long_ones(db, catalog, *bytes);
     for (std::size_t i = 0; i < catalog.columns.size(); ++i) {
       const std::string& c = catalog.columns[i].name;
       const Value& v = row[i];
@@ -461,7 +475,44 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
   return out;
 }
 
+// Table definitions that no catalog row names (the row was lost with a
+// damaged catalog page): each whose rows can be read comes back as
+// Recovered_Table_<page>, since the name lived only in the catalog.
+// Definitions of deleted tables sit on pages the database's map marks free.
+void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<PageNumber>& table_pages,
+                            const std::set<PageNumber>& named, SalvagedDatabase& out) {
+  for (PageNumber p : pages.definition_pages) {
+    if (named.count(p) || pages.continuations.count(p) || pages.free.count(p)) continue;
+    const std::string name = "Recovered_Table_" + std::to_string(p);
+    std::optional<TableDef> def;
+    if (damage_of([&] { def = read_definition(db, p, name); })) continue;  // a fragment: nothing to go on
+    if (pages.data_pages_by_owner.count(p) == 0) continue;
+    table_pages.insert(p);
+    LossLog log;
+    SalvagedTable t = TableSalvager(db, pages, table_pages, log, false).run(std::move(*def));
+    if (t.rows.empty() && t.set_aside.empty()) continue;
+    out.log.add(kLossSetAside, name,
+                "The definition of a table at page " + std::to_string(p) + " is named by no catalog row; its " +
+                    rows_text(t.rows.size()) + were(t.rows.size()) + " put into table " + name + " for you to check and rename.");
+    for (const Loss& loss : log.entries()) out.log.add(loss.code, loss.table, loss.description, loss.row);
+    t.named_by_catalog = false;
+    out.tables.push_back(std::move(t));
+  }
+}
+
 }  // namespace
+
+Row values_without_long_ones(Database& db, const TableDef& table, std::span<const std::uint8_t> bytes) {
+  const std::vector<RawField> fields = split_row(db.format(), table, bytes);
+  Row row(table.columns.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    row[i].type = table.columns[i].type;
+    if (is_long_value(table.columns[i].type)) continue;
+    row[i] = decode_field(db.format(), table.columns[i], fields[i], db.header().code_page,
+                          [](std::span<const std::uint8_t>) -> Bytes { damaged("a long value where none belongs"); });
+  }
+  return row;
+}
 
 SalvagedDatabase salvage_database(Database& db) {
   SalvagedDatabase out;
@@ -488,18 +539,21 @@ SalvagedDatabase salvage_database(Database& db) {
     std::optional<TableDef> def;
     const std::optional<std::string> why = damage_of([&] { def = read_definition(db, first, e.name); });
     if (why) {
-      if ((e.flags & 0x80000002u) != 0) {
-        throw damaged_file_error(db.path(), "the definition of system table " + e.name + " is damaged: " + *why);
-      }
+      // Without its definition a table's rows cannot be read at all; the
+      // rest of the database still can (a missing engine table is one
+      // Access makes again).
+      const bool system = (e.flags & 0x80000002u) != 0;
       out.log.add(kLossDamaged, e.name,
-                  "Table " + e.name + " was left out with all its rows: its definition (page " +
-                      std::to_string(first) + ") is damaged (" + *why + ").");
+                  std::string(system ? "System table " : "Table ") + e.name +
+                      " was left out with all its rows: its definition (page " + std::to_string(first) +
+                      ") is damaged (" + *why + ").");
       out.dropped_catalog_rows.insert(e.where);
       continue;
     }
     const bool system = (e.flags & 0x80000002u) != 0;
     out.tables.push_back(TableSalvager(db, pages, table_pages, out.log, system).run(std::move(*def)));
   }
+  recover_unnamed_tables(db, pages, table_pages, done, out);
   if (!out.dropped_catalog_rows.empty()) {
     std::vector<RowPointer>& rows = out.tables.front().rows;
     std::erase_if(rows, [&](RowPointer r) { return out.dropped_catalog_rows.count(r) != 0; });

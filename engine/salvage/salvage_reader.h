@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct SalvagedTable {
   // Rows kept with some values made NULL (their long value could not be
   // read): every value of the row, as it is to be written.
   std::map<RowPointer, Row> repaired;
+  // False for a table found by its definition page alone (its catalog row
+  // is lost): the copy gives it a catalog row of its own.
+  bool named_by_catalog = true;
 };
 
 struct SalvagedDatabase {
@@ -48,6 +52,11 @@ struct SalvagedDatabase {
   std::set<RowPointer> dropped_catalog_rows;
   LossLog log;
 };
+
+// A row's values with its Memo and OLE values left NULL, so that a broken
+// long value cannot hide the rest of the row. Throws DamagedData for a row
+// that does not split.
+Row values_without_long_ones(Database& db, const TableDef& table, std::span<const std::uint8_t> bytes);
 
 // Reads the whole database the salvage way. Throws the strict reader's
 // errors only when nothing can be salvaged (the catalog itself is

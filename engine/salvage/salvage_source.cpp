@@ -121,7 +121,7 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
     try {
       const std::optional<Bytes> bytes = db.read_row_bytes(where);
       if (!bytes) continue;
-      Row row = db.decode_row(catalog, *bytes);
+      Row row = values_without_long_ones(db, catalog, *bytes);
       const Column* type = catalog.find_column("Type");
       const Column* flags = catalog.find_column("Flags");
       if (type == nullptr || flags == nullptr) continue;
@@ -130,10 +130,12 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
       if (tv.integer == object_type::kTable && (fv.integer & 0x80000002) == 0) catalog_template_.push_back(std::move(row));
     } catch (const Error&) {
       // Another row serves.
+    } catch (const DamagedData&) {
     }
   }
 
   std::vector<std::pair<TableDef, std::vector<RowPointer>>> recovery;
+  std::vector<TableDef> unnamed;
   for (SalvagedTable& t : salvaged.tables) {
     for (auto& [where, values] : t.repaired) built_.emplace(where, build(t.def, values));
     if (!t.set_aside.empty()) {
@@ -148,9 +150,11 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
       def.name = name;
       recovery.emplace_back(std::move(def), std::move(t.set_aside));
     }
+    if (!t.named_by_catalog) unnamed.push_back(t.def);
     rows_[t.def.definition_page] = std::move(t.rows);
     tables_.push_back(std::move(t.def));
   }
+  for (const TableDef& def : unnamed) add_catalog_row(def, now);
   for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
 
   if (!log_.empty()) {
@@ -181,14 +185,20 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
 }
 
 void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double now) {
+  def.definition_page = next_table_++;
+  def.definition_pages = {def.definition_page};
+  def.row_count = static_cast<std::uint32_t>(rows.size());
+  add_catalog_row(def, now);
+  rows_[def.definition_page] = std::move(rows);
+  tables_.push_back(std::move(def));
+}
+
+void SalvageSource::add_catalog_row(const TableDef& def, double now) {
   if (catalog_template_.empty()) {
     throw Error(errc::kCannotOpenDatabase,
                 "Cannot add table " + def.name + " to the repaired database: the catalog holds no user table to "
                 "model its entry on.");
   }
-  def.definition_page = next_table_++;
-  def.definition_pages = {def.definition_page};
-  def.row_count = static_cast<std::uint32_t>(rows.size());
   const TableDef& catalog = tables_.front();
   Row entry = catalog_template_.front();
   for (std::size_t i = 0; i < catalog.columns.size(); ++i) {
@@ -211,8 +221,6 @@ void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double
   const RowPointer at = next_place();
   built_.emplace(at, build(catalog, entry));
   rows_[kCatalogPage].push_back(at);
-  rows_[def.definition_page] = std::move(rows);
-  tables_.push_back(std::move(def));
 }
 
 RowPointer SalvageSource::next_place() {

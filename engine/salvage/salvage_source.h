@@ -45,6 +45,7 @@ class SalvageSource : public write::RewriteSource {
   Bytes keep_long_value(const Bytes& stored);
   RowPointer next_place();
   void add_table(TableDef def, std::vector<RowPointer> rows, double now);
+  void add_catalog_row(const TableDef& def, double now);
   Bytes build(const TableDef& table, const Row& values);
 
   Database& db_;
