@@ -16,8 +16,11 @@
 #include "engine/format/table_definition.h"
 #include "engine/format/text_codec.h"
 #include "engine/format/usage_map.h"
+#include "engine/index/index_findings.h"
 #include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
+#include "engine/write/index_rebuild.h"
+#include "engine/write/write_format.h"
 
 namespace jet::salvage {
 
@@ -145,6 +148,7 @@ class TableSalvager {
     for (PageNumber p : listed) read_page_rows(p, true);
     for (PageNumber p : unlisted) read_page_rows(p, false);
     place_unlisted_rows();
+    set_aside_duplicate_keys();
     log_damaged_pages();
     return out;
   }
@@ -364,6 +368,101 @@ class TableSalvager {
                    " found only on pages its usage map leaves out, with no index entry pointing there," +
                    were(set_aside) + " put into table " + t_->name + "_Recovered for you to check.");
     }
+  }
+
+  // A unique index (the primary key included) must not list two rows under
+  // one key, or the copy would break it. The first row in key order (equal
+  // keys: in row order, as the index lists them) stays; the others are set
+  // aside like rows no structure places, or left out of a system table.
+  void set_aside_duplicate_keys() {
+    const write::WriteFormat format = write::WriteFormat::for_version(f_.version == JetVersion::Jet4);
+    for (const IndexData& d : t_->index_data) {
+      if (!index::detail::must_be_unique(*t_, d)) continue;
+      std::optional<write::IndexKeys> keys;
+      try {
+        keys.emplace(format, *t_, d);
+      } catch (const Error&) {
+        continue;  // keys we cannot form: the index is carried over as stored
+      }
+      // (hash of the key, row), then the rows of equal hashes compared key
+      // by key; only a hash and a place are kept per row.
+      std::vector<std::pair<std::size_t, RowPointer>> hashed;
+      Bytes key;
+      for (RowPointer r : out_->rows) {
+        if (key_of(*keys, d, r, key)) hashed.emplace_back(hash_of(key), r);
+      }
+      std::sort(hashed.begin(), hashed.end());
+      std::set<RowPointer> repeats;
+      std::vector<std::pair<RowPointer, RowPointer>> found;  // (kept, repeat)
+      for (std::size_t i = 0; i < hashed.size();) {
+        std::size_t end = i;
+        while (end < hashed.size() && hashed[end].first == hashed[i].first) ++end;
+        for (std::size_t a = i; a < end && end - i > 1; ++a) {
+          if (repeats.count(hashed[a].second)) continue;
+          Bytes first;
+          key_of(*keys, d, hashed[a].second, first);
+          for (std::size_t b = a + 1; b < end; ++b) {
+            if (repeats.count(hashed[b].second) || !key_of(*keys, d, hashed[b].second, key) || key != first) continue;
+            repeats.insert(hashed[b].second);
+            found.emplace_back(hashed[a].second, hashed[b].second);
+          }
+        }
+        i = end;
+      }
+      if (repeats.empty()) continue;
+      std::erase_if(out_->rows, [&](RowPointer r) { return repeats.count(r) != 0; });
+      const std::string name = index_name(d);
+      for (const auto& [kept, repeat] : found) {
+        const std::string fate = system_ || t_->is_system() ? "it was left out"
+                                                             : "it was put into table " + t_->name + "_Recovered";
+        log_.add(kLossDuplicate, t_->name,
+                 "The row at page " + std::to_string(repeat.page) + ", slot " + std::to_string(repeat.row) +
+                     " of table " + t_->name + " repeats the key that unique index " + name +
+                     " holds for the row at page " + std::to_string(kept.page) + ", slot " + std::to_string(kept.row) +
+                     "; " + fate + ".",
+                 repeat);
+        if (!(system_ || t_->is_system())) out_->set_aside.push_back(repeat);
+      }
+      std::sort(out_->set_aside.begin(), out_->set_aside.end());
+    }
+  }
+
+  // The row's key in an index; false when the index leaves it out (or the
+  // key is all NULL, which a unique index may repeat).
+  bool key_of(const write::IndexKeys& keys, const IndexData& d, RowPointer r, Bytes& key) {
+    Row values;
+    const auto it = out_->repaired.find(r);
+    if (it != out_->repaired.end()) {
+      values = it->second;
+    } else {
+      const std::optional<Bytes> bytes = read_quietly(r);
+      if (!bytes) return false;
+      bool long_key = false;
+      for (const IndexColumn& c : d.columns) {
+        for (const Column& col : t_->columns) long_key = long_key || (col.number == c.column_number && is_long_value(col.type));
+      }
+      if (damage_of([&] { values = long_key ? db_.decode_row(*t_, *bytes) : values_without_long_ones(db_, *t_, *bytes); })) {
+        return false;
+      }
+    }
+    try {
+      if (!keys.key_into(values, key)) return false;
+    } catch (const Error&) {
+      return false;  // a value our encoder cannot key: not compared
+    }
+    return !index::detail::all_null_key(key, d.columns.size());
+  }
+
+  // The name a person knows the index by: the primary key's, else one
+  // Access shows (names of relationships' own indexes start with a dot).
+  std::string index_name(const IndexData& d) const {
+    const Index* best = nullptr;
+    for (const Index& i : t_->indexes) {
+      if (i.index_data != d.number) continue;
+      const auto rank = [](const Index& x) { return x.is_primary_key() ? 0 : x.name.starts_with(".") ? 2 : 1; };
+      if (best == nullptr || rank(i) < rank(*best)) best = &i;
+    }
+    return best != nullptr ? best->name : std::to_string(d.number);
   }
 
   std::optional<Bytes> read_quietly(RowPointer r) {

@@ -446,6 +446,39 @@ TEST_F(Repair, BrokenLongValueChainKeepsTheRowWithTheValueNull) {
   }
 }
 
+// Two rows with one primary key (a row's key column overwritten with
+// another row's): the first in key order stays, the other goes to the
+// recovery table and the log, so the copy keeps its primary key unique.
+TEST_F(Repair, RepeatedPrimaryKeySetsTheSecondRowAside) {
+  if (!take("wild", "w133.mdb")) GTEST_SKIP() << "sample database absent: " << original_;
+  const TableDef t = source_->table("Shippers");
+  const Column* id = t.find_column("ShipperID");
+  ASSERT_NE(id, nullptr);
+  const PageNumber page = source_->table_pages(t).front();
+  const Bytes bytes = source_->read_page(page);
+  std::vector<RowSlot> slots;
+  for (std::uint16_t r = 0; r < data_page_row_count(source_->format(), bytes); ++r) {
+    const RowSlot s = data_page_slot(source_->format(), bytes, r);
+    if (!s.deleted && !s.overflow) slots.push_back(s);
+  }
+  ASSERT_GE(slots.size(), 2u);
+  // Jet 4: the column count (2 bytes), then the fixed-length columns.
+  const std::size_t at = 2 + id->fixed_offset;
+  const std::uint32_t first_id = get_u32(bytes, slots[0].start + at);
+  put_u32_at(damaged_, std::uint64_t{page} * source_->page_size() + slots[1].start + at, first_id);
+
+  const CompactResult result = compact();
+  ASSERT_EQ(result.losses.size(), 1u);
+  EXPECT_EQ(result.losses[0].code, 3022);
+  EXPECT_NE(result.losses[0].description.find("repeats the key that unique index PrimaryKey holds"), std::string::npos)
+      << result.losses[0].description;
+  auto after = row_counts(*open_db(compacted_));
+  EXPECT_EQ(after["Shippers"], 2u);
+  EXPECT_EQ(after["Shippers_Recovered"], 1u);
+  // The damaged row (its key changed) is in B only, as the recovery table's.
+  expect_jetdiff({{"Shippers", {1, 0}}, {"Shippers_Recovered", {0, 0}}});
+}
+
 // A user table whose definition page is overwritten: that table is left
 // out (logged), every other table kept whole.
 TEST_F(Repair, DamagedDefinitionLeavesOutOnlyThatTable) {
