@@ -107,8 +107,22 @@ std::string free_name(const std::set<std::string>& taken, const std::string& wan
 
 SalvageSource::~SalvageSource() = default;
 
+SalvageSource::SalvageSource(std::unique_ptr<Database> sibling, std::shared_ptr<const View> view)
+    : owned_(std::move(sibling)), db_(*owned_), view_(std::move(view)) {}
+
+std::unique_ptr<write::RewriteSource> SalvageSource::open_another() {
+  return std::unique_ptr<write::RewriteSource>(new SalvageSource(db_.open_sibling(), view_));
+}
+
 SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now)
-    : db_(db), log_(std::move(salvaged.log)) {
+    : db_(db), making_(std::make_shared<View>()) {
+  making_->log = std::move(salvaged.log);
+  build_view(salvaged, now);
+  view_ = std::move(making_);
+}
+
+void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
+  Database& db = db_;
   first_memory_page_ = db.page_count() + 1;
   next_table_ = first_memory_page_;
   std::set<std::string> names;
@@ -137,7 +151,7 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
   std::vector<std::pair<TableDef, std::vector<RowPointer>>> recovery;
   std::vector<TableDef> unnamed;
   for (SalvagedTable& t : salvaged.tables) {
-    for (auto& [where, values] : t.repaired) built_.emplace(where, build(t.def, values));
+    for (auto& [where, values] : t.repaired) making_->built.emplace(where, build(t.def, values));
     if (!t.set_aside.empty()) {
       const std::string name = free_name(names, t.def.name + "_Recovered");
       names.insert(name);
@@ -151,13 +165,13 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
       recovery.emplace_back(std::move(def), std::move(t.set_aside));
     }
     if (!t.named_by_catalog) unnamed.push_back(t.def);
-    rows_[t.def.definition_page] = std::move(t.rows);
-    tables_.push_back(std::move(t.def));
+    making_->rows[t.def.definition_page] = std::move(t.rows);
+    making_->tables.push_back(std::move(t.def));
   }
   for (const TableDef& def : unnamed) add_catalog_row(def, now);
   for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
 
-  if (!log_.empty()) {
+  if (!making_->log.empty()) {
     const write::TableLayout layout = log_table_layout(db.format());
     Bytes raw = write::build_table_definition(db.format(), layout, write::TablePlacement::blank(layout),
                                               db.header().code_page);
@@ -165,7 +179,7 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
     def.raw = std::move(raw);
     def.name = free_name(names, kLogTableName);
     std::vector<RowPointer> rows;
-    for (const Loss& loss : log_.entries()) {
+    for (const Loss& loss : making_->log.entries()) {
       Row values(def.columns.size());
       for (std::size_t i = 0; i < def.columns.size(); ++i) values[i].type = def.columns[i].type;
       values[0] = long_value(loss.code);
@@ -177,7 +191,7 @@ SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now
       }
       values[3] = text_value(ColumnType::Text, loss.table.substr(0, 255));
       const RowPointer at = next_place();
-      built_.emplace(at, build(def, values));
+      making_->built.emplace(at, build(def, values));
       rows.push_back(at);
     }
     add_table(std::move(def), std::move(rows), now);
@@ -189,8 +203,8 @@ void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double
   def.definition_pages = {def.definition_page};
   def.row_count = static_cast<std::uint32_t>(rows.size());
   add_catalog_row(def, now);
-  rows_[def.definition_page] = std::move(rows);
-  tables_.push_back(std::move(def));
+  making_->rows[def.definition_page] = std::move(rows);
+  making_->tables.push_back(std::move(def));
 }
 
 void SalvageSource::add_catalog_row(const TableDef& def, double now) {
@@ -199,7 +213,7 @@ void SalvageSource::add_catalog_row(const TableDef& def, double now) {
                 "Cannot add table " + def.name + " to the repaired database: the catalog holds no user table to "
                 "model its entry on.");
   }
-  const TableDef& catalog = tables_.front();
+  const TableDef& catalog = making_->tables.front();
   Row entry = catalog_template_.front();
   for (std::size_t i = 0; i < catalog.columns.size(); ++i) {
     const std::string& c = catalog.columns[i].name;
@@ -219,8 +233,8 @@ void SalvageSource::add_catalog_row(const TableDef& def, double now) {
     }
   }
   const RowPointer at = next_place();
-  built_.emplace(at, build(catalog, entry));
-  rows_[kCatalogPage].push_back(at);
+  making_->built.emplace(at, build(catalog, entry));
+  making_->rows[kCatalogPage].push_back(at);
 }
 
 RowPointer SalvageSource::next_place() {
@@ -240,28 +254,28 @@ Bytes SalvageSource::keep_long_value(const Bytes& stored) {
   Bytes field(12, 0);
   put_u32(field.data(), static_cast<std::uint32_t>(stored.size()) & 0x3FFFFFFFu);  // a chain, as far as flags go
   put_u32(field.data() + 4, pointer);
-  long_values_.emplace(pointer, stored);
+  making_->long_values.emplace(pointer, stored);
   return field;
 }
 
 const HeaderInfo& SalvageSource::header() { return db_.header(); }
 std::uint32_t SalvageSource::page_count() { return db_.page_count(); }
 Bytes SalvageSource::page_one() { return db_.read_page(1); }
-std::vector<TableDef> SalvageSource::tables() { return tables_; }
+std::vector<TableDef> SalvageSource::tables() { return view_->tables; }
 Bytes SalvageSource::read_page(PageNumber page) { return db_.read_page(page); }
 
 void SalvageSource::scan_raw_rows(const TableDef& table,
                                   const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
-  const auto it = rows_.find(table.definition_page);
-  if (it == rows_.end()) return;
+  const auto it = view_->rows.find(table.definition_page);
+  if (it == view_->rows.end()) return;
   for (RowPointer where : it->second) {
     if (const std::optional<Bytes> bytes = read_row(where)) visit(where, *bytes);
   }
 }
 
 std::optional<Bytes> SalvageSource::read_row(RowPointer where) {
-  const auto it = built_.find(where);
-  if (it != built_.end()) return it->second;
+  const auto it = view_->built.find(where);
+  if (it != view_->built.end()) return it->second;
   return db_.read_row_bytes(where);
 }
 
@@ -269,8 +283,8 @@ Bytes SalvageSource::read_long_value(std::span<const std::uint8_t> field) {
   if (field.size() >= 12) {
     const LongValueRef ref = parse_long_value_ref(field);
     if (ref.kind == kLongValueChained) {
-      const auto it = long_values_.find(ref.row_pointer);
-      if (it != long_values_.end()) return it->second;
+      const auto it = view_->long_values.find(ref.row_pointer);
+      if (it != view_->long_values.end()) return it->second;
     }
   }
   return db_.read_long_value(field);

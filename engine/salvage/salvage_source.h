@@ -28,7 +28,7 @@ class SalvageSource : public write::RewriteSource {
   SalvageSource(Database& db, SalvagedDatabase salvaged, double now);
   ~SalvageSource() override;
 
-  const std::vector<Loss>& losses() const { return log_.entries(); }
+  const std::vector<Loss>& losses() const { return view_->log.entries(); }
 
   const HeaderInfo& header() override;
   std::uint32_t page_count() override;
@@ -39,21 +39,34 @@ class SalvageSource : public write::RewriteSource {
   std::optional<Bytes> read_row(RowPointer where) override;
   Bytes read_long_value(std::span<const std::uint8_t> field) override;
   Bytes read_page(PageNumber page) override;
+  // A handle on its own copy of the file that serves the same view, for a
+  // second thread.
+  std::unique_ptr<write::RewriteSource> open_another() override;
 
  private:
+  // What the rewriter is served besides the source's own rows; made once,
+  // then only read, and shared with the handles of open_another().
+  struct View {
+    LossLog log;
+    std::vector<TableDef> tables;
+    std::map<PageNumber, std::vector<RowPointer>> rows;  // by definition page
+    std::map<RowPointer, Bytes> built;                   // rows held in memory
+    std::map<std::uint32_t, Bytes> long_values;          // by the pointer their field holds
+  };
+  SalvageSource(std::unique_ptr<Database> sibling, std::shared_ptr<const View> view);
+
   // Stores a long value in memory and returns the field a row holds for it.
   Bytes keep_long_value(const Bytes& stored);
   RowPointer next_place();
+  void build_view(SalvagedDatabase& salvaged, double now);
   void add_table(TableDef def, std::vector<RowPointer> rows, double now);
   void add_catalog_row(const TableDef& def, double now);
   Bytes build(const TableDef& table, const Row& values);
 
+  std::unique_ptr<Database> owned_;  // a sibling's own handle
   Database& db_;
-  LossLog log_;
-  std::vector<TableDef> tables_;
-  std::map<PageNumber, std::vector<RowPointer>> rows_;  // by definition page
-  std::map<RowPointer, Bytes> built_;                   // rows held in memory
-  std::map<std::uint32_t, Bytes> long_values_;          // by the pointer their field holds
+  std::shared_ptr<View> making_;     // while the constructor builds the view
+  std::shared_ptr<const View> view_;
   PageNumber next_table_ = 0;                           // fake definition pages of added tables
   std::uint32_t next_row_ = 0;                          // places of rows held in memory
   PageNumber first_memory_page_ = 0;
