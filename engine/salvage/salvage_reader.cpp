@@ -115,6 +115,9 @@ class TableSalvager {
     out.def = std::move(def);
     t_ = &out.def;
     out_ = &out;
+    for (const IndexData& d : t_->index_data) {
+      for (const IndexColumn& c : d.columns) keyed_.insert(c.column_number);
+    }
     const auto owned_it = pages_.data_pages_by_owner.find(t_->definition_page);
     const std::vector<PageNumber> no_pages;
     const std::vector<PageNumber>& owned = owned_it == pages_.data_pages_by_owner.end() ? no_pages : owned_it->second;
@@ -289,14 +292,24 @@ class TableSalvager {
       damaged("a long value where none belongs");
     };
     const auto long_value = [this](std::span<const std::uint8_t> field) { return db_.read_long_value(field); };
+    // What the copy needs of a value: numbers as long as their type, long
+    // values that resolve, and values an index keys on that decode (the
+    // rest is copied as stored).
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const Column& c = t_->columns[i];
       if (fields[i].null) continue;
+      const bool keyed = keyed_.count(c.number) != 0;
       if (!is_long_value(c.type)) {
-        decode_field(f_, c, fields[i], db_.header().code_page, no_long_value);
+        if (keyed || has_typed_size(c.type)) decode_field(f_, c, fields[i], db_.header().code_page, no_long_value);
         continue;
       }
-      const auto why = damage_of([&] { decode_field(f_, c, fields[i], db_.header().code_page, long_value); });
+      const auto why = damage_of([&] {
+        if (keyed) {
+          decode_field(f_, c, fields[i], db_.header().code_page, long_value);
+        } else {
+          db_.read_long_value(fields[i].bytes);
+        }
+      });
       if (!why) continue;
       broken.push_back(i);
       out.losses.push_back(std::string(c.type == ColumnType::Memo ? "Memo " : "OLE object ") + c.name +
@@ -529,6 +542,7 @@ class TableSalvager {
   const bool system_;  // the engine's own table: its leftovers are not set aside
   TableDef* t_ = nullptr;
   SalvagedTable* out_ = nullptr;
+  std::set<std::uint16_t> keyed_;  // column numbers some index keys on
   std::vector<std::pair<PageNumber, std::string>> damaged_pages_;
   std::size_t pages_beyond_file_ = 0;
   std::vector<Candidate> candidates_;
