@@ -1,6 +1,7 @@
 #include "engine/salvage/salvage_source.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "engine/error.h"
@@ -128,25 +129,33 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
   std::set<std::string> names;
   for (SalvagedTable& t : salvaged.tables) names.insert(t.def.name);
 
-  // A catalog row of a user table shapes those of the added tables.
+  // A catalog row of a table shapes those of the added tables: a user
+  // table's where there is one (its owner and parent are what a new table
+  // gets), else a system table's (its flags are cleared).
   const TableDef& catalog = salvaged.tables.front().def;
+  const Column* type = catalog.find_column("Type");
+  const Column* flags = catalog.find_column("Flags");
+  std::optional<Row> system_row;
   for (RowPointer where : salvaged.tables.front().rows) {
-    if (!catalog_template_.empty()) break;
+    if (!catalog_template_.empty() || type == nullptr || flags == nullptr) break;
     try {
       const std::optional<Bytes> bytes = db.read_row_bytes(where);
       if (!bytes) continue;
       Row row = values_without_long_ones(db, catalog, *bytes);
-      const Column* type = catalog.find_column("Type");
-      const Column* flags = catalog.find_column("Flags");
-      if (type == nullptr || flags == nullptr) continue;
       const Value& tv = row[static_cast<std::size_t>(type - catalog.columns.data())];
       const Value& fv = row[static_cast<std::size_t>(flags - catalog.columns.data())];
-      if (tv.integer == object_type::kTable && (fv.integer & 0x80000002) == 0) catalog_template_.push_back(std::move(row));
+      if (tv.integer != object_type::kTable) continue;
+      if ((fv.integer & 0x80000002) == 0) {
+        catalog_template_.push_back(std::move(row));
+      } else if (!system_row) {
+        system_row = std::move(row);
+      }
     } catch (const Error&) {
       // Another row serves.
     } catch (const DamagedData&) {
     }
   }
+  if (catalog_template_.empty() && system_row) catalog_template_.push_back(std::move(*system_row));
 
   std::vector<std::pair<TableDef, std::vector<RowPointer>>> recovery;
   std::vector<TableDef> unnamed;
