@@ -55,9 +55,19 @@ def entry(code):
             f"{len(extra)}, {{{pad(extra, 3)}}}, 0x{flag:02X}}}")
 
 
+# Where the keys Access wrote disagree with the published lists, the files win.
+# Access 97 keys a NUL inside a text like the other control characters (0x10):
+# seen in the MSysModules2 name index of Access 97 files (the name "Lock\0").
+CORRECTIONS = {
+    "kGeneral97Latin1": {0x00: "S10"},
+}
+
+
 def table(name, path):
     lines = [l.strip() for l in open(path) if l.strip()]
     assert len(lines) == 256, (path, len(lines))
+    for cp, code in CORRECTIONS.get(name, {}).items():
+        lines[cp] = code
     out = [f"const CharCode {name}[256] = {{"]
     for i, l in enumerate(lines):
         out.append(f"    {entry(parse(l))},  // U+{i:04X}")
