@@ -96,5 +96,43 @@ TEST(TextKeyRules, Access97KeysANulLikeOtherControlCharacters) {
   EXPECT_EQ(desc, hex("80928d9d93efff"));
 }
 
+TEST(TextKeyRules, CombiningMarksAddTheirAccentToTheLetterBefore) {
+  // A letter followed by a combining mark keys exactly like the precomposed
+  // letter: the mark adds its weight to the letter's accent byte.
+  const std::pair<const char16_t*, const char16_t*> same[] = {
+      {u"a\u0300", u"\u00E0"}, {u"e\u0301", u"\u00E9"}, {u"o\u0308", u"\u00F6"}, {u"a\u030A", u"\u00E5"},
+      {u"n\u0303", u"\u00F1"}, {u"c\u030C", u"\u010D"}, {u"o\u030B", u"\u0151"}, {u"a\u0304", u"\u0101"},
+  };
+  for (const auto& [decomposed, precomposed] : same) {
+    EXPECT_EQ(key(decomposed, TextOrder::GeneralLegacy), key(precomposed, TextOrder::GeneralLegacy))
+        << static_cast<int>(precomposed[0]);
+  }
+}
+
+TEST(TextKeyRules, ExtendedLatinCyrillicArabicAndDevanagariAreKeyed) {
+  // Vietnamese horn letters and the Ukrainian ghe with upturn sort with
+  // their base letters; characters Access's table leaves out are ignored.
+  const Bytes o = key(u"o", TextOrder::GeneralLegacy), horn = key(u"\u01A1", TextOrder::GeneralLegacy);
+  EXPECT_EQ(Bytes(horn.begin(), horn.begin() + 3), Bytes(o.begin(), o.begin() + 3));
+  EXPECT_NE(horn, o);
+  EXPECT_EQ(key(u"\u01A0", TextOrder::GeneralLegacy), horn);
+  const Bytes ghe = key(u"\u0433", TextOrder::GeneralLegacy), upturn = key(u"\u0491", TextOrder::GeneralLegacy);
+  EXPECT_EQ(Bytes(upturn.begin(), upturn.begin() + 3), Bytes(ghe.begin(), ghe.begin() + 3));
+  EXPECT_LT(ghe, upturn);
+  EXPECT_LT(upturn, key(u"\u0434", TextOrder::GeneralLegacy));
+  EXPECT_EQ(key(u"\u0490", TextOrder::GeneralLegacy), upturn);
+  EXPECT_EQ(key(u"a\u0219b", TextOrder::GeneralLegacy), key(u"ab", TextOrder::GeneralLegacy));
+  // Every character of U+0100–U+06FF (Latin, Greek, Cyrillic, Armenian,
+  // Hebrew, Arabic with its Persian and Urdu letters) and of Devanagari has
+  // a code now.
+  for (char16_t c = 0x100; c <= 0x970; ++c) {
+    if (c >= 0x700 && c < 0x900) continue;
+    EXPECT_NO_THROW(key(std::u16string(1, c), TextOrder::GeneralLegacy)) << static_cast<int>(c);
+  }
+  // Devanagari letters keep their alphabet's order.
+  EXPECT_LT(key(u"\u0915", TextOrder::GeneralLegacy), key(u"\u0916", TextOrder::GeneralLegacy));
+  EXPECT_LT(key(u"\u0905", TextOrder::GeneralLegacy), key(u"\u0915", TextOrder::GeneralLegacy));
+}
+
 }  // namespace
 }  // namespace jet::index
