@@ -109,7 +109,7 @@ TEST(TextKeyRules, CombiningMarksAddTheirAccentToTheLetterBefore) {
   }
 }
 
-TEST(TextKeyRules, ExtendedLatinCyrillicArabicAndDevanagariAreKeyed) {
+TEST(TextKeyRules, ExtendedLatinCyrillicArabicAndIndicLettersAreKeyed) {
   // Vietnamese horn letters and the Ukrainian ghe with upturn sort with
   // their base letters; characters Access's table leaves out are ignored.
   const Bytes o = key(u"o", TextOrder::GeneralLegacy), horn = key(u"\u01A1", TextOrder::GeneralLegacy);
@@ -123,9 +123,9 @@ TEST(TextKeyRules, ExtendedLatinCyrillicArabicAndDevanagariAreKeyed) {
   EXPECT_EQ(key(u"\u0490", TextOrder::GeneralLegacy), upturn);
   EXPECT_EQ(key(u"a\u0219b", TextOrder::GeneralLegacy), key(u"ab", TextOrder::GeneralLegacy));
   // Every character of U+0100–U+06FF (Latin, Greek, Cyrillic, Armenian,
-  // Hebrew, Arabic with its Persian and Urdu letters) and of Devanagari has
-  // a code now.
-  for (char16_t c = 0x100; c <= 0x970; ++c) {
+  // Hebrew, Arabic with its Persian and Urdu letters) and of Devanagari,
+  // Bengali and Gurmukhi has a code now.
+  for (char16_t c = 0x100; c <= 0xA7F; ++c) {
     if (c >= 0x700 && c < 0x900) continue;
     EXPECT_NO_THROW(key(std::u16string(1, c), TextOrder::GeneralLegacy)) << static_cast<int>(c);
   }
