@@ -34,7 +34,7 @@ std::string hex(const Bytes& b) {
 
 struct Tally {
   std::size_t files = 0, skipped_files = 0, indexes = 0, matched = 0, entries = 0, mismatched = 0;
-  std::size_t older_expansions = 0;  // rows keyed the older way, see older_key
+  std::size_t older_expansions = 0;  // rows keyed with expansions counted once
   std::size_t refused = 0;           // rows with a character the tables lack
   std::size_t unkeyable = 0;
   std::map<std::string, std::size_t> reasons;
@@ -59,22 +59,6 @@ bool latin1_only(const IndexKeyEncoder& enc, const Row& row) {
     }
   }
   return true;
-}
-
-// The key of `row` with expansions (ß, æ, þ) counted once in the positions
-// after the text, as some older files have them (INDEX_FORMAT.md).
-Bytes older_key(const IndexKeyEncoder& enc, const Row& row) {
-  Bytes key;
-  for (const KeyColumn& c : enc.columns()) {
-    const Value& v = row[c.position];
-    if ((c.type == ColumnType::Text || c.type == ColumnType::Memo) && !v.is_null) {
-      key.push_back(c.ascending ? 0x7F : 0x80);
-      append_text_key(v.text, c.text_order, c.ascending, key, ExpansionCount::kPerCharacter);
-    } else {
-      append_column_key(v, c, key);
-    }
-  }
-  return key;
 }
 
 // Compares one index row by row; returns a report of the rows whose stored
@@ -114,7 +98,7 @@ std::string compare_index(Database& db, const TableDef& t, const IndexData& idx,
       if (ours) ++keyed;
       return;
     }
-    if (failure.empty() && ours && has_entry && older_key(enc, row) == it->second) {
+    if (failure.empty() && ours && has_entry && enc.is_own_key(row, it->second)) {
       ++keyed;
       ++tally.older_expansions;
       std::printf("[ keys     ]   %s: expansions counted once (older sorting): %s\n", t.name.c_str(),

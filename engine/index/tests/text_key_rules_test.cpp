@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/error.h"
+#include "engine/index/index_key.h"
 
 namespace jet::index {
 namespace {
@@ -68,6 +69,28 @@ TEST(TextKeyRules, OlderJet4KeysCountAnExpansionOnce) {
   // Without an expansion both ways agree.
   EXPECT_EQ(key(u"Caf\u00E9-Bar", TextOrder::GeneralLegacy, ExpansionCount::kPerCharacter),
             key(u"Caf\u00E9-Bar", TextOrder::GeneralLegacy));
+}
+
+TEST(TextKeyRules, BothExpansionCountsAreAccessOwnKeys) {
+  TableDef t;
+  Column name;
+  name.name = "Name";
+  name.type = ColumnType::Text;
+  t.columns = {name};
+  IndexData idx;
+  idx.columns = {IndexColumn{0, true}};
+  const IndexKeyEncoder enc(t, idx, Format::Jet4);
+  Value v;
+  v.type = ColumnType::Text;
+  v.is_null = false;
+  v.text = u"Nu\u00DF-Nougat";
+  const Row row{v};
+  EXPECT_TRUE(enc.is_own_key(row, key(v.text, TextOrder::GeneralLegacy)));
+  EXPECT_TRUE(enc.is_own_key(row, key(v.text, TextOrder::GeneralLegacy, ExpansionCount::kPerCharacter)));
+  // "ss" keys as "ß" does (it is plain "ss"); "s" does not.
+  EXPECT_TRUE(enc.is_own_key(row, key(u"Nuss-Nougat", TextOrder::GeneralLegacy)));
+  EXPECT_FALSE(enc.is_own_key(row, key(u"Nus-Nougat", TextOrder::GeneralLegacy, ExpansionCount::kPerCharacter)));
+  EXPECT_FALSE(enc.is_own_key(row, key(u"Nu\u00DF-Nougats", TextOrder::GeneralLegacy)));
 }
 
 TEST(TextKeyRules, Access97MarksOnlyLettersThatHaveAccentedForms) {
