@@ -62,9 +62,10 @@ IndexCheckResult check_index(const PageFetcher& fetch, const TableDef& table, co
     if (!compare_keys) return;
     try {
       const auto key = encoder.key_for(values);
-      // A key Access writes the older way is its own, not a stale one.
+      // A key Access writes the older way (expansions counted once) is its
+      // own, not one that differs.
       if (key && *key != entry->key && !encoder.is_own_key(values, entry->key)) {
-        findings.add(FindingKind::WrongKey, row, "entry for " + where(row) + " has a stale key");
+        findings.add(FindingKind::WrongKey, row, "entry for " + where(row) + ": key differs from the computed one");
       }
     } catch (const Error& e) {
       if (!key_error_reported) findings.add(FindingKind::KeysNotChecked, row, "key not compared: " + e.description());
