@@ -49,9 +49,13 @@ offered=$(complete_words quillmar-db export -- -)
 
 # Table names for export, from a sample database when one is at hand.
 shared=${QUILLMAR_SHARED:-$(dirname "$0")/../../../shared}
-sample=$(ls "$shared"/corpus/jet4/*.mdb 2>/dev/null | head -n 1)
+user_tables() { "$tool" info "$1" 2>/dev/null | sed -nE 's/^  (.*[^ ]) +[0-9]+  user$/\1/p' | sort; }
+sample=""
+for candidate in "$shared"/corpus/jet4/*.mdb "$shared"/corpus/jet3/*.mdb; do
+  [ -f "$candidate" ] && [ -n "$(user_tables "$candidate")" ] && { sample=$candidate; break; }
+done
 if [ -n "$sample" ]; then
-  expected=$("$tool" info "$sample" | sed -nE 's/^  (.*[^ ]) +[0-9]+  user$/\1/p' | sort)
+  expected=$(user_tables "$sample")
   offered=$(PATH="$(dirname "$tool"):$PATH" complete_words quillmar-db --no-progress export "$sample" "" |
             while IFS= read -r t; do eval "printf '%s\n' $t"; done | sort)
   [ -n "$expected" ] && [ "$offered" = "$expected" ] ||
