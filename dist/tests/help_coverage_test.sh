@@ -55,11 +55,18 @@ for candidate in "$shared"/corpus/jet4/*.mdb "$shared"/corpus/jet3/*.mdb; do
   [ -f "$candidate" ] && [ -n "$(user_tables "$candidate")" ] && { sample=$candidate; break; }
 done
 if [ -n "$sample" ]; then
+  # A copy in a folder with a blank, typed with backslashes as <Tab> leaves it.
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  mkdir "$scratch/a folder" && cp "$sample" "$scratch/a folder/the db.mdb"
+  typed=$(printf '%q' "$scratch/a folder/the db.mdb")
   expected=$(user_tables "$sample")
-  offered=$(PATH="$(dirname "$tool"):$PATH" complete_words quillmar-db --no-progress export "$sample" "" |
+  offered=$(PATH="$(dirname "$tool"):$PATH" complete_words quillmar-db --no-progress export "$typed" "" |
             while IFS= read -r t; do eval "printf '%s\n' $t"; done | sort)
   [ -n "$expected" ] && [ "$offered" = "$expected" ] ||
     fail "completion's tables of $sample: got [$offered], want [$expected]"
+  offered=$(complete_words quillmar-db check "$(printf '%q' "$scratch/a folder/")")
+  [ "$offered" = "$scratch/a folder/the db.mdb" ] || fail "completion of a folder with a blank: [$offered]"
 else
   echo "table completion: SKIPPED (no sample databases in $shared/corpus)"
 fi
