@@ -23,13 +23,14 @@ std::vector<LockFileUser> users_in(Env& env, const std::string& ldb) {
   }
 }
 
-}  // namespace
-
+// "stock.ldb" beside "stock.mdb".
 std::string lock_file_path_of(const std::string& database) {
   std::filesystem::path ldb(database);
   ldb.replace_extension(".ldb");
   return ldb.string();
 }
+
+}  // namespace
 
 SourceHold::SourceHold(Env& env, std::string database)
     : env_(env), database_(std::move(database)), ldb_(lock_file_path_of(database_)) {

@@ -31,7 +31,4 @@ class SourceHold {
   std::unique_ptr<FileHold> ldb_hold_;
 };
 
-// "stock.ldb" beside "stock.mdb".
-std::string lock_file_path_of(const std::string& database);
-
 }  // namespace jet
