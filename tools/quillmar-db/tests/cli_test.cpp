@@ -183,9 +183,9 @@ TEST(Cli, CompactFailureLeavesNoDestination) {
   }
 }
 
-// The program itself, as a user at the server runs it while a Windows client
-// has the database open through Samba: POSIX record locks on the .ldb far
-// beyond its end, or on a byte range of the .mdb.
+// The program itself, run while another process has the database open:
+// each kind of lock on the .ldb (far beyond its end, where Jet locks) or on
+// a byte range of the .mdb.
 TEST(Cli, CompactRefusesADatabaseInUseAndNamesItsUsers) {
   REQUIRE_CORPUS();
   jet::testing::ScratchDir dir;
@@ -206,14 +206,17 @@ TEST(Cli, CompactRefusesADatabaseInUseAndNamesItsUsers) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   };
 
-  for (const bool on_ldb : {true, false}) {
-    jet::testing::LockHolder other("posix", true, on_ldb ? ldb : source, on_ldb ? 0x10000000 : 4096, 1);
-    ASSERT_TRUE(other.held()) << other.answer();
-    EXPECT_EQ(compact(), 2);
-    EXPECT_EQ(errors(), "quillmar-db: error 3356: The database '" + source.string() +
-                            "' is in use by FRONTDESK-PC (Admin); close it there before compacting. "
-                            "(Quillmar Jet engine)\n");
-    EXPECT_FALSE(fs::exists(destination));
+  for (const char* kind : {"flock", "posix", "ofd"}) {
+    for (const bool on_ldb : {true, false}) {
+      jet::testing::LockHolder other(kind, true, on_ldb ? ldb : source, on_ldb ? 0x10000000 : 4096, 1);
+      ASSERT_TRUE(other.held()) << kind << ": " << other.answer();
+      SCOPED_TRACE(std::string(kind) + (on_ldb ? " on the .ldb" : " on the .mdb"));
+      EXPECT_EQ(compact(), 2);
+      EXPECT_EQ(errors(), "quillmar-db: error 3356: The database '" + source.string() +
+                              "' is in use by FRONTDESK-PC (Admin); close it there before compacting. "
+                              "(Quillmar Jet engine)\n");
+      EXPECT_FALSE(fs::exists(destination));
+    }
   }
   EXPECT_EQ(compact(), 0) << errors();
   EXPECT_TRUE(fs::exists(destination));
