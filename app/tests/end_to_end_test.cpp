@@ -7,11 +7,13 @@
 
 #include <QDialog>
 #include <cstdio>
+#include <map>
 #include <regex>
 
 #include "app/program.h"
 #include "app/tests/modal_driver.h"
 #include "engine/error.h"
+#include "engine/read/database.h"
 #include "engine/tests/lock_holder_process.h"
 #include "maintenance/testing/protected_database.h"
 #include "platform/testing/temp_folder.h"
@@ -120,6 +122,32 @@ TEST_F(EndToEnd, CompactsADatabaseProtectedWithOurPassword) {
   without_password.source_path = (data / "stock.mdb").string();
   without_password.destination_path = (work / "copy.mdb").string();
   EXPECT_THROW(jet::compact_database(without_password), jet::Error);
+}
+
+// The window always asks for the General order: databases in other
+// collating orders are converted, with every table's rows kept.
+TEST_F(EndToEnd, DatabasesInOtherCollatingOrdersBecomeGeneral) {
+  for (const char* name : {"w017.mdb", "w077.mdb", "w045.mdb", "w009.mdb"}) {
+    SCOPED_TRACE(name);
+    const fs::path sample = Corpus() / "wild" / name;
+    if (!fs::exists(sample)) GTEST_SKIP() << "sample databases not found at " << sample;
+    Run(ReadFile(sample));
+    ExpectCompacted();
+    auto before = jet::Database::open(sample.string(), jet::OpenOptions{});
+    auto after = jet::Database::open((data / "stock.mdb").string(), jet::OpenOptions{});
+    EXPECT_NE(before->header().sort_order & 0xFFFF, 0x0409u);
+    EXPECT_EQ(after->header().sort_order & 0xFFFF, 0x0409u);
+    std::map<std::string, std::uint32_t> rows_before, rows_after;
+    for (const jet::TableDef& t : before->tables()) {
+      if (!t.is_system()) rows_before[t.name] = t.row_count;
+    }
+    for (const jet::TableDef& t : after->tables()) {
+      if (!t.is_system()) rows_after[t.name] = t.row_count;
+    }
+    EXPECT_EQ(rows_after, rows_before);
+    fs::remove(data / "stock.mdb");
+    fs::remove(data / backup);
+  }
 }
 
 TEST_F(EndToEnd, ADatabaseWithAnotherPasswordKeepsItsBackup) {

@@ -13,6 +13,7 @@
 #include "engine/file/env.h"
 #include "engine/format/text_codec.h"
 #include "engine/read/database.h"
+#include "engine/write/code_page_conversion.h"
 #include "engine/write/database_rewriter.h"
 
 namespace jet {
@@ -20,25 +21,78 @@ namespace jet {
 namespace {
 
 constexpr std::uint16_t kGeneralOrder = 0x0409;
+constexpr std::uint16_t kGeneralCodePage = 1252;  // the General order's code page (Jet 3 text)
 
 std::string folder_of(const std::string& path) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   return parent.empty() ? std::string(".") : parent.string();
 }
 
-// Index keys of text depend on the collating order; only the General order
-// is encoded, so anything else would give a file whose keys disagree with
-// its declared order.
-void check_collating_order(const Database& db, const std::optional<std::uint16_t>& wanted) {
+void check_text_fits_general(Database& db);
+
+// What the new file's collating order is, as the rewriter wants it. A
+// source keeps its own order unless the General order is asked for; text
+// keys then keep what the source stores wherever it can. Converting is
+// only to the General order, the one our key encoder knows.
+void choose_collating_order(Database& db, const std::optional<std::uint16_t>& wanted,
+                            write::RewriteOptions& rewrite) {
   const auto source_order = static_cast<std::uint16_t>(db.header().sort_order & 0xFFFF);
-  if (source_order != kGeneralOrder) {
-    throw Error(errc::kNotBuiltYet, "Converting the collating order of this database (" + std::to_string(source_order) +
-                                        ") to another order is not supported; only databases in the General order "
-                                        "can be compacted.");
-  }
-  if (wanted && *wanted != kGeneralOrder) {
+  rewrite.keep_stored_text_keys = true;
+  if (!wanted || *wanted == source_order) return;
+  if (*wanted != kGeneralOrder) {
     throw Error(errc::kNotBuiltYet, "Converting the collating order to language " + std::to_string(*wanted) +
                                         " is not supported; only the General order (0x0409) is.");
+  }
+  rewrite.convert_to_general = true;
+  check_text_fits_general(db);
+}
+
+// A Jet 3 database keeps its text in the code page of its collating order;
+// the General order's is 1252. Converting is refused, before anything is
+// written, when some name or text has a character 1252 cannot hold: a copy
+// with '?' in place of letters would lose them for good.
+void check_text_fits_general(Database& db) {
+  if (db.version() != JetVersion::Jet3) return;
+  const std::uint16_t database_page = db.header().code_page;
+  std::map<std::uint16_t, write::CodePageConversion> conversions;
+  const auto conversion = [&](std::uint16_t from) -> const write::CodePageConversion& {
+    auto it = conversions.find(from);
+    if (it == conversions.end()) it = conversions.emplace(from, write::CodePageConversion(from, kGeneralCodePage)).first;
+    return it->second;
+  };
+  const auto refuse = [](const std::string& where, const std::u16string& text) {
+    throw Error(errc::kNotBuiltYet, "Cannot convert this database to the General order: " + where + " holds \"" +
+                                        utf16_to_utf8(text) +
+                                        "\", which code page 1252 cannot hold. Keep its own order instead.");
+  };
+  const auto& names = conversion(database_page);
+  for (const TableDef& t : db.tables()) {
+    // Names stay as stored, so they must mean the same in both pages.
+    const auto same_bytes = [&](const std::string& name) {
+      const std::u16string text = utf8_to_utf16(name);
+      return names.holds(text) && encode_code_page(text, database_page) == encode_code_page(text, kGeneralCodePage);
+    };
+    if (!same_bytes(t.name)) refuse("the name of table " + t.name, utf8_to_utf16(t.name));
+    for (const Column& c : t.columns) {
+      if (!same_bytes(c.name)) refuse("the name of column " + c.name + " of table " + t.name, utf8_to_utf16(c.name));
+    }
+    for (const Index& i : t.indexes) {
+      if (!same_bytes(i.name)) refuse("the name of index " + i.name + " of table " + t.name, utf8_to_utf16(i.name));
+    }
+    std::vector<std::size_t> text_columns;
+    for (std::size_t k = 0; k < t.columns.size(); ++k) {
+      if (t.columns[k].type == ColumnType::Text || t.columns[k].type == ColumnType::Memo) text_columns.push_back(k);
+    }
+    if (text_columns.empty()) continue;
+    db.scan_rows(t, [&](RowPointer, const Row& row) {
+      for (const std::size_t k : text_columns) {
+        const Column& c = t.columns[k];
+        if (k >= row.size() || row[k].is_null) continue;
+        if (!conversion(c.code_page != 0 ? c.code_page : database_page).holds(row[k].text)) {
+          refuse("column " + c.name + " of table " + t.name, row[k].text);
+        }
+      }
+    });
   }
 }
 
@@ -110,9 +164,9 @@ CompactResult run(const CompactRequest& request, Env& env) {
   options.password = request.source_password;
   options.env = &env;
   auto db = Database::open(request.source_path, options);
-  check_collating_order(*db, request.destination_language);
 
   write::RewriteOptions rewrite;
+  choose_collating_order(*db, request.destination_language, rewrite);
   if (request.destination_password) rewrite.new_password = utf8_to_utf16(*request.destination_password);
   rewrite.progress = request.progress;
   // Keys of large tables are sorted in runs on scratch files beside the new

@@ -62,7 +62,9 @@ IndexCheckResult check_index(const PageFetcher& fetch, const TableDef& table, co
     if (!compare_keys) return;
     try {
       const auto key = encoder.key_for(values);
-      if (key && *key != entry->key) findings.add(FindingKind::WrongKey, row, "entry for " + where(row) + " has a stale key");
+      if (key && *key != entry->key) {
+        findings.add(FindingKind::WrongKey, row, "entry for " + where(row) + ": key differs from the computed one");
+      }
     } catch (const Error& e) {
       if (!key_error_reported) findings.add(FindingKind::KeysNotChecked, row, "key not compared: " + e.description());
       key_error_reported = true;

@@ -20,7 +20,7 @@ enum class FindingKind : std::uint8_t {
   Structure,       // sibling links, parent entries or page owners disagree; entries still usable
   MissingEntry,    // a live row has no entry
   StrayEntry,      // an entry points at no live row, or a second entry at the same row
-  WrongKey,        // an entry's key differs from the key of the row it points at
+  WrongKey,        // an entry's key differs from the one our encoder gives its row (a note)
   DuplicateKey,    // a unique index (or primary key) holds the same non-null key twice
   KeysNotChecked,  // the key form of a column is unknown; only row pointers were compared
 };

@@ -60,6 +60,19 @@ inline std::vector<CorpusFile> corpus_files() {
   return out;
 }
 
+// The databases under wild/ (made by people with Access for their own
+// projects), sorted by path; empty when absent. Their passwords, where they
+// have one, are not known.
+inline std::vector<CorpusFile> wild_files() {
+  std::vector<CorpusFile> out;
+  std::error_code ec;
+  for (const auto& f : std::filesystem::directory_iterator(corpus_dir() / "wild", ec)) {
+    if (f.path().extension() == ".mdb") out.push_back(CorpusFile{f.path(), std::nullopt});
+  }
+  std::sort(out.begin(), out.end(), [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });
+  return out;
+}
+
 inline std::optional<CorpusFile> corpus_file(const std::string& folder, const std::string& file) {
   for (const CorpusFile& c : corpus_files()) {
     if (c.path.parent_path().filename() == folder && c.path.filename() == file) return c;
@@ -102,10 +115,13 @@ class ScratchDir {
 inline std::filesystem::path jetdiff_tool() { return shared_dir() / "tools" / "jetdiff"; }
 
 // Exit status of jetdiff A B (0 agree, 1 differ, 2 unreadable); -1 when it cannot run.
+// `extra` is added to its options as it stands.
 inline int run_jetdiff(const std::filesystem::path& a, const std::filesystem::path& b,
-                       const std::optional<std::string>& password, const std::filesystem::path& log) {
+                       const std::optional<std::string>& password, const std::filesystem::path& log,
+                       const std::string& extra = "") {
   std::string cmd = "'" + jetdiff_tool().string() + "' '" + a.string() + "' '" + b.string() + "'";
   if (password) cmd += " --password '" + *password + "'";
+  if (!extra.empty()) cmd += " " + extra;
   cmd += " > '" + log.string() + "' 2>&1";
   const int status = std::system(cmd.c_str());
   if (status == -1 || !WIFEXITED(status)) return -1;

@@ -13,6 +13,7 @@
 #include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
 #include "engine/write/batch_pipeline.h"
+#include "engine/write/code_page_conversion.h"
 #include "engine/write/data_page_builder.h"
 #include "engine/write/header_writer.h"
 #include "engine/write/index_feed.h"
@@ -33,6 +34,8 @@ namespace jet::write {
 
 namespace {
 
+constexpr std::uint16_t kGeneralOrder = 0x0409;    // the General collating order
+constexpr std::uint16_t kGeneralCodePage = 1252;   // its code page
 constexpr std::uint32_t kFirstDefinitionPage = 2;  // the catalog's definition always starts here
 constexpr std::uint32_t kMapPageOwner = 0;         // usage-map rows live on pages owned by no table
 constexpr std::uint32_t kLongValueHeaderSize = 12;
@@ -94,6 +97,9 @@ struct IndexCopy {
   KeyList entries;            // tagged with the row's new place
   std::vector<KeySpill::Run> runs;  // sorted runs of entries set aside on the scratch file
   std::uint64_t listed = 0;   // rows the index lists (for carrying over)
+  // Per row (scan position): 1 when the row keeps the key the source's
+  // stored index holds for it; empty when every key is formed.
+  std::vector<std::uint8_t> stored;
 };
 
 // Rows read, decoded and keyed ahead of being written: the rows' bytes back
@@ -117,6 +123,7 @@ struct RowBatch {
     std::size_t first_long_value = 0;
     std::size_t long_values = 0;
     std::size_t first_key = 0;
+    std::uint32_t position = 0;  // scan position (in RowTable::old_at)
   };
 
   // A batch this large goes on.
@@ -166,6 +173,8 @@ struct TablePlan {
   std::uint32_t id = 0;
   std::size_t first_slot = 0;  // owned, free, one per physical index, two per column map
   std::vector<std::size_t> id_columns;  // columns holding object ids
+  // Jet 3 text moving to code page 1252, per column (null: none).
+  std::vector<const CodePageConversion*> text_conversions;
   TableDefinitionUpdate update;
 };
 
@@ -189,7 +198,8 @@ class Rewriter {
     for (TablePlan& plan : plans_) write_definition(plan);
     if (!spare_.empty()) internal("pages skipped for definitions were not used");
     const std::uint32_t page_count = next_page_;
-    sink_.write(0, build_header_page(db_.header(), options_.new_password));
+    sink_.write(0, build_header_page(options_.convert_to_general ? in_general_order(db_.header()) : db_.header(),
+                                     options_.new_password));
     sink_.write(1, build_free_page_map_page(format_, db_.page_one(), page_count));
     sink_.flush();
     if (sink_.pages_written() != page_count) internal("a page was left unwritten");
@@ -261,6 +271,7 @@ class Rewriter {
       const std::size_t declared = std::size_t{get_u32(plan.definition, 8)} + 8;
       if (declared < plan.definition.size()) plan.definition.resize(declared);
       plan.layout = scan_table_definition(format_, plan.definition);
+      if (options_.convert_to_general) put_text_columns_in_general_order(t, plan.definition, plan.text_conversions);
       const std::uint32_t n = table_definition_page_count(format_, plan.definition);
       plan.definition_pages.push_back(allocate_definition_start());
       for (std::uint32_t i = 1; i < n; ++i) plan.definition_pages.push_back(allocate());
@@ -269,6 +280,65 @@ class Rewriter {
       plan.id_columns = object_id_columns(t);
       plan.def = std::move(t);
       plans_.push_back(std::move(plan));
+    }
+  }
+
+  // The header of a file in the General order: its collating order, and
+  // the code page that order comes with.
+  HeaderInfo in_general_order(const HeaderInfo& source) const {
+    HeaderInfo h = source;
+    put_u16(h.unmasked, jet_format_.header_sort_order_offset, kGeneralOrder);
+    put_u16(h.unmasked, jet_format_.header_code_page_offset, kGeneralCodePage);
+    h.sort_order = kGeneralOrder;
+    h.code_page = kGeneralCodePage;
+    return h;
+  }
+
+  // Gives every Text and Memo column the General order, in the table's
+  // model (so keys are formed in it) and in its stored definition. Jet 3
+  // columns name their code page as well.
+  void put_text_columns_in_general_order(TableDef& t, Bytes& definition,
+                                         std::vector<const CodePageConversion*>& conversions) {
+    const JetFormat& f = jet_format_;
+    conversions.assign(t.columns.size(), nullptr);
+    const std::size_t physical = get_u32(definition, f.tdef_index_data_count_offset);
+    const std::size_t first = f.tdef_index_block_offset + physical * f.tdef_index_count_entry_size;
+    for (std::size_t k = 0; k < t.columns.size(); ++k) {
+      Column& c = t.columns[k];
+      if (c.type != ColumnType::Text && c.type != ColumnType::Memo) continue;
+      const std::size_t at = first + k * f.column_descriptor_size;
+      if (at + f.column_descriptor_size > definition.size()) internal("a column lies beyond its definition");
+      put_u16(definition, at + f.column_sort_order_offset, kGeneralOrder);
+      c.collation = kGeneralOrder;
+      if (f.column_code_page_offset >= 0) {
+        const std::uint16_t from = c.code_page != 0 ? c.code_page : db_.header().code_page;
+        auto it = conversions_.find(from);
+        if (it == conversions_.end()) it = conversions_.emplace(from, CodePageConversion(from, kGeneralCodePage)).first;
+        if (!it->second.is_identity()) conversions[k] = &it->second;
+        put_u16(definition, at + static_cast<std::size_t>(f.column_code_page_offset), kGeneralCodePage);
+        c.code_page = kGeneralCodePage;
+      }
+    }
+  }
+
+  // Moves a Jet 3 row's text into code page 1252 in place: Text fields and
+  // Memo values held inside the row (a text keeps its length).
+  void convert_row_text(const TablePlan& plan, Bytes& raw, std::vector<RawField>& fields) const {
+    if (plan.text_conversions.empty()) return;
+    bool any = false;
+    for (const CodePageConversion* c : plan.text_conversions) any = any || c != nullptr;
+    if (!any) return;
+    split_row_into(jet_format_, plan.def, raw, fields);
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+      const CodePageConversion* conversion = plan.text_conversions[k];
+      if (conversion == nullptr || fields[k].null || fields[k].bytes.empty()) continue;
+      const std::size_t at = offset_in(raw, fields[k]);
+      std::span<std::uint8_t> bytes(raw.data() + at, fields[k].bytes.size());
+      if (plan.def.columns[k].type == ColumnType::Memo) {
+        if (bytes.size() < kLongValueHeaderSize || !(get_u32(raw, at) & kLongValueFlagInline)) continue;
+        bytes = bytes.subspan(kLongValueHeaderSize);
+      }
+      conversion->convert(bytes);
     }
   }
 
@@ -440,7 +510,7 @@ class Rewriter {
     std::vector<bool> seen(rows.old_at.size(), false);
     for (std::size_t i = 0; i < listed.size(); ++i) {
       const auto at = static_cast<std::uint32_t>(listed.tag(i));
-      if (seen[at]) throw carry_refusal(t, reason, "it lists a row twice");
+      if (seen[at]) throw carry_refusal(t, primary, reason, "it lists a row twice");
       seen[at] = true;
       order.push_back(at);
     }
@@ -464,6 +534,10 @@ class Rewriter {
       indexes[i].data = &t.index_data[i];
       indexes[i].keys = keys_for(t, t.index_data[i], indexes[i].reason);
       if (indexes[i].keys) indexes[i].entries.reserve(entries_to_reserve(rows.order.size(), t.index_data.size()));
+      if (indexes[i].keys && options_.keep_stored_text_keys && !options_.convert_to_general &&
+          has_text_key(t, t.index_data[i])) {
+        indexes[i].stored = rows_with_stored_keys(t, t.index_data[i], rows);
+      }
     }
 
     LongValueCopy long_values(*this, plan);
@@ -514,9 +588,14 @@ class Rewriter {
 
     std::vector<RowPointer> new_at;
     for (IndexCopy& index : indexes) {
-      if (index.keys) continue;
+      if (index.keys && index.stored.empty()) continue;
       if (new_at.empty()) new_at = new_places(rows, data_pages);
-      carry_over(t, index, rows, new_at, indexes.size() + kListsInFlight);
+      if (!index.keys) {
+        carry_over(t, index, rows, new_at, indexes.size() + kListsInFlight);
+      } else {
+        carry_stored_keys(t, index, rows, new_at, indexes.size() + kListsInFlight);
+      }
+      index.stored = {};
     }
     finish_pending(index_spill_);
     source_done();
@@ -667,18 +746,66 @@ class Rewriter {
   // kept within the index's share of the key budget, like formed keys.
   void carry_over(const TableDef& t, IndexCopy& index, const RowTable& rows, const std::vector<RowPointer>& new_at,
                   std::size_t lists) {
+    if (options_.convert_to_general && has_text_key(t, *index.data)) {
+      // The stored keys follow the source's order, not the new one.
+      throw Error(errc::kNotBuiltYet, "Cannot convert index " + index_name(t, *index.data) + " of table " + t.name +
+                                          " to the General order: " + index.reason);
+    }
     const RowFinder rows_by_place(rows.old_at);
     std::vector<bool> seen(rows.old_at.size(), false);
     std::uint64_t carried = 0;
     walk_stored_entries(db_, t, *index.data, [&](const index::EntryView& e) {
       const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
       if (!at) return;  // a deleted row's leftover entry
-      if (seen[*at]) throw carry_refusal(t, index.reason, "it lists a row twice");
+      if (seen[*at]) throw carry_refusal(t, *index.data, index.reason, "it lists a row twice");
       seen[*at] = true;
       add_key(index_spill_, index.entries, index.runs, e.key, place_tag(new_at[*at]), key_limit(lists));
       ++carried;
     });
-    if (carried != index.listed) throw carry_refusal(t, index.reason, "it does not list every row");
+    if (carried != index.listed) throw carry_refusal(t, *index.data, index.reason, "it does not list every row");
+  }
+
+  // Which rows keep their stored key: those the source's stored index
+  // lists exactly once. A tree that cannot be read keeps none, and the
+  // index is built from keys we form.
+  std::vector<std::uint8_t> rows_with_stored_keys(const TableDef& t, const IndexData& data, const RowTable& rows) {
+    std::vector<std::uint8_t> listed(rows.old_at.size(), 0);
+    const RowFinder rows_by_place(rows.old_at);
+    try {
+      walk_stored_entries(db_, t, data, [&](const index::EntryView& e) {
+        const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+        if (at && listed[*at] < 2) ++listed[*at];
+      });
+    } catch (const Error& e) {
+      if (e.number() != errc::kCannotOpenDatabase) throw;
+      return {};
+    } catch (const DamagedData&) {
+      return {};
+    }
+    for (std::uint8_t& n : listed) n = n == 1 ? 1 : 0;
+    return listed;
+  }
+
+  // Adds the stored entries of the rows that keep their stored key (the
+  // others were keyed as they were written), each under the row's new place.
+  void carry_stored_keys(const TableDef& t, IndexCopy& index, const RowTable& rows, const std::vector<RowPointer>& new_at,
+                         std::size_t lists) {
+    const RowFinder rows_by_place(rows.old_at);
+    walk_stored_entries(db_, t, *index.data, [&](const index::EntryView& e) {
+      const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+      if (!at || index.stored[*at] != 1) return;
+      index.stored[*at] = 0;
+      add_key(index_spill_, index.entries, index.runs, e.key, place_tag(new_at[*at]), key_limit(lists));
+    });
+  }
+
+  static bool has_text_key(const TableDef& t, const IndexData& data) {
+    for (const IndexColumn& c : data.columns) {
+      for (const Column& col : t.columns) {
+        if (col.number == c.column_number && (col.type == ColumnType::Text || col.type == ColumnType::Memo)) return true;
+      }
+    }
+    return false;
   }
 
   // Visits the source's stored entries of an index in key order.
@@ -689,8 +816,21 @@ class Rewriter {
                            t.definition_page, visit);
   }
 
-  static Error carry_refusal(const TableDef& t, const std::string& reason, const std::string& why) {
-    return Error(errc::kNotBuiltYet, reason + " The stored index of table " + t.name + " cannot stand in: " + why + ".");
+  static Error carry_refusal(const TableDef& t, const IndexData& data, const std::string& reason,
+                             const std::string& why) {
+    return Error(errc::kNotBuiltYet, reason + " The stored index " + index_name(t, data) + " of table " + t.name +
+                                         " cannot stand in: " + why +
+                                         "; converting the database to the General order rebuilds it.");
+  }
+
+  // The names of the logical indexes a physical index serves, for messages.
+  static std::string index_name(const TableDef& t, const IndexData& data) {
+    std::string names;
+    for (const Index& index : t.indexes) {
+      if (index.index_data != data.number) continue;
+      names += (names.empty() ? "'" : ", '") + index.name + "'";
+    }
+    return names.empty() ? std::to_string(data.number) : names;
   }
 
   // The index's key encoder, or none (with the reason) when it cannot form
@@ -842,7 +982,9 @@ class Rewriter {
           throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": a row changed while it was copied.");
         }
         w_.patch_object_ids(plan_, raw);
+        w_.convert_row_text(plan_, raw, text_fields_);
         RowBatch::Row row;
+        row.position = position;
         row.first_long_value = batch.long_values.size();
         if (copy_long_values_) {
           // Rewriting a long-value reference keeps its place and size in
@@ -882,6 +1024,7 @@ class Rewriter {
    private:
     void key_row(RowBatch& batch, RowBatch::Row& row, const std::vector<RawField>& fields, RewriteSource* source) {
       if (decode_) w_.decode_fields(source, plan_.def, fields, wanted_, values_);
+      position_ = row.position;
       row.first_key = batch.keys.size();
       for (IndexCopy& index : indexes_) batch.keys.push_back(key_of(index, batch));
       if (autonumber_) {
@@ -913,6 +1056,9 @@ class Rewriter {
         }
         Bytes value = w_.db_.read_long_value(fields[i].bytes);
         if (value.size() != length) throw Error(errc::kCannotOpenDatabase, "Damaged long value in " + t.name + ".");
+        if (!plan_.text_conversions.empty() && plan_.text_conversions[i] != nullptr) {
+          plan_.text_conversions[i]->convert(value);
+        }
         const auto& mapped = plan_.layout.column_map_columns;
         const bool own = std::find(mapped.begin(), mapped.end(), c.number) != mapped.end();
         batch.long_value_bytes += value.size();
@@ -925,8 +1071,13 @@ class Rewriter {
     // some value.
     RowBatch::Key key_of(IndexCopy& index, RowBatch& batch) {
       RowBatch::Key key;
-      if (!(index.data->ignores_nulls() && all_null(plan_.def, *index.data, values_))) ++index.listed;
+      const bool listed_at_all = !(index.data->ignores_nulls() && all_null(plan_.def, *index.data, values_));
+      if (listed_at_all) ++index.listed;
       if (!index.keys) return key;
+      if (!index.stored.empty() && index.stored[position_] == 1) {
+        if (listed_at_all) return key;  // the stored key goes in after the rows
+        index.stored[position_] = 0;    // an entry the index should not have
+      }
       bool listed = false;
       if (!key_or_give_up(*index.keys, values_, row_key_, listed, index.reason)) {
         index.keys.reset();
@@ -953,10 +1104,12 @@ class Rewriter {
     // Used while reading: the row being read and its split, buffers reused.
     Bytes raw_;
     std::vector<RawField> fields_;
+    std::vector<RawField> text_fields_;  // the split convert_row_text uses
     // Used while keying (on the thread that calls key() when rows are not
     // keyed as they are read).
     std::vector<RawField> key_fields_;
     Row values_;
+    std::uint32_t position_ = 0;  // of the row being keyed
     Bytes row_key_;
     std::int64_t largest_ = 0;
   };
@@ -1045,6 +1198,7 @@ class Rewriter {
   std::vector<TablePlan> plans_;
   std::map<std::uint32_t, std::uint32_t> table_ids_;
   std::set<std::uint32_t> taken_ids_;  // object ids in use that are not table ids
+  std::map<std::uint16_t, CodePageConversion> conversions_;  // by source code page
   std::set<std::uint32_t> spare_;
   std::vector<std::uint32_t> map_pages_;
   std::vector<MapSlot> slots_;

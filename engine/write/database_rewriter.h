@@ -34,6 +34,14 @@ struct RewriteOptions {
   // Tables with at least this many rows are copied by two threads: one
   // reads, decodes and keys rows ahead of the other, which writes them.
   std::size_t read_ahead_from_rows = 4096;
+  // Where an index holds text, each row the source's stored index lists
+  // once keeps the key stored for it; other rows get keys we form. Text
+  // keys depend on the collating order, and the ones Access wrote are right
+  // by definition. Needs a source with stored indexes (compaction).
+  bool keep_stored_text_keys = false;
+  // The new file gets the General collating order (0x0409): the header,
+  // every text column and every text key. Text keys are then all formed.
+  bool convert_to_general = false;
 };
 
 struct RewriteResult {

@@ -34,6 +34,9 @@ constexpr const char* kHelp =
     "  --password-stdin       read the database password from the first line of\n"
     "                         standard input (not echoed on a terminal)\n"
     "  --no-progress          no progress bar while compacting\n"
+    "  --sort-order ORDER     compact: the copy's collating order, 'source' (the\n"
+    "                         default: keep the source's order and its index keys)\n"
+    "                         or 'general' (convert to the General order)\n"
     "  -h, --help             show this help and exit\n"
     "  -V, --version          show the version and exit\n"
     "\n"
@@ -92,6 +95,7 @@ int run_cli(int argc, const char* const* argv, std::FILE* out, std::FILE* err, s
     ctx.out = out;
     ctx.err = err;
     ctx.progress = parsed.progress && ::isatty(::fileno(err)) == 1;
+    ctx.to_general_order = parsed.sort_order == SortOrder::General;
     int status = dispatch(parsed, ctx, in);
     if (std::fflush(out) != 0) {
       print_error(err, 3043, "Cannot write the output.", "quillmar-db output");

@@ -60,6 +60,21 @@ CliArgs parse_args(std::span<const std::string_view> args) {
       version = true;
     } else if (arg == "--no-progress") {
       out.progress = false;
+    } else if (arg == "--sort-order" || arg.starts_with("--sort-order=")) {
+      std::string_view order;
+      if (arg == "--sort-order") {
+        if (i + 1 >= args.size()) usage_error("--sort-order needs 'source' or 'general'.");
+        order = args[++i];
+      } else {
+        order = arg.substr(std::string_view("--sort-order=").size());
+      }
+      if (order == "source") {
+        out.sort_order = SortOrder::Source;
+      } else if (order == "general") {
+        out.sort_order = SortOrder::General;
+      } else {
+        usage_error("--sort-order takes 'source' or 'general', not '" + std::string(order) + "'.");
+      }
     } else if (arg == "--password-stdin") {
       if (out.password_from != PasswordFrom::None) usage_error("Give the password only once.");
       out.password_from = PasswordFrom::Stdin;

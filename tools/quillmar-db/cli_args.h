@@ -16,12 +16,16 @@ enum class Command { Help, Version, Info, Export, Check, Compact };
 
 enum class PasswordFrom { None, File, Stdin };
 
+// The collating order of a compacted copy: the source's own, or General.
+enum class SortOrder { Source, General };
+
 struct CliArgs {
   Command command = Command::Help;
   std::vector<std::string> operands;  // after the command name
   PasswordFrom password_from = PasswordFrom::None;
   std::string password_file;
   bool progress = true;               // compact: bar on stderr when it is a terminal
+  SortOrder sort_order = SortOrder::Source;  // compact
 };
 
 // `args` excludes the program name.

@@ -2,20 +2,34 @@
 #include <unistd.h>
 
 #include "engine/compact/compact.h"
+#include "engine/error.h"
 #include "tools/quillmar-db/commands.h"
 #include "tools/quillmar-db/progress_bar.h"
 
 namespace quillmar_db {
+
+namespace {
+constexpr std::uint16_t kGeneralOrder = 0x0409;
+constexpr int kNotSupported = 3251;
+}  // namespace
 
 int run_compact(const CommandContext& ctx, const std::string& source, const std::string& destination) {
   jet::CompactRequest request;
   request.source_path = source;
   request.destination_path = destination;
   request.source_password = ctx.password;  // the copy keeps the source's password
+  if (ctx.to_general_order) request.destination_language = kGeneralOrder;
   ProgressBar bar(ctx.err, ctx.progress, "Compacting");
   request.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); };
 
-  jet::CompactResult result = jet::compact_database(request);
+  jet::CompactResult result;
+  try {
+    result = jet::compact_database(request);
+  } catch (const jet::Error& e) {
+    // Keys that cannot be kept can still be formed anew in the General order.
+    if (e.number() != kNotSupported || ctx.to_general_order) throw;
+    throw jet::Error(e.number(), e.description() + " To convert it, compact with --sort-order general.", e.source());
+  }
   bar.finish();
 
   std::int64_t saved = static_cast<std::int64_t>(result.bytes_before) -

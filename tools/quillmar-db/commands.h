@@ -17,6 +17,7 @@ struct CommandContext {
   std::FILE* err = stderr;
   std::optional<std::string> password;  // UTF-8
   bool progress = false;                // draw a progress bar on err
+  bool to_general_order = false;        // compact: convert the copy to the General order
 };
 
 int run_info(const CommandContext& ctx, const std::string& path);
