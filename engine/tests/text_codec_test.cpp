@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/format/text_codec.h"
+#include "engine/write/code_page_conversion.h"
 
 namespace jet {
 namespace {
@@ -68,6 +69,38 @@ TEST(Utf8, ConvertsBothWaysIncludingSurrogatePairsAndRejectsBrokenInput) {
   EXPECT_EQ(utf16_to_utf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");  // lone surrogate
   EXPECT_TRUE(equals_ignoring_ascii_case("MSysObjects", "msysOBJECTS"));
   EXPECT_FALSE(equals_ignoring_ascii_case("Table1", "Table2"));
+}
+
+}  // namespace
+}  // namespace jet
+
+namespace jet {
+namespace {
+
+// Jet 3 text moves into code page 1252 byte for byte when a database is
+// converted to the General order; letters 1252 lacks stop it.
+TEST(CodePageConversion, MovesHeldLettersAndRefusesTheRest) {
+  const write::CodePageConversion turkish(1254, 1252);
+  EXPECT_FALSE(turkish.is_identity());
+  EXPECT_TRUE(turkish.holds(u"Çal"));
+  EXPECT_FALSE(turkish.holds(u"Çalışma"));                // dotless i
+  const std::uint8_t with_s_cedilla[] = {'a', 0xFE};        // "aş" in 1254
+  EXPECT_FALSE(turkish.holds(std::span<const std::uint8_t>(with_s_cedilla)));
+  Bytes cedilla = {0xC7, 'a'};                              // "Ça" is the same byte in both
+  turkish.convert(cedilla);
+  EXPECT_EQ(cedilla, (Bytes{0xC7, 'a'}));
+
+  EXPECT_TRUE(write::CodePageConversion(1252, 1252).is_identity());
+  const write::CodePageConversion arabic(1256, 1252);
+  EXPECT_TRUE(arabic.holds(u"café"));
+  EXPECT_FALSE(arabic.holds(u"\u0645\u062D\u0645\u062F"));  // an Arabic name
+  // A byte that stands for a letter both pages hold at different places.
+  const write::CodePageConversion greek(1253, 1252);
+  Bytes micro = {0xB5};  // MICRO SIGN in both
+  greek.convert(micro);
+  EXPECT_EQ(micro, (Bytes{0xB5}));
+  const std::uint8_t alpha[] = {0xE1};  // Greek small alpha
+  EXPECT_FALSE(greek.holds(std::span<const std::uint8_t>(alpha)));
 }
 
 }  // namespace

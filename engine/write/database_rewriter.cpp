@@ -294,30 +294,38 @@ class Rewriter {
     return h;
   }
 
-  // Gives every Text and Memo column the General order, in the table's
-  // model (so keys are formed in it) and in its stored definition. Jet 3
-  // columns name their code page as well.
+  // Gives the table's columns the General order, in its stored definition
+  // (Access names the order in every column but Decimal ones, whose bytes
+  // there hold precision and scale) and in its model, so that keys are
+  // formed in it. Jet 3 columns name the code page as well. The model's
+  // columns need not be in the order of the stored descriptors.
   void put_text_columns_in_general_order(TableDef& t, Bytes& definition,
                                          std::vector<const CodePageConversion*>& conversions) {
     const JetFormat& f = jet_format_;
     conversions.assign(t.columns.size(), nullptr);
     const std::size_t physical = get_u32(definition, f.tdef_index_data_count_offset);
     const std::size_t first = f.tdef_index_block_offset + physical * f.tdef_index_count_entry_size;
+    const std::size_t count = get_u16(definition, f.tdef_column_count_offset);
+    for (std::size_t d = 0; d < count; ++d) {
+      const std::size_t at = first + d * f.column_descriptor_size;
+      if (at + f.column_descriptor_size > definition.size()) internal("a column lies beyond its definition");
+      const auto type = static_cast<ColumnType>(definition[at + f.column_type_offset]);
+      if (type == ColumnType::Numeric) continue;
+      put_u16(definition, at + f.column_sort_order_offset, kGeneralOrder);
+      if (f.column_code_page_offset >= 0) {
+        put_u16(definition, at + static_cast<std::size_t>(f.column_code_page_offset), kGeneralCodePage);
+      }
+    }
     for (std::size_t k = 0; k < t.columns.size(); ++k) {
       Column& c = t.columns[k];
       if (c.type != ColumnType::Text && c.type != ColumnType::Memo) continue;
-      const std::size_t at = first + k * f.column_descriptor_size;
-      if (at + f.column_descriptor_size > definition.size()) internal("a column lies beyond its definition");
-      put_u16(definition, at + f.column_sort_order_offset, kGeneralOrder);
       c.collation = kGeneralOrder;
-      if (f.column_code_page_offset >= 0) {
-        const std::uint16_t from = c.code_page != 0 ? c.code_page : db_.header().code_page;
-        auto it = conversions_.find(from);
-        if (it == conversions_.end()) it = conversions_.emplace(from, CodePageConversion(from, kGeneralCodePage)).first;
-        if (!it->second.is_identity()) conversions[k] = &it->second;
-        put_u16(definition, at + static_cast<std::size_t>(f.column_code_page_offset), kGeneralCodePage);
-        c.code_page = kGeneralCodePage;
-      }
+      if (f.column_code_page_offset < 0) continue;
+      const std::uint16_t from = c.code_page != 0 ? c.code_page : db_.header().code_page;
+      auto it = conversions_.find(from);
+      if (it == conversions_.end()) it = conversions_.emplace(from, CodePageConversion(from, kGeneralCodePage)).first;
+      if (!it->second.is_identity()) conversions[k] = &it->second;
+      c.code_page = kGeneralCodePage;
     }
   }
 

@@ -85,26 +85,22 @@ TEST_F(CheckDamage, UntouchedCopyIsClean) {
   EXPECT_EQ(r.error_count(), 0u) << all_errors(r);
 }
 
-TEST_F(CheckDamage, WrongRowCountOfAUserTableIsAnError) {
-  jet::TableDef t = db_->table("Table1");
-  std::size_t pos = at(t.definition_page, db_->format().tdef_row_count_offset);
-  put_u32(pos, get_u32(pos) + 1);
-  jet::CheckReport r = check_patched();
-  auto found = errors(r, "row-count");
-  ASSERT_EQ(found.size(), 1u) << all_errors(r);
-  EXPECT_EQ(found[0].table, "Table1");
-  EXPECT_EQ(r.error_count(), 1u) << all_errors(r);
-}
-
-TEST_F(CheckDamage, WrongRowCountOfASystemTableIsOnlyANote) {
-  jet::TableDef t = db_->table("MSysACEs");
-  std::size_t pos = at(t.definition_page, db_->format().tdef_row_count_offset);
-  put_u32(pos, get_u32(pos) + 5);
+// Jet keeps the stored counts as a lazy tally, of user and system tables
+// alike (real files from Access disagree with their rows now and then):
+// a wrong one is a note, which compaction puts right.
+TEST_F(CheckDamage, WrongRowCountIsOnlyANote) {
+  for (const char* name : {"Table1", "MSysACEs"}) {
+    jet::TableDef t = db_->table(name);
+    std::size_t pos = at(t.definition_page, db_->format().tdef_row_count_offset);
+    put_u32(pos, get_u32(pos) + 5);
+  }
   jet::CheckReport r = check_patched();
   EXPECT_EQ(r.error_count(), 0u) << all_errors(r);
-  bool noted = false;
-  for (const auto& f : r.findings) noted |= f.kind == "row-count" && f.table == "MSysACEs";
-  EXPECT_TRUE(noted);
+  std::set<std::string> noted;
+  for (const auto& f : r.findings) {
+    if (f.kind == "row-count") noted.insert(f.table);
+  }
+  EXPECT_EQ(noted, (std::set<std::string>{"MSysACEs", "Table1"}));
 }
 
 TEST_F(CheckDamage, RowOutsideItsBoundsIsAnError) {
@@ -119,8 +115,7 @@ TEST_F(CheckDamage, RowOutsideItsBoundsIsAnError) {
   auto found = errors(r, "row-offsets");
   ASSERT_FALSE(found.empty()) << all_errors(r);
   EXPECT_EQ(found[0].page, p);
-  // The row is lost to readers, so the stored count no longer matches either.
-  EXPECT_EQ(errors(r, "row-count").size(), 1u) << all_errors(r);
+  EXPECT_TRUE(errors(r, "row-count").empty()) << "a count is never the damage itself";
 }
 
 TEST_F(CheckDamage, RowsOnAPageTheUsageMapLeavesOutAreAnError) {

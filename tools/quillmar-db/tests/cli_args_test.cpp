@@ -27,6 +27,14 @@ std::string usage_error_of(std::initializer_list<std::string_view> args) {
   return "";
 }
 
+TEST(CliArgs, SortOrderIsSourceOrGeneral) {
+  EXPECT_EQ(parse({"compact", "a.mdb", "b.mdb"}).sort_order, SortOrder::Source);
+  EXPECT_EQ(parse({"compact", "--sort-order", "general", "a.mdb", "b.mdb"}).sort_order, SortOrder::General);
+  EXPECT_EQ(parse({"compact", "--sort-order=source", "a.mdb", "b.mdb"}).sort_order, SortOrder::Source);
+  EXPECT_NE(usage_error_of({"compact", "--sort-order=turkish", "a.mdb", "b.mdb"}).find("'turkish'"), std::string::npos);
+  EXPECT_NE(usage_error_of({"compact", "a.mdb", "b.mdb", "--sort-order"}), "");
+}
+
 TEST(CliArgs, CommandsTakeTheirOperands) {
   CliArgs a = parse({"export", "db.mdb", "Table 1"});
   EXPECT_EQ(a.command, Command::Export);
