@@ -8,6 +8,8 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmar"));
+  // Lets the desktop match the window to its menu entry (and icon).
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quillmar.Quillmar"));
   QApplication::setStyle(QStringLiteral("Fusion"));
   quillmar::app::InstallFontSubstitutions();
   quillmar::app::Program program;

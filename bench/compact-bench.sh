@@ -25,6 +25,9 @@ rounds=${ROUNDS:-3}
 build=${BUILD_DIR:-$root/build-rel}
 tool="$build/tools/quillmar-db/quillmar-db"
 gen="$build/engine/builder/quillmar-bench-gen"
+# BASE_BUILD_DIR: another build whose compaction takes its turn in every
+# round as well (say, the build before a change), summed up below the table.
+base_tool=${BASE_BUILD_DIR:+$BASE_BUILD_DIR/tools/quillmar-db/quillmar-db}
 
 [ -x /usr/bin/time ] || { echo "compact-bench: /usr/bin/time (GNU time) is not installed" >&2; exit 2; }
 if [ ! -x "$tool" ] || [ ! -x "$gen" ]; then
@@ -78,6 +81,7 @@ for size in "${sizes[@]}"; do
   # The copy and the compaction take turns, ROUNDS times; each figure is the
   # median of its rounds (peaks: the largest), which steadies a shared disk.
   cp_runs=(); cp_cpus=(); compact_runs=(); compact_cpus=(); cp_kib=0; compact_kib=0
+  base_runs=(); base_cpus=(); base_kib=0
   for ((round = 0; round < rounds; ++round)); do
     measure sh -c "cp '$src' '$work/copy.mdb' && sync"
     cp_runs+=("$SECONDS_TAKEN"); cp_cpus+=("$CPU_SECONDS")
@@ -91,6 +95,14 @@ for size in "${sizes[@]}"; do
     compacted=$(stat -c %s "$work/compacted.mdb")
     rm -f "$work/compacted.mdb"
     sync
+
+    if [ -n "$base_tool" ]; then
+      measure sh -c "'$base_tool' compact '$src' '$work/compacted.mdb' && sync"
+      base_runs+=("$SECONDS_TAKEN"); base_cpus+=("$CPU_SECONDS")
+      [ "$PEAK_KIB" -gt "$base_kib" ] && base_kib=$PEAK_KIB
+      rm -f "$work/compacted.mdb"
+      sync
+    fi
   done
   rm -f "$src"
   cp_s=$(median "${cp_runs[@]}"); cp_cpu=$(median "${cp_cpus[@]}")
@@ -106,5 +118,8 @@ for size in "${sizes[@]}"; do
   prev_kib=$compact_kib
   prev_live=$live
   rounds_seen+="$size MiB, seconds per round: cp+sync ${cp_runs[*]}; compact+sync ${compact_runs[*]}"$'\n'
+  if [ -n "$base_tool" ]; then
+    rounds_seen+="$size MiB, base build: compact+sync ${base_runs[*]} (median $(median "${base_runs[@]}") s), CPU median $(median "${base_cpus[@]}") s, peak $((base_kib / 1024)) MiB"$'\n'
+  fi
 done
 printf '\n%s' "$rounds_seen"

@@ -5,6 +5,9 @@ set -euo pipefail
 
 # fonts-liberation: Liberation Sans has the widths the window's captions were
 # laid out for; without it the captions fall back to the wider DejaVu Sans.
+# librsvg2-bin renders the menu icons; desktop-file-utils, appstream and
+# man-db/groff-base check the desktop files and manual pages; dpkg-dev's
+# dpkg-shlibdeps finds the Debian package's dependencies.
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev libgl-dev
@@ -12,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   mdbtools nodejs
   xvfb xauth fonts-dejavu-core fonts-liberation
+  librsvg2-bin desktop-file-utils appstream man-db groff-base dpkg-dev
 )
 
 missing=()

@@ -14,6 +14,7 @@
 #include "app/tests/modal_driver.h"
 #include "engine/error.h"
 #include "engine/read/database.h"
+#include "engine/tests/lock_holder_process.h"
 #include "maintenance/testing/protected_database.h"
 #include "platform/testing/temp_folder.h"
 #include "platform/text.h"
@@ -35,9 +36,11 @@ fs::path Corpus() {
 class EndToEnd : public ::testing::Test {
  protected:
   // Puts content at data/stock.mdb, chooses it in the dialog and compacts it.
-  void Run(const std::string& content) {
+  // `meanwhile` runs once the file is there.
+  void Run(const std::string& content, const std::function<void()>& meanwhile = {}) {
     original = content;
     platform::testing::WriteFile(data / "stock.mdb", original);
+    if (meanwhile) meanwhile();
     fs::current_path(start.path());
 
     Program program;
@@ -152,6 +155,21 @@ TEST_F(EndToEnd, ADatabaseWithAnotherPasswordKeepsItsBackup) {
   if (!fs::exists(sample)) GTEST_SKIP() << "sample databases not found at " << sample;
   Run(ReadFile(sample));
   ExpectRefused();
+}
+
+TEST_F(EndToEnd, ADatabaseSomeoneHasOpenIsRefusedAndLeavesNoTemporaryFile) {
+  const fs::path sample = Corpus() / "jet4" / "emptyJet4.mdb";
+  if (!fs::exists(sample)) GTEST_SKIP() << "sample databases not found at " << sample;
+  std::unique_ptr<jet::testing::LockHolder> other;
+  Run(ReadFile(sample), [&] { other = std::make_unique<jet::testing::LockHolder>("flock", false, data / "stock.mdb"); });
+  ASSERT_TRUE(other->held()) << other->answer();
+  ExpectRefused();
+  // The Qt box shows the record's line breaks as plain "\n".
+  EXPECT_EQ(boxes[2].text, u"Error# = 3356\nDescription = The database '" +
+                               platform::FromUtf8((data / "stock.mdb").string()) +
+                               u"' is in use by another process; close it there before compacting.\nSource = "
+                               u"Quillmar Jet engine");
+  EXPECT_FALSE(fs::exists(data / "temp.mdb"));
 }
 
 TEST_F(EndToEnd, BytesThatAreNoDatabaseKeepTheirBackup) {

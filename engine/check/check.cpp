@@ -63,6 +63,17 @@ std::uint64_t fresh_seed() {
   }
 }
 
+// Whether an index keys some Text or Memo column (whose keys follow a
+// collating order).
+bool has_text_key(const TableDef& t, const IndexData& index) {
+  for (const IndexColumn& ic : index.columns) {
+    for (const Column& c : t.columns) {
+      if (c.number == ic.column_number && (c.type == ColumnType::Text || c.type == ColumnType::Memo)) return true;
+    }
+  }
+  return false;
+}
+
 class Checker {
  public:
   Checker(Database& db, const CheckOptions& options)
@@ -319,11 +330,14 @@ class Checker {
         continue;
       }
       for (const auto& finding : out.result.findings) {
-        // An unknown key form only limits how much could be compared. A key
-        // that differs from ours is a note: the entry still leads to its row,
-        // and where Access and our encoder disagree Access is taken at its
-        // word (compaction carries its key over).
-        const bool note = finding.kind == index::FindingKind::KeysNotChecked || finding.kind == index::FindingKind::WrongKey;
+        // An unknown key form only limits how much could be compared. A text
+        // key that differs from ours is a note: the entry still leads to its
+        // row, and where Access and our encoder disagree on text Access is
+        // taken at its word (compaction keeps its key). Keys of numbers,
+        // dates and the like have one form, so there a difference means the
+        // row changed behind the index's back.
+        const bool note = finding.kind == index::FindingKind::KeysNotChecked ||
+                          (finding.kind == index::FindingKind::WrongKey && has_text_key(tables_[out.table], data));
         add(note ? Severity::Note : Severity::Error, finding.row.page != 0 ? finding.row.page : data.first_page, table,
             "index", finding.message);
       }

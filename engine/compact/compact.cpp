@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engine/check/check.h"
+#include "engine/compact/source_hold.h"
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/format/text_codec.h"
@@ -24,41 +25,9 @@ namespace {
 constexpr std::uint16_t kGeneralOrder = 0x0409;
 constexpr std::uint16_t kGeneralCodePage = 1252;  // the General order's code page (Jet 3 text)
 
-std::string lock_file_path(const std::string& database) {
-  const std::filesystem::path p(database);
-  std::filesystem::path ldb = p;
-  ldb.replace_extension(".ldb");
-  return ldb.string();
-}
-
 std::string folder_of(const std::string& path) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   return parent.empty() ? std::string(".") : parent.string();
-}
-
-[[noreturn]] void in_use(const std::string& path) {
-  throw Error(errc::kDatabaseInUse, "The database '" + path +
-                                        "' is in use by another process; close it there before compacting.");
-}
-
-// Holds the source for the whole run: its lock file (when one exists) and
-// the file itself. Either being held elsewhere means someone has it open.
-struct SourceLocks {
-  std::unique_ptr<FileLock> ldb;
-  std::unique_ptr<FileLock> file;
-};
-
-SourceLocks lock_source(Env& env, const std::string& path) {
-  SourceLocks locks;
-  const std::string ldb = lock_file_path(path);
-  try {
-    if (env.file_exists(ldb)) locks.ldb = env.lock_file(ldb, true);
-    locks.file = env.lock_file(path, true);
-  } catch (const Error& e) {
-    if (e.number() == errc::kDatabaseInUse) in_use(path);
-    throw;
-  }
-  return locks;
 }
 
 void check_text_fits_general(Database& db);
@@ -198,7 +167,7 @@ CompactResult run(const CompactRequest& request, Env& env) {
   if (request.source_path == request.destination_path || env.file_exists(request.destination_path)) {
     throw Error(errc::kDatabaseAlreadyExists, "Database already exists.");
   }
-  SourceLocks locks = lock_source(env, request.source_path);
+  SourceHold hold(env, request.source_path);
 
   OpenOptions options;
   options.password = request.source_password;
@@ -254,6 +223,8 @@ CompactResult run(const CompactRequest& request, Env& env) {
     out.reset();
     if (flush_failure) std::rethrow_exception(flush_failure);
     if (check_failure) std::rethrow_exception(check_failure);
+    // Whoever opened the source while it was read makes the copy stale.
+    hold.test_again();
     result.pages_after = written.page_count;
     result.bytes_after = std::uint64_t{written.page_count} * db->page_size();
   } catch (...) {

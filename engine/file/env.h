@@ -39,10 +39,24 @@ class WritableFile {
   virtual const std::string& path() const = 0;
 };
 
-// Held lock on a file; released when destroyed.
-class FileLock {
+// What testing a file's locks found.
+enum class LockState {
+  kFree,        // nobody else holds a lock on it
+  kHeld,        // another open file holds a lock that conflicts with ours
+  kUntestable,  // the file system cannot lock (ENOLCK, EINVAL, EOPNOTSUPP)
+};
+
+// A file held open for the length of a run, with the locks that tell other
+// openers we are using it; they go when this is destroyed. Which locks and
+// over which bytes: FILES.md.
+class FileHold {
  public:
-  virtual ~FileLock() = default;
+  virtual ~FileHold() = default;
+  // Takes the locks not held yet, then tests the file for locks of anyone
+  // else: flock, POSIX record and open-file-description locks, shared or
+  // exclusive, on any range including beyond the end of the file. Locks
+  // this hold took itself never count. May be called again at any time.
+  virtual LockState test() = 0;
 };
 
 // The files an Env opened for reading may each be read on a thread of
@@ -66,9 +80,11 @@ class Env {
   // Makes directory entries (creates, renames) durable.
   virtual void sync_directory(const std::string& dir) = 0;
   virtual bool file_exists(const std::string& path) = 0;
-  // Takes an advisory lock on the file (shared or exclusive, not waiting).
-  // Fails with 3356 when another process holds a conflicting lock.
-  virtual std::unique_ptr<FileLock> lock_file(const std::string& path, bool exclusive) = 0;
+  // Opens an existing file to hold it (takes no lock until test() is
+  // called). `read_lock_all` adds a shared byte-range lock over every byte
+  // of it, so that others' write locks on any range fail while we hold it.
+  // Fails as open_readable does when the file cannot be opened.
+  virtual std::unique_ptr<FileHold> hold_file(const std::string& path, bool read_lock_all) = 0;
 };
 
 // The real POSIX file system.

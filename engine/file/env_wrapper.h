@@ -25,8 +25,8 @@ class EnvWrapper : public Env {
   void rename(const std::string& from, const std::string& to) override { target_.rename(from, to); }
   void sync_directory(const std::string& dir) override { target_.sync_directory(dir); }
   bool file_exists(const std::string& path) override { return target_.file_exists(path); }
-  std::unique_ptr<FileLock> lock_file(const std::string& path, bool exclusive) override {
-    return target_.lock_file(path, exclusive);
+  std::unique_ptr<FileHold> hold_file(const std::string& path, bool read_lock_all) override {
+    return target_.hold_file(path, read_lock_all);
   }
 
  private:

@@ -9,15 +9,15 @@
 namespace jet {
 
 struct MemoryFiles {
-  struct Held {  // lock holders of one path
-    int shared = 0;
-    bool exclusive = false;
-  };
   // Each file's bytes are shared with its open handles, so a file removed
   // while open stays readable through them, as on POSIX.
   std::map<std::string, std::shared_ptr<Bytes>> by_path;
-  std::map<std::string, Held> locks;
+  // The hold that has each path locked. Holds are whole-file and
+  // exclusive: a second hold on a path finds it held, as another opener
+  // would on disk.
+  std::map<std::string, const void*> holders;
   bool read_only = false;
+  bool locks_work = true;
 
   void refuse_if_read_only(const std::string& path, const char* what) const {
     if (read_only) throw error_from_errno(EROFS, path, what);
@@ -81,25 +81,25 @@ class MemoryWritable : public WritableFile {
   bool open_ = true;
 };
 
-class MemoryLock : public FileLock {
+class MemoryHold : public FileHold {
  public:
-  MemoryLock(std::shared_ptr<MemoryFiles> files, std::string path, bool exclusive)
-      : files_(std::move(files)), path_(std::move(path)), exclusive_(exclusive) {}
-  ~MemoryLock() override {
-    MemoryFiles::Held& held = files_->locks[path_];
-    if (exclusive_) {
-      held.exclusive = false;
-    } else {
-      --held.shared;
-    }
+  MemoryHold(std::shared_ptr<MemoryFiles> files, std::string path) : files_(std::move(files)), path_(std::move(path)) {}
+  ~MemoryHold() override {
+    const auto it = files_->holders.find(path_);
+    if (it != files_->holders.end() && it->second == this) files_->holders.erase(it);
   }
-  MemoryLock(const MemoryLock&) = delete;
-  MemoryLock& operator=(const MemoryLock&) = delete;
+  MemoryHold(const MemoryHold&) = delete;
+  MemoryHold& operator=(const MemoryHold&) = delete;
+
+  LockState test() override {
+    if (!files_->locks_work) return LockState::kUntestable;
+    const auto [it, taken] = files_->holders.try_emplace(path_, this);
+    return taken || it->second == this ? LockState::kFree : LockState::kHeld;
+  }
 
  private:
   std::shared_ptr<MemoryFiles> files_;
   std::string path_;
-  bool exclusive_;
 };
 
 }  // namespace
@@ -118,6 +118,8 @@ std::optional<Bytes> MemoryEnv::contents(const std::string& path) const {
 }
 
 void MemoryEnv::set_read_only(bool on) { files_->read_only = on; }
+
+void MemoryEnv::set_locks_work(bool on) { files_->locks_work = on; }
 
 std::unique_ptr<RandomAccessFile> MemoryEnv::open_readable(const std::string& path) {
   return std::make_unique<MemoryReadable>(path, files_->find(path));
@@ -152,16 +154,9 @@ void MemoryEnv::sync_directory(const std::string&) {}
 
 bool MemoryEnv::file_exists(const std::string& path) { return files_->by_path.count(path) != 0; }
 
-std::unique_ptr<FileLock> MemoryEnv::lock_file(const std::string& path, bool exclusive) {
+std::unique_ptr<FileHold> MemoryEnv::hold_file(const std::string& path, bool) {
   files_->find(path);
-  MemoryFiles::Held& held = files_->locks[path];
-  if (held.exclusive || (exclusive && held.shared > 0)) throw error_from_errno(EWOULDBLOCK, path, "lock");
-  if (exclusive) {
-    held.exclusive = true;
-  } else {
-    ++held.shared;
-  }
-  return std::make_unique<MemoryLock>(files_, path, exclusive);
+  return std::make_unique<MemoryHold>(files_, path);
 }
 
 }  // namespace jet

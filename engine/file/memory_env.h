@@ -4,8 +4,8 @@
 // and compact databases without a scratch folder (wrapped in a
 // FaultInjectionEnv when failures are wanted). It fails the way the POSIX
 // Env does, with the same numbers: missing file 3024, existing file 3204,
-// read past the end 3049, a conflicting lock 3356, and, once made read-only,
-// any change 3051. One thread at a time, but files open for reading may
+// read past the end 3049, and, once made read-only, any change 3051. A hold
+// locks its whole file: a second hold on the same path finds it held. One thread at a time, but files open for reading may
 // each be read on a thread of their own while nothing writes.
 #include <memory>
 #include <optional>
@@ -29,6 +29,8 @@ class MemoryEnv : public Env {
   std::optional<Bytes> contents(const std::string& path) const;
   // From now on every create, write, remove or rename fails (3051).
   void set_read_only(bool on);
+  // Off: every hold's test says the file system cannot lock.
+  void set_locks_work(bool on);
 
   std::unique_ptr<RandomAccessFile> open_readable(const std::string& path) override;
   std::unique_ptr<WritableFile> create_exclusive(const std::string& path) override;
@@ -37,7 +39,7 @@ class MemoryEnv : public Env {
   void rename(const std::string& from, const std::string& to) override;
   void sync_directory(const std::string& dir) override;
   bool file_exists(const std::string& path) override;
-  std::unique_ptr<FileLock> lock_file(const std::string& path, bool exclusive) override;
+  std::unique_ptr<FileHold> hold_file(const std::string& path, bool read_lock_all) override;
 
  private:
   std::shared_ptr<MemoryFiles> files_;

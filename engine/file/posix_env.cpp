@@ -136,15 +136,118 @@ class PosixWritable : public WritableFile {
   Descriptor fd_;
 };
 
-class PosixLock : public FileLock {
+// A lock call that fails this way means the file system cannot lock at
+// all (a network mount without its lock service, say), not that someone
+// else holds the file.
+bool cannot_lock(int err) { return err == ENOLCK || err == EINVAL || err == EOPNOTSUPP || err == ENOTSUP; }
+
+// Every byte from 0 to beyond any end of the file: a length of 0 reaches to
+// the largest offset there can be.
+struct flock whole_file(short type) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = 0;
+  range.l_len = 0;
+  range.l_pid = 0;  // open-file-description calls refuse anything else
+  return range;
+}
+
+int fcntl_lock(int fd, int command, struct flock* range) {
+  int r;
+  do {
+    r = ::fcntl(fd, command, range);
+  } while (r != 0 && errno == EINTR);
+  return r;
+}
+
+// One open file description of the held file carries all our locks: the
+// flock, and the shared range lock as an open-file-description lock, which
+// no other descriptor of this process can drop by closing (a per-process
+// POSIX lock would go with the first close of any descriptor of the file).
+// Tested from the same description, our own range lock never conflicts,
+// while every other owner's does: other processes' POSIX locks, other open
+// files' OFD locks.
+class PosixHold : public FileHold {
  public:
-  explicit PosixLock(int fd) : fd_(fd) {}
-  ~PosixLock() override {
-    if (fd_.get() >= 0) ::flock(fd_.get(), LOCK_UN);
+  PosixHold(std::string path, int fd, bool read_lock_all)
+      : path_(std::move(path)), fd_(fd), want_range_(read_lock_all) {}
+
+  ~PosixHold() override {
+    // Closing the description drops both kinds; unlock first all the same,
+    // in case a copy of the descriptor outlives us.
+    if (range_held_) {
+      struct flock range = whole_file(F_UNLCK);
+      ::fcntl(fd_.get(), F_OFD_SETLK, &range);
+    }
+    if (flock_held_) ::flock(fd_.get(), LOCK_UN);
+  }
+
+  LockState test() override {
+    bool untestable = false;
+    if (!flock_held_) {
+      int r;
+      do {
+        r = ::flock(fd_.get(), LOCK_EX | LOCK_NB);
+      } while (r != 0 && errno == EINTR);
+      if (r == 0) {
+        flock_held_ = true;
+      } else if (errno == EWOULDBLOCK) {
+        return LockState::kHeld;
+      } else if (cannot_lock(errno)) {
+        untestable = true;
+      } else {
+        throw error_from_errno(errno, path_, "lock");
+      }
+    }
+    if (want_range_ && !range_held_ && ofd_works_) {
+      struct flock range = whole_file(F_RDLCK);
+      if (fcntl_lock(fd_.get(), F_OFD_SETLK, &range) == 0) {
+        range_held_ = true;
+      } else if (errno == EAGAIN || errno == EACCES) {
+        return LockState::kHeld;  // someone's write lock on some range
+      } else if (cannot_lock(errno)) {
+        ofd_works_ = false;  // an old kernel or a file system without them
+      } else {
+        throw error_from_errno(errno, path_, "lock");
+      }
+    }
+    switch (probe()) {
+      case LockState::kHeld: return LockState::kHeld;
+      case LockState::kUntestable: untestable = true; break;
+      case LockState::kFree: break;
+    }
+    return untestable ? LockState::kUntestable : LockState::kFree;
   }
 
  private:
+  // A write lock over every byte conflicts with any lock of another owner,
+  // shared or exclusive, wherever it lies. Asked from our description
+  // (F_OFD_GETLK) our own range lock is not in the way; where OFD calls do
+  // not work we took no range lock, and the per-process call tests the rest.
+  LockState probe() {
+    if (ofd_works_) {
+      struct flock probe = whole_file(F_WRLCK);
+      if (fcntl_lock(fd_.get(), F_OFD_GETLK, &probe) == 0) {
+        return probe.l_type == F_UNLCK ? LockState::kFree : LockState::kHeld;
+      }
+      if (!cannot_lock(errno)) throw error_from_errno(errno, path_, "test locks");
+      ofd_works_ = false;
+    }
+    struct flock probe = whole_file(F_WRLCK);
+    if (fcntl_lock(fd_.get(), F_GETLK, &probe) == 0) {
+      return probe.l_type == F_UNLCK ? LockState::kFree : LockState::kHeld;
+    }
+    if (!cannot_lock(errno)) throw error_from_errno(errno, path_, "test locks");
+    return LockState::kUntestable;
+  }
+
+  std::string path_;
   Descriptor fd_;
+  bool want_range_;
+  bool flock_held_ = false;
+  bool range_held_ = false;
+  bool ofd_works_ = true;
 };
 
 int open_or_throw(const std::string& path, int flags, mode_t mode = 0) {
@@ -199,13 +302,9 @@ class PosixEnv : public Env {
     return ::stat(path.c_str(), &st) == 0;
   }
 
-  std::unique_ptr<FileLock> lock_file(const std::string& path, bool exclusive) override {
+  std::unique_ptr<FileHold> hold_file(const std::string& path, bool read_lock_all) override {
     Descriptor fd(open_or_throw(path, O_RDONLY));
-    while (::flock(fd.get(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-      if (errno == EINTR) continue;
-      throw error_from_errno(errno, path, "lock");
-    }
-    return std::make_unique<PosixLock>(fd.release());
+    return std::make_unique<PosixHold>(path, fd.release(), read_lock_all);
   }
 };
 

@@ -84,7 +84,7 @@ void append_binary(const std::uint8_t* data, std::size_t len, bool ascending, By
 
 }  // namespace
 
-void append_column_key(const Value& v, const KeyColumn& c, Bytes& out) {
+void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, ExpansionCount expansions) {
   if (c.type == ColumnType::Boolean) {
     // Yes/No columns are never null in an index.
     out.push_back(c.ascending ? kAscendingValue : kDescendingValue);
@@ -125,7 +125,7 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out) {
     }
     case ColumnType::Binary: append_binary(v.bytes.data(), v.bytes.size(), c.ascending, out); break;
     case ColumnType::Text:
-    case ColumnType::Memo: append_text_key(v.text, c.text_order, c.ascending, out); break;
+    case ColumnType::Memo: append_text_key(v.text, c.text_order, c.ascending, out, expansions); break;
     case ColumnType::Complex11: {
       if (v.bytes.size() != 4) cannot_key("an attachment-like column is not 4 bytes");
       std::uint32_t raw = 0;
@@ -183,6 +183,19 @@ std::optional<Bytes> IndexKeyEncoder::key_for(const Row& row) const {
 }
 
 bool IndexKeyEncoder::key_into(const Row& row, Bytes& key) const {
+  return key_into(row, key, ExpansionCount::kPerLetter);
+}
+
+bool IndexKeyEncoder::is_own_key(const Row& row, const Bytes& stored) const {
+  Bytes key;
+  if (!key_into(row, key)) return false;
+  if (key == stored) return true;
+  bool has_text = false;
+  for (const KeyColumn& c : columns_) has_text = has_text || c.type == ColumnType::Text || c.type == ColumnType::Memo;
+  return has_text && key_into(row, key, ExpansionCount::kPerCharacter) && key == stored;
+}
+
+bool IndexKeyEncoder::key_into(const Row& row, Bytes& key, ExpansionCount expansions) const {
   key.clear();
   if (!unsupported_.empty()) cannot_key(unsupported_);
   bool all_null = true;
@@ -191,7 +204,7 @@ bool IndexKeyEncoder::key_into(const Row& row, Bytes& key) const {
     if (c.type == ColumnType::Boolean || !row[c.position].is_null) all_null = false;
   }
   if (ignore_nulls_ && all_null) return false;
-  for (const KeyColumn& c : columns_) append_column_key(row[c.position], c, key);
+  for (const KeyColumn& c : columns_) append_column_key(row[c.position], c, key, expansions);
   return true;
 }
 

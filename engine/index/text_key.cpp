@@ -38,6 +38,35 @@ std::u16string key_chars(const std::u16string& text) {
   return s;
 }
 
+// Positions after the text (accent bytes, control notes) count sort
+// elements, not characters: a character whose code expands to several
+// letters (ß as "ss", æ as "ae", þ as "th", ĳ as "ij") takes one position per
+// letter. In the Access 2000 order a Latin letter, digit or common sign is
+// one byte, any other element two bytes (a script byte first); the bytes
+// that stand alone are exactly those single-byte codes of the Latin-1 table.
+struct SingleByteElements {
+  bool is_single[256] = {};
+  SingleByteElements() {
+    for (const CharCode& code : collation::kGeneralLegacyLatin1) {
+      if (code.inline_len == 1) is_single[code.inline_bytes[0]] = true;
+    }
+  }
+};
+
+std::size_t legacy_elements(const CharCode& code) {
+  if (code.inline_len <= 1) return code.inline_len;
+  static const SingleByteElements singles;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < code.inline_len; ++n) i += singles.is_single[code.inline_bytes[i]] ? 1 : 2;
+  return n;
+}
+
+// The Access 2010 order spends two bytes on every element.
+std::size_t elements(const CharCode& code, TextOrder order) {
+  if (order == TextOrder::General2010) return code.inline_len == 0 ? 0 : std::max<std::size_t>(1, code.inline_len / 2);
+  return legacy_elements(code);
+}
+
 const CharCode& legacy_code(char16_t c, TextOrder order) {
   if (c <= 0xFF) {
     return order == TextOrder::General2010 ? collation::kGeneral2010Latin1[c] : collation::kGeneralLegacyLatin1[c];
@@ -57,18 +86,24 @@ void flip(Bytes& out, std::size_t from) {
 
 // Access 2000 and later: inline codes, end marker, then (only when needed)
 // accent bytes, case/width flags and control-character notes.
-void append_legacy(const std::u16string& text, TextOrder order, bool ascending, Bytes& out) {
+void append_legacy(const std::u16string& text, TextOrder order, bool ascending, ExpansionCount expansions,
+                   Bytes& out) {
+  const bool per_letter = expansions == ExpansionCount::kPerLetter;
   const std::size_t start = out.size();
   Bytes accents, controls, flags;
-  std::size_t accent_chars = 0;    // characters the accent bytes describe
+  std::size_t accent_chars = 0;    // elements the accent bytes describe
   std::size_t accent_lead = 0;     // combining-mark bytes with no character before them
-  std::size_t char_pos = 0;        // characters with inline codes so far
+  std::size_t char_pos = 0;        // sort elements written inline so far
 
   for (char16_t c : key_chars(text)) {
     const CharCode& code = legacy_code(c, order);
     const std::size_t pos = char_pos;
     out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
-    if (code.inline_len > 0) ++char_pos;
+    if (code.inline_len == 1) {
+      ++char_pos;  // the common case: one byte, one element
+    } else if (code.inline_len > 1) {
+      char_pos += per_letter ? elements(code, order) : 1;
+    }
     if (code.kind == CharKind::kPlain || code.kind == CharKind::kIgnored) continue;
 
     const bool has_accent =
@@ -79,8 +114,9 @@ void append_legacy(const std::u16string& text, TextOrder order, bool ascending, 
         accent_chars = pos;
       }
       if (has_accent) {
+        // One accent byte per element (a placeholder for each unaccented one).
         accents.insert(accents.end(), code.extra_bytes, code.extra_bytes + code.extra_len);
-        ++accent_chars;
+        accent_chars += per_letter ? std::max<std::size_t>(1, elements(code, order)) : 1;
       } else if (code.kind == CharKind::kCombining) {
         if (!accents.empty()) {
           accents.back() = static_cast<std::uint8_t>(accents.back() + code.flag);
@@ -152,28 +188,45 @@ const CharCode& code97(char16_t c) {
 // the high half of its byte.
 std::uint8_t nibble97(const CharCode& code) { return static_cast<std::uint8_t>(code.extra_bytes[0] >> 4); }
 
-// Only letters and digits (codes from 0x56 up) hold a place in the accent
-// string; spaces and punctuation between accented letters leave no trace.
-bool is_letter_or_digit97(const CharCode& code) { return code.inline_len > 0 && code.inline_bytes[0] >= 0x56; }
+// In the accent string a 2 stands for each "significant" letter since the
+// previous accented one: a letter that has accented forms in the table (a, c,
+// e, i, n, o, s, u, y in Windows-1252), so that its own accent could have
+// been noted there. Other letters, digits and signs leave no trace. A code
+// that expands to several letters (ß as "ss", æ as "ae") counts each of them.
+struct Significant97 {
+  bool is_base[256] = {};
+  Significant97() {
+    for (const CharCode& code : collation::kGeneral97Latin1) {
+      if (code.kind == CharKind::kAccented && code.inline_len == 1) is_base[code.inline_bytes[0]] = true;
+    }
+  }
+};
+
+std::size_t significant_letters97(const CharCode& code) {
+  static const Significant97 table;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < code.inline_len; ++i) n += table.is_base[code.inline_bytes[i]] ? 1 : 0;
+  return n;
+}
 
 // Access 97: inline codes, then either a single 00 or a nibble string of
-// accents (a 0 nibble, a 2 for each unaccented letter before an accented one,
-// the accent nibble, ..., a closing 0 nibble).
+// accents (a 0 nibble, a 2 for each significant letter before an accented
+// one, the accent nibble, ..., a closing 0 nibble).
 void append_97(const std::u16string& text, bool ascending, Bytes& out) {
   const std::size_t start = out.size();
   std::vector<std::uint8_t> nibbles;
-  std::size_t plain_since_accent = 0;
+  std::size_t significant_since_accent = 0;
   for (char16_t c : key_chars(text)) {
     const CharCode& code = code97(c);
     out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     if (code.kind != CharKind::kAccented) {
-      if (is_letter_or_digit97(code)) ++plain_since_accent;
+      significant_since_accent += significant_letters97(code);
       continue;
     }
     if (nibbles.empty()) nibbles.push_back(0);
-    nibbles.insert(nibbles.end(), plain_since_accent, kAccentPlaceholder);
+    nibbles.insert(nibbles.end(), significant_since_accent, kAccentPlaceholder);
     nibbles.push_back(nibble97(code));
-    plain_since_accent = 0;
+    significant_since_accent = 0;
   }
   if (nibbles.empty()) {
     out.push_back(kEndOfValue);
@@ -189,11 +242,12 @@ void append_97(const std::u16string& text, bool ascending, Bytes& out) {
 
 }  // namespace
 
-void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out) {
+void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out,
+                     ExpansionCount expansions) {
   if (order == TextOrder::General97) {
     append_97(text, ascending, out);
   } else {
-    append_legacy(text, order, ascending, out);
+    append_legacy(text, order, ascending, expansions, out);
   }
 }
 

@@ -14,9 +14,19 @@ enum class TextOrder : std::uint8_t {
   General2010,    // Jet 4 files, sort order 1033 version 1 (written by Access 2010+)
 };
 
+// How the positions Jet 4 notes after the text (accents, hyphens and other
+// control notes) count a character whose code expands to several letters
+// (ß as "ss", æ as "ae", þ as "th"). Files Access wrote show both: most count
+// each letter; some older ones count the character once (INDEX_FORMAT.md).
+enum class ExpansionCount : std::uint8_t {
+  kPerLetter,     // what the encoder writes
+  kPerCharacter,  // recognised in keys read from older files
+};
+
 // Appends the key bytes of a non-null text value (without the leading
 // start-of-value flag). Throws jet::Error 3251 for a character whose code is
 // not known, so a rebuilt index never carries a guessed key.
-void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out);
+void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out,
+                     ExpansionCount expansions = ExpansionCount::kPerLetter);
 
 }  // namespace jet::index

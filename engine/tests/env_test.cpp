@@ -115,17 +115,22 @@ TEST_P(EitherEnv, BlocksReadIntoSeparateBuffers) {
   EXPECT_EQ(error_number([&] { r->read_blocks(24, targets, 8); }), errc::kCannotOpenDatabase);
 }
 
-TEST_P(EitherEnv, LockConflictsWithAnotherHolderAndIsReleasedOnDestruction) {
+TEST_P(EitherEnv, HoldFindsAnotherHolderAndIsReleasedOnDestruction) {
   Env& env = this->env();
   std::string path = at("locked");
   env.create_exclusive(path)->close();
+  EXPECT_EQ(error_number([&] { env.hold_file(at("missing"), true); }), errc::kCouldNotFindFile);
+  auto first = env.hold_file(path, true);
+  EXPECT_EQ(first->test(), LockState::kFree);
+  EXPECT_EQ(first->test(), LockState::kFree) << "our own locks never count";
   {
-    auto shared1 = env.lock_file(path, false);
-    auto shared2 = env.lock_file(path, false);  // readers share
-    EXPECT_EQ(error_number([&] { env.lock_file(path, true); }), errc::kDatabaseInUse);
+    auto second = env.hold_file(path, false);
+    EXPECT_EQ(second->test(), LockState::kHeld);
+    EXPECT_EQ(first->test(), LockState::kFree) << "a hold that got nothing took nothing";
   }
-  auto exclusive = env.lock_file(path, true);
-  EXPECT_EQ(error_number([&] { env.lock_file(path, false); }), errc::kDatabaseInUse);
+  first.reset();
+  auto third = env.hold_file(path, false);
+  EXPECT_EQ(third->test(), LockState::kFree);
 }
 
 TEST(MemoryEnv, HoldsWhatIsPutAndRefusesEveryChangeOnceReadOnly) {

@@ -1,8 +1,12 @@
 // The run with the real file-system object and file deletion on a temporary
-// folder; only the engine is scripted (it writes a marked copy).
+// folder; the engine is scripted (it writes a marked copy), except where a
+// database in use must be refused by the real one.
 #include <gtest/gtest.h>
 
+#include "engine/builder/database_builder.h"
 #include "engine/error.h"
+#include "engine/format/lock_file_users.h"
+#include "engine/tests/lock_holder_process.h"
 #include "maintenance/compact_and_repair.h"
 #include "maintenance/tests/fake_window.h"
 #include "platform/file_system_object.h"
@@ -121,6 +125,46 @@ TEST_F(RealFilesTest, MissingDatabaseFailsAtTheBackupCopy) {
   EXPECT_EQ(boxes.shown[2].text, u"Error# = 53\r\nDescription = File not found\r\nSource = Quillmar");
   EXPECT_TRUE(ListFolder(other_folder()).empty());
   EXPECT_FALSE(host.Created());
+}
+
+// Another process (Access through Samba, say) holds a lock on the database:
+// the real engine refuses it with 3356, naming the user its .ldb lists, and
+// the run ends in the failure boxes with the database and its backup as they
+// were and no temporary file. Once the lock is gone the same run compacts.
+TEST_F(RealFilesTest, ADatabaseInUseEndsInTheFailureBoxesAndIsLeftAsItWas) {
+  std::filesystem::current_path(db_folder());
+  const std::filesystem::path database = db_folder() / "stock.mdb";
+  std::filesystem::remove(database);
+  {
+    jet::build::DatabaseBuilder builder(database.string());
+    builder.finish();
+  }
+  const std::string original = ReadFile(database);
+  const jet::Bytes entry = jet::lock_file_entry({"FRONTDESK-PC", "Admin"});
+  WriteFile(db_folder() / "stock.ldb", std::string(entry.begin(), entry.end()));
+  platform::DbEngineHost real_engine;
+  const auto click = [&] { CompactAndRepair(window, {boxes, clock, registry, real_engine, deletion, record}); };
+
+  jet::testing::LockHolder other("ofd", false, database, 0x7FFFFF00, 1);
+  ASSERT_TRUE(other.held()) << other.answer();
+  click();
+  ASSERT_EQ(boxes.shown.size(), 3u);
+  EXPECT_EQ(boxes.shown[1].text, u"Unable to compress and/or repair database!");
+  EXPECT_EQ(boxes.shown[2].text, u"Error# = 3356\r\nDescription = The database '" + window.caption +
+                                     u"' is in use by FRONTDESK-PC (Admin); close it there before compacting."
+                                     u"\r\nSource = Quillmar Jet engine");
+  EXPECT_EQ(ListFolder(db_folder()),
+            (std::vector<std::string>{"backup07-12-2026_09-05-33.mdb", "stock.ldb", "stock.mdb"}));
+  EXPECT_EQ(ReadFile(database), original);
+  EXPECT_EQ(ReadFile(db_folder() / "backup07-12-2026_09-05-33.mdb"), original);
+  EXPECT_EQ(window.pointers.back(), 0);
+
+  other.release();
+  boxes.shown.clear();
+  click();
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(boxes.shown[1].text, u"Database repaired and compressed OK.");
+  EXPECT_EQ(ReadFile(db_folder() / "backup07-12-2026_09-05-33.mdb"), original);
 }
 
 }  // namespace

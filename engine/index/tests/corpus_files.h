@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers: find the sample databases and serve their pages raw.
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,19 +20,29 @@ inline std::filesystem::path shared_dir() {
   return std::filesystem::path(QUILLMAR_SOURCE_DIR) / ".." / "shared";
 }
 
-// Unencrypted sample databases (the RC4-encrypted one has no readable pages).
-inline std::vector<std::filesystem::path> corpus_files() {
+// Unencrypted sample databases of one corpus folder (the RC4-encrypted one
+// has no readable pages), sorted; empty when the folder is absent.
+inline std::vector<std::filesystem::path> corpus_files(const std::string& folder) {
   std::vector<std::filesystem::path> out;
-  const auto corpus = shared_dir() / "corpus";
+  const auto dir = shared_dir() / "corpus" / folder;
   std::error_code ec;
-  if (!std::filesystem::is_directory(corpus, ec)) return out;
-  for (const auto& dir : {"jet3", "jet4", "password"}) {
-    if (!std::filesystem::is_directory(corpus / dir, ec)) continue;
-    for (const auto& f : std::filesystem::directory_iterator(corpus / dir)) {
-      if (f.path().extension() == ".mdb" && f.path().filename() != "db-enc.mdb") out.push_back(f.path());
-    }
+  if (!std::filesystem::is_directory(dir, ec)) return out;
+  for (const auto& f : std::filesystem::directory_iterator(dir)) {
+    std::string ext = f.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == ".mdb" && f.path().filename() != "db-enc.mdb") out.push_back(f.path());
   }
   std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The samples Access made in the test folders (jet3, jet4, password).
+inline std::vector<std::filesystem::path> corpus_files() {
+  std::vector<std::filesystem::path> out;
+  for (const char* dir : {"jet3", "jet4", "password"}) {
+    auto files = corpus_files(dir);
+    out.insert(out.end(), files.begin(), files.end());
+  }
   return out;
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Turns per-character collation code lists into engine/index/collation_tables.cpp.
 
-Input lists are the index code lists published with the Jackcess library
-(one line per character, starting at U+0000; not kept in the repository).
+Input lists are in codes/ beside this script, taken from the index code lists
+published with the Jackcess library (one line per character, starting at
+U+0000; the extended list one "<hex code point> <code>" line per character
+above U+00FF, for the ranges listed in INDEX_FORMAT.md).
 Each line uses one letter for how the character sorts, then hex bytes:
   S<inline>                      plain: the bytes go into the key
   I<inline>,<extra>              accented: base bytes inline, accent byte after the text
@@ -14,6 +16,8 @@ An optional mapping list gives "<codepoint>,<latin1 code>" pairs for
 characters outside Latin-1 that sort as a Latin-1 character.
 
 Usage: gen_collation_tables.py GENERAL_LEGACY GENERAL_2010 GENERAL_97 MAP_97 [EXT_LEGACY] > collation_tables.cpp
+  cd engine/index/tools/codes && python3 ../gen_collation_tables.py general_legacy.txt \
+      general_2010.txt general_97.txt map_97.txt ext_legacy.txt > ../../collation_tables.cpp
 EXT_LEGACY, when given, holds "<hex codepoint> <code>" lines for characters
 above U+00FF in the General (legacy) order.
 """
@@ -55,9 +59,19 @@ def entry(code):
             f"{len(extra)}, {{{pad(extra, 3)}}}, 0x{flag:02X}}}")
 
 
+# Where the keys Access wrote disagree with the published lists, the files win.
+# Access 97 keys a NUL inside a text like the other control characters (0x10):
+# seen in the MSysModules2 name index of Access 97 files (the name "Lock\0").
+CORRECTIONS = {
+    "kGeneral97Latin1": {0x00: "S10"},
+}
+
+
 def table(name, path):
     lines = [l.strip() for l in open(path) if l.strip()]
     assert len(lines) == 256, (path, len(lines))
+    for cp, code in CORRECTIONS.get(name, {}).items():
+        lines[cp] = code
     out = [f"const CharCode {name}[256] = {{"]
     for i, l in enumerate(lines):
         out.append(f"    {entry(parse(l))},  // U+{i:04X}")

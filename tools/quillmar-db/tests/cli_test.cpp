@@ -12,6 +12,10 @@
 
 #include <unistd.h>
 
+#include "engine/format/lock_file_users.h"
+#include "engine/tests/corpus_files.h"
+#include "engine/tests/lock_holder_process.h"
+
 namespace quillmar_db {
 namespace {
 
@@ -177,6 +181,45 @@ TEST(Cli, CompactFailureLeavesNoDestination) {
     EXPECT_EQ(r.err.rfind("quillmar-db: error ", 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(dst));
   }
+}
+
+// The program itself, run while another process has the database open:
+// each kind of lock on the .ldb (far beyond its end, where Jet locks) or on
+// a byte range of the .mdb.
+TEST(Cli, CompactRefusesADatabaseInUseAndNamesItsUsers) {
+  REQUIRE_CORPUS();
+  jet::testing::ScratchDir dir;
+  const fs::path source = dir / "stock.mdb";
+  const fs::path ldb = dir / "stock.ldb";
+  const fs::path destination = dir / "out.mdb";
+  fs::copy_file(corpus() / "jet4" / "testV2000.mdb", source);
+  jet::testing::write_file(ldb, jet::lock_file_entry({"FRONTDESK-PC", "Admin"}));
+  const std::string command = std::string("'") + QUILLMAR_DB_PROGRAM + "' compact '" + source.string() + "' '" +
+                              destination.string() + "' >'" + (dir / "out.txt").string() + "' 2>'" +
+                              (dir / "err.txt").string() + "'";
+  const auto compact = [&] {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const auto errors = [&] {
+    std::ifstream in(dir / "err.txt");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+
+  for (const char* kind : {"flock", "posix", "ofd"}) {
+    for (const bool on_ldb : {true, false}) {
+      jet::testing::LockHolder other(kind, true, on_ldb ? ldb : source, on_ldb ? 0x10000000 : 4096, 1);
+      ASSERT_TRUE(other.held()) << kind << ": " << other.answer();
+      SCOPED_TRACE(std::string(kind) + (on_ldb ? " on the .ldb" : " on the .mdb"));
+      EXPECT_EQ(compact(), 2);
+      EXPECT_EQ(errors(), "quillmar-db: error 3356: The database '" + source.string() +
+                              "' is in use by FRONTDESK-PC (Admin); close it there before compacting. "
+                              "(Quillmar Jet engine)\n");
+      EXPECT_FALSE(fs::exists(destination));
+    }
+  }
+  EXPECT_EQ(compact(), 0) << errors();
+  EXPECT_TRUE(fs::exists(destination));
 }
 
 }  // namespace
