@@ -40,6 +40,7 @@ std::optional<std::string> damage_of(Body&& body) {
   } catch (const DamagedData& e) {
     return std::string(e.what());
   } catch (const Error& e) {
+    if (is_environment_fault(e)) throw;
     // The damaged-file error keeps where the reader gave up in its source.
     const std::string& source = e.source();
     const std::size_t open = source.find(" (");
@@ -394,7 +395,8 @@ class TableSalvager {
       std::optional<write::IndexKeys> keys;
       try {
         keys.emplace(format, *t_, d);
-      } catch (const Error&) {
+      } catch (const Error& e) {
+        if (is_environment_fault(e)) throw;
         continue;  // keys we cannot form: the index is carried over as stored
       }
       // (hash of the key, row), then the rows of equal hashes compared key
@@ -460,7 +462,8 @@ class TableSalvager {
     }
     try {
       if (!keys.key_into(values, key)) return false;
-    } catch (const Error&) {
+    } catch (const Error& e) {
+      if (is_environment_fault(e)) throw;
       return false;  // a value our encoder cannot key: not compared
     }
     return !index::detail::all_null_key(key, d.columns.size());

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "engine/error.h"
+#include "engine/file/file_errors.h"
 #include "engine/format/damaged.h"
 #include "engine/format/row_layout.h"
 #include "engine/format/table_definition.h"
@@ -150,7 +151,8 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
       } else if (!system_row) {
         system_row = std::move(row);
       }
-    } catch (const Error&) {
+    } catch (const Error& e) {
+      if (is_environment_fault(e)) throw;
       // Another row serves.
     } catch (const DamagedData&) {
     }
