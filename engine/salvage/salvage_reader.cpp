@@ -1,6 +1,7 @@
 #include "engine/salvage/salvage_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <new>
 #include <optional>
@@ -562,13 +563,21 @@ TableDef read_definition(Database& db, PageNumber first, const std::string& name
   t.name = name;
   t.definition_page = first;
   t.definition_pages = std::move(chain);
-  for (auto [row, map] : {std::pair{t.owned_map_row, &t.usage_map_owned}, std::pair{t.free_map_row, &t.usage_map_free}}) {
-    if (row.page == 0) continue;
+  for (const auto& slot : {std::pair{t.owned_map_row, &t.usage_map_owned}, std::pair{t.free_map_row, &t.usage_map_free}}) {
+    if (slot.first.page == 0) continue;
     damage_of([&] {
-      if (auto bytes = db.read_row_bytes(row)) *map = std::move(*bytes);
+      if (auto bytes = db.read_row_bytes(slot.first)) *slot.second = std::move(*bytes);
     });
   }
   return t;
+}
+
+// Object names are compared without regard to case, as Access does for
+// the ASCII names of its own tables.
+bool same_name(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
 std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, RowPointer where) {
@@ -644,6 +653,27 @@ SalvagedDatabase salvage_database(Database& db) {
       entries.push_back(*e);
       if (e->type == object_type::kTable) table_pages.insert(static_cast<PageNumber>(e->id) & 0x00FFFFFFu);
     }
+  }
+  // The catalog lists itself; where that row was lost the copy gets it back,
+  // or the new file would hold a catalog no reader can find by name.
+  // Its id is its page. A row that claims that id or the catalog's name but
+  // is not the catalog's own row is damage: kept, it would clash with the
+  // catalog's row in the unique indexes on Id and on the name.
+  catalog.named_by_catalog = false;
+  for (const CatalogRow& e : entries) {
+    const bool own_id = e.id == static_cast<std::int32_t>(kCatalogPage);
+    const bool own_name = e.type == object_type::kTable && same_name(e.name, catalog.def.name);
+    if (!own_id && !own_name) continue;
+    if (own_id && own_name && !catalog.named_by_catalog) {
+      catalog.named_by_catalog = true;
+      continue;
+    }
+    out.log.add(kLossDamaged, catalog.def.name,
+                "A catalog row of type " + std::to_string(e.type) + " named '" + e.name + "' with id " +
+                    std::to_string(e.id) + " was left out: it claims the catalog's own " +
+                    (own_id ? "id" : "name") + ", so it is damaged.",
+                e.where);
+    out.dropped_catalog_rows.insert(e.where);
   }
   out.tables.push_back(std::move(catalog));
 

@@ -19,6 +19,8 @@ namespace jet::salvage {
 namespace {
 
 constexpr PageNumber kCatalogPage = 2;
+// The Flags Access gives the catalog row of each of its own MSys tables.
+constexpr std::uint32_t kSystemTableFlags = 0x80000000u;
 // Places past the source's last page: added tables' definition pages
 // first, then the pages of rows held in memory, then long values.
 constexpr PageNumber kRowPagesFrom = 0x1000;
@@ -179,7 +181,7 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
     making_->rows[t.def.definition_page] = std::move(t.rows);
     making_->tables.push_back(std::move(t.def));
   }
-  for (const TableDef& def : unnamed) add_catalog_row(def, now);
+  for (const TableDef& def : unnamed) add_catalog_row(def, now, def.definition_page == kCatalogPage);
   for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
 
   if (!making_->log.empty()) {
@@ -213,12 +215,12 @@ void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double
   def.definition_page = next_table_++;
   def.definition_pages = {def.definition_page};
   def.row_count = static_cast<std::uint32_t>(rows.size());
-  add_catalog_row(def, now);
+  add_catalog_row(def, now, false);
   making_->rows[def.definition_page] = std::move(rows);
   making_->tables.push_back(std::move(def));
 }
 
-void SalvageSource::add_catalog_row(const TableDef& def, double now) {
+void SalvageSource::add_catalog_row(const TableDef& def, double now, bool system) {
   if (catalog_template_.empty()) {
     throw Error(errc::kCannotOpenDatabase,
                 "Cannot add table " + def.name + " to the repaired database: the catalog holds no user table to "
@@ -234,7 +236,7 @@ void SalvageSource::add_catalog_row(const TableDef& def, double now) {
     } else if (c == "Name") {
       v.text = utf8_to_utf16(def.name);
     } else if (c == "Flags") {
-      v.integer = 0;
+      v.integer = system ? static_cast<std::int32_t>(kSystemTableFlags) : 0;
     } else if (c == "DateCreate" || c == "DateUpdate") {
       v.is_null = false;
       v.real = now;

@@ -60,7 +60,7 @@ class SalvageSource : public write::RewriteSource {
   RowPointer next_place();
   void build_view(SalvagedDatabase& salvaged, double now);
   void add_table(TableDef def, std::vector<RowPointer> rows, double now);
-  void add_catalog_row(const TableDef& def, double now);
+  void add_catalog_row(const TableDef& def, double now, bool system);
   Bytes build(const TableDef& table, const Row& values);
 
   std::unique_ptr<Database> owned_;  // a sibling's own handle

@@ -500,6 +500,48 @@ TEST_F(Repair, DamagedDefinitionLeavesOutOnlyThatTable) {
   expect_jetdiff({{"Shippers", {0, 0}}});
 }
 
+
+// Found by fuzzing the compaction: the catalog's row for itself with every
+// value NULL (its null mask zeroed) while the catalog's indexes still list
+// it under its old key. The copy must not keep that stale key (it would
+// clash with the catalog's own row in the unique name index), and the
+// catalog gets its own row back.
+TEST_F(Repair, CatalogRowForItselfBlankedIsWrittenAgain) {
+  for (const auto& [folder, file] : {std::pair{"jet3", "testV1997.mdb"}, std::pair{"wild", "w133.mdb"}}) {
+    SCOPED_TRACE(file);
+    if (!take(folder, file)) GTEST_SKIP() << "sample database absent: " << original_;
+    const TableDef catalog = source_->table("MSysObjects");
+    std::optional<RowPointer> own;
+    source_->scan_rows(catalog, [&](RowPointer where, const Row& row) {
+      if (row[0].integer == 2 && !row[0].is_null) own = where;
+    });
+    ASSERT_TRUE(own);
+    Bytes bytes = testing::read_file(damaged_);
+    const std::size_t page_at = std::size_t{own->page} * source_->page_size();
+    const std::span<const std::uint8_t> page(bytes.data() + page_at, source_->page_size());
+    const RowSlot slot = data_page_slot(source_->format(), page, own->row);
+    const std::size_t columns = source_->format().version == JetVersion::Jet4
+                                    ? std::size_t{bytes[page_at + slot.start]} | std::size_t{bytes[page_at + slot.start + 1]} << 8
+                                    : bytes[page_at + slot.start];
+    std::fill_n(bytes.begin() + std::ptrdiff_t(page_at + slot.end - (columns + 7) / 8), (columns + 7) / 8, 0);
+    testing::write_file(damaged_, bytes);
+
+    compact();
+    auto db = open_db(compacted_);
+    std::size_t own_rows = 0;
+    db->scan_rows(db->table("MSysObjects"), [&](RowPointer, const Row& row) {
+      own_rows += !row[0].is_null && row[0].integer == 2 && utf16_to_utf8(row[2].text) == "MSysObjects";
+    });
+    EXPECT_EQ(own_rows, 1u);
+    auto before = row_counts(*source_);
+    auto after = row_counts(*db);
+    before.erase("MSysObjects");
+    after.erase("MSysObjects");
+    after.erase("MSysCompactError");
+    EXPECT_EQ(after, before);
+  }
+}
+
 }  // namespace
 }  // namespace jet
 
