@@ -11,6 +11,7 @@
 #include "engine/format/table_definition.h"
 #include "engine/format/text_codec.h"
 #include "engine/read/database.h"
+#include "engine/write/header_writer.h"
 #include "engine/write/row_builder.h"
 #include "engine/write/table_definition_builder.h"
 
@@ -99,6 +100,19 @@ write::TableLayout recovery_table_layout(const TableDef& source, const std::stri
   l.var_columns = source.var_column_count;
   l.fixed_area = fixed_end;
   return l;
+}
+
+template <typename Body>
+bool damage_of_page_one(Body&& body) {
+  try {
+    body();
+    return false;
+  } catch (const Error& e) {
+    if (is_environment_fault(e)) throw;
+    return true;
+  } catch (const DamagedData&) {
+    return true;
+  }
 }
 
 std::string free_name(const std::set<std::string>& taken, const std::string& wanted) {
@@ -273,7 +287,14 @@ Bytes SalvageSource::keep_long_value(const Bytes& stored) {
 
 const HeaderInfo& SalvageSource::header() { return db_.header(); }
 std::uint32_t SalvageSource::page_count() { return db_.page_count(); }
-Bytes SalvageSource::page_one() { return db_.read_page(1); }
+// Page 1 only lends the copy its layout (the free-page map is made anew),
+// so a damaged one is replaced by a new database's.
+Bytes SalvageSource::page_one() {
+  const write::WriteFormat format = write::WriteFormat::for_version(db_.format().version == JetVersion::Jet4);
+  std::optional<Bytes> page;
+  if (!damage_of_page_one([&] { page = db_.read_page(1); }) && write::is_free_page_map_page(format, *page)) return *page;
+  return write::blank_free_page_map_page(format);
+}
 std::vector<TableDef> SalvageSource::tables() { return view_->tables; }
 Bytes SalvageSource::read_page(PageNumber page) { return db_.read_page(page); }
 
