@@ -505,6 +505,32 @@ TEST_F(Repair, DamagedDefinitionLeavesOutOnlyThatTable) {
 }
 
 
+// Both maps wrong at once: the table's usage map zeroed and the database's
+// free-page map (row 0 of page 1) marking every page of the table free.
+// The table's index still points at its rows, so every one comes back.
+TEST_F(Repair, RowsOnPagesBothMapsGiveUpComeBackThroughTheirIndex) {
+  if (!take("wild", "w133.mdb")) GTEST_SKIP() << "sample database absent: " << original_;
+  const TableDef t = source_->table("Order Details");
+  const std::vector<PageNumber> pages = source_->table_pages(t);
+  zero_page(damaged_, t.owned_map_row.page, source_->page_size());
+  Bytes bytes = testing::read_file(damaged_);
+  const std::size_t page1 = source_->page_size();
+  const RowSlot slot = data_page_slot(source_->format(), std::span<const std::uint8_t>(bytes.data() + page1, page1), 0);
+  std::uint8_t* map = bytes.data() + page1 + slot.start;
+  ASSERT_EQ(map[0], 0) << "an inline map";
+  const std::uint32_t first = std::uint32_t{map[1]} | std::uint32_t{map[2]} << 8 | std::uint32_t{map[3]} << 16 |
+                              std::uint32_t{map[4]} << 24;
+  for (PageNumber p : pages) {
+    ASSERT_LT((p - first) / 8 + 5, std::size_t{slot.end} - slot.start);
+    map[5 + (p - first) / 8] = static_cast<std::uint8_t>(map[5 + (p - first) / 8] | 1u << ((p - first) % 8));
+  }
+  testing::write_file(damaged_, bytes);
+
+  compact();
+  EXPECT_EQ(row_counts(*open_db(compacted_))["Order Details"], 2155u);
+  expect_jetdiff({});
+}
+
 // Page 1 (the database-wide map of free pages) zeroed: it is only the
 // layout the copy's map starts from, so the copy gets a new one and loses
 // nothing.
