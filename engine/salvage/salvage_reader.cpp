@@ -582,6 +582,25 @@ TableDef read_definition(Database& db, PageNumber first, const std::string& name
   return t;
 }
 
+// The columns every catalog has and the copy's readers look objects up by.
+// A catalog definition that lost one of them cannot name any table: that
+// is the one damage the repair gives up on.
+void require_catalog_columns(const TableDef& catalog) {
+  const std::pair<const char*, ColumnType> needed[] = {{"Id", ColumnType::Long},
+                                                       {"ParentId", ColumnType::Long},
+                                                       {"Name", ColumnType::Text},
+                                                       {"Type", ColumnType::Integer},
+                                                       {"Flags", ColumnType::Long}};
+  for (const auto& [name, type] : needed) {
+    const Column* c = catalog.find_column(name);
+    if (c == nullptr || c->type != type) {
+      throw Error(errc::kCannotOpenDatabase,
+                  std::string("The database cannot be repaired: the definition of its catalog (MSysObjects, page 2) "
+                              "is damaged (column ") + name + " is missing or of the wrong type).");
+    }
+  }
+}
+
 // Object names are compared without regard to case, as Access does for
 // the ASCII names of its own tables.
 bool same_name(const std::string& a, const std::string& b) {
@@ -653,6 +672,7 @@ SalvagedDatabase salvage_database(Database& db) {
   SalvagedDatabase out;
   const PageSurvey pages = survey_pages(db);
   TableDef catalog_def = read_definition(db, kCatalogPage, "MSysObjects");
+  require_catalog_columns(catalog_def);
 
   // Table ids the catalog names: pages a reused data page may name as owner.
   std::set<PageNumber> table_pages{kCatalogPage};

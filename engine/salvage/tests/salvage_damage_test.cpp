@@ -7,6 +7,7 @@
 // more: no row of the copy is missing from the original.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <set>
@@ -529,6 +530,37 @@ TEST_F(Repair, RowsOnPagesBothMapsGiveUpComeBackThroughTheirIndex) {
   compact();
   EXPECT_EQ(row_counts(*open_db(compacted_))["Order Details"], 2155u);
   expect_jetdiff({});
+}
+
+// Found by fuzzing the compaction: a catalog definition whose Name column
+// is renamed names no table. Nothing can be recovered by name, so the run
+// fails cleanly rather than writing a copy no reader can list.
+TEST_F(Repair, CatalogDefinitionWithoutItsNameColumnFailsCleanly) {
+  for (const auto& [folder, file] : {std::pair{"jet3", "testV1997.mdb"}, std::pair{"wild", "w133.mdb"}}) {
+    SCOPED_TRACE(file);
+    if (!take(folder, file)) GTEST_SKIP() << "sample database absent: " << original_;
+    const bool jet4 = source_->format().version == JetVersion::Jet4;
+    Bytes bytes = testing::read_file(damaged_);
+    const std::size_t page2 = std::size_t{2} * source_->page_size();
+    const Bytes name = jet4 ? Bytes{8, 0, 'N', 0, 'a', 0, 'm', 0, 'e', 0} : Bytes{4, 'N', 'a', 'm', 'e'};
+    const auto at = std::search(bytes.begin() + std::ptrdiff_t(page2), bytes.begin() + std::ptrdiff_t(page2 + source_->page_size()),
+                                name.begin(), name.end());
+    ASSERT_NE(at, bytes.begin() + std::ptrdiff_t(page2 + source_->page_size()));
+    *(at + (jet4 ? 4 : 2)) = 'b';
+    testing::write_file(damaged_, bytes);
+
+    CompactRequest request;
+    request.source_path = damaged_.string();
+    request.destination_path = compacted_.string();
+    try {
+      compact_database(request);
+      ADD_FAILURE() << "a catalog without names compacted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), errc::kCannotOpenDatabase);
+      EXPECT_NE(e.description().find("catalog"), std::string::npos) << e.description();
+    }
+    EXPECT_FALSE(std::filesystem::exists(compacted_));
+  }
 }
 
 // Page 1 (the database-wide map of free pages) zeroed: it is only the
