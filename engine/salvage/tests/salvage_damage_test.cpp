@@ -97,6 +97,15 @@ JetDiff jetdiff(const std::filesystem::path& a, const std::filesystem::path& b, 
   return out;
 }
 
+// The permission rows (MSysACEs) of a table.
+std::size_t ace_rows(Database& db, const std::string& table) {
+  const TableDef aces = db.table("MSysACEs");
+  std::int32_t id = db.table(table).definition_page;
+  std::size_t n = 0;
+  db.scan_rows(aces, [&](RowPointer, const Row& row) { n += row[0].integer == id; });
+  return n;
+}
+
 void zero_page(const std::filesystem::path& file, PageNumber page, std::uint32_t page_size) {
   Bytes bytes = testing::read_file(file);
   std::fill_n(bytes.begin() + std::ptrdiff_t{page} * page_size, page_size, 0);
@@ -217,6 +226,10 @@ TEST_F(Repair, ZeroedDataPageLosesItsRowsAndSaysHowMany) {
     auto after = row_counts(*open_db(compacted_));
     EXPECT_EQ(after["Order Details"], before["Order Details"] - lost);
     EXPECT_EQ(logged_rows(), std::vector<std::string>{result.losses[0].description});
+    // The added table can be opened by whoever can open the others.
+    auto copy = open_db(compacted_);
+    EXPECT_GT(ace_rows(*copy, "MSysCompactError"), 0u);
+    EXPECT_EQ(ace_rows(*copy, "MSysCompactError"), ace_rows(*copy, "Order Details"));
     expect_jetdiff({{"Order Details", {static_cast<long>(lost), 0}}});
   }
 }
@@ -314,9 +327,14 @@ TEST_F(Repair, FileCutShortKeepsEveryRowOfThePagesLeft) {
         expected_diff[recovered] = {0, 0};
         continue;
       }
-      // The catalog gains a row per table the repair adds.
+      // The catalog gains a row per table the repair adds, the permissions
+      // table that table's rows.
       std::size_t added = 0;
-      for (const auto& [name, rows] : after) added += t.definition_page == 2 && !source_names.count(name);
+      for (const auto& [name, rows] : after) {
+        if (source_names.count(name)) continue;
+        if (t.definition_page == 2) ++added;
+        if (t.name == "MSysACEs") added += ace_rows(*open_db(compacted_), name);
+      }
       EXPECT_EQ(after[t.name], kept + added);
       if (kept < all) {
         EXPECT_TRUE(logged.count(t.name));
@@ -501,6 +519,7 @@ TEST_F(Repair, DamagedDefinitionLeavesOutOnlyThatTable) {
   EXPECT_EQ(after.count("Shippers"), 0u);
   before.erase("Shippers");
   after.erase("MSysCompactError");
+  after["MSysACEs"] -= ace_rows(*open_db(compacted_), "MSysCompactError");
   EXPECT_EQ(after, before);
   expect_jetdiff({{"Shippers", {0, 0}}});
 }
