@@ -235,7 +235,7 @@ void SalvageSource::give_added_tables_permissions() {
   const TableDef& catalog = making_->tables.front();
   const Column* id_column = catalog.find_column("Id");
   if (id_column == nullptr) return;
-  const std::int32_t model = catalog_template_.front()[static_cast<std::size_t>(id_column - catalog.columns.data())].integer;
+  const std::int64_t model = catalog_template_.front()[static_cast<std::size_t>(id_column - catalog.columns.data())].integer;
   const auto aces = std::find_if(making_->tables.begin(), making_->tables.end(),
                                  [](const TableDef& t) { return equals_ignoring_ascii_case(t.name, "MSysACEs"); });
   if (aces == making_->tables.end()) return;
@@ -243,7 +243,7 @@ void SalvageSource::give_added_tables_permissions() {
   if (object == nullptr) return;
   const std::size_t object_at = static_cast<std::size_t>(object - aces->columns.data());
   std::vector<RowPointer>& rows = making_->rows[aces->definition_page];
-  std::set<std::int32_t> with_rows;
+  std::set<std::int64_t> with_rows;
   std::vector<Row> model_rows;
   for (RowPointer where : rows) {
     try {
