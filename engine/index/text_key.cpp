@@ -28,7 +28,9 @@ constexpr std::uint8_t kFlagIgnoredAtEnd = 0x03;
 [[noreturn]] void unsupported(char16_t c) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(c));
+  const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
   throw Error(errc::kNotBuiltYet, std::string("Cannot build an index key for character U+") + buf +
+                                      (surrogate ? " (half of a character beyond U+FFFF)" : "") +
                                       ": its place in the General sort order is not known.");
 }
 
