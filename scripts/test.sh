@@ -17,10 +17,12 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
 
-# The fuzz target: a separate clang build of the engine with coverage for
-# libFuzzer, run briefly on seeds made from the sample databases. A crash,
-# sanitizer report or hang fails this script; the input that caused it is
-# left in build/fuzz/ as crash-*, leak-* or timeout-*.
+# The fuzz targets: a separate clang build of the engine with coverage for
+# libFuzzer, each run briefly on seeds made from the sample databases:
+# open_fuzzer reads and checks the input, compact_fuzzer compacts (and so
+# repairs) it in memory. A crash, sanitizer report, hang or broken copy
+# fails this script; the input that caused it is left in build/fuzz/ as
+# crash-*, leak-* or timeout-* (prefixed with the target's name).
 # Warnings are enforced by the gcc build above; clang's own set only informs here.
 fuzz="$root/build/fuzz"
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -30,19 +32,23 @@ fi
 CXX=clang++ cmake -S "$root" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUILLMAR_BUILD_FUZZERS=ON -DQUILLMAR_BUILD_TESTS=OFF -DQUILLMAR_BUILD_APP=OFF -DQUILLMAR_WERROR=OFF \
   "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" "${launcher[@]}" >/dev/null
-cmake --build "$fuzz" --target open_fuzzer
-mkdir -p "$fuzz/seeds" "$fuzz/found"
+cmake --build "$fuzz" --target open_fuzzer compact_fuzzer
+mkdir -p "$fuzz/seeds"
 shared=${QUILLMAR_SHARED:-$root/../shared}
 if [ -d "$shared/corpus" ]; then
   find "$shared/corpus" -name '*.mdb' -size -300k -exec cp -f {} "$fuzz/seeds/" \;
 else
   echo "fuzz: no sample databases at $shared/corpus; starting from empty input"
 fi
-"$fuzz/engine/fuzz/open_fuzzer" -max_total_time="${QUILLMAR_FUZZ_SECONDS:-30}" -timeout=20 \
-  -rss_limit_mb=2048 -max_len=409600 -print_final_stats=1 -artifact_prefix="$fuzz/" \
-  "$fuzz/found" "$fuzz/seeds" > "$fuzz/last-run.log" 2>&1 || {
-  tail -n 60 "$fuzz/last-run.log"
-  echo "fuzz: FAILED (log: $fuzz/last-run.log)"
-  exit 1
-}
-echo "fuzz: passed, $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$fuzz/last-run.log")"
+for target in open_fuzzer compact_fuzzer; do
+  mkdir -p "$fuzz/found-$target"
+  log="$fuzz/last-run-$target.log"
+  "$fuzz/engine/fuzz/$target" -max_total_time="${QUILLMAR_FUZZ_SECONDS:-30}" -timeout=20 \
+    -rss_limit_mb=2048 -max_len=409600 -print_final_stats=1 -artifact_prefix="$fuzz/$target-" \
+    "$fuzz/found-$target" "$fuzz/seeds" > "$log" 2>&1 || {
+    tail -n 60 "$log"
+    echo "fuzz: $target FAILED (log: $log)"
+    exit 1
+  }
+  echo "fuzz: $target passed, $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$log")"
+done

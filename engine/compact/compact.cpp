@@ -1,6 +1,7 @@
 #include "engine/compact/compact.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -13,6 +14,7 @@
 #include "engine/file/env.h"
 #include "engine/format/text_codec.h"
 #include "engine/read/database.h"
+#include "engine/salvage/salvage_source.h"
 #include "engine/write/code_page_conversion.h"
 #include "engine/write/database_rewriter.h"
 
@@ -154,6 +156,13 @@ std::string scratch_path_for(Env& env, const std::string& destination) {
   return path;
 }
 
+// Days since 1899-12-30, the way Jet stores dates (UTC).
+double now_as_jet_date() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const double days = std::chrono::duration<double>(since_epoch).count() / 86400.0;
+  return days + 25569.0;  // 1970-01-01 is day 25569
+}
+
 CompactResult run(const CompactRequest& request, Env& env) {
   if (request.source_path == request.destination_path || env.file_exists(request.destination_path)) {
     throw Error(errc::kDatabaseAlreadyExists, "Database already exists.");
@@ -180,9 +189,16 @@ CompactResult run(const CompactRequest& request, Env& env) {
   result.pages_before = db->page_count();
   result.bytes_before = db->file_size();
 
+  // The copy is made from what the salvage reader could read; on a sound
+  // file that is every row, and the log stays empty.
+  salvage::SalvageSource source(*db, salvage::salvage_database(*db), now_as_jet_date());
+  for (const salvage::Loss& loss : source.losses()) {
+    result.losses.push_back(CompactLoss{loss.code, loss.table, loss.description});
+  }
+
   auto out = env.create_exclusive(request.destination_path);
   try {
-    const write::RewriteResult written = write::rewrite_database(*db, *out, rewrite);
+    const write::RewriteResult written = write::rewrite_database(source, *out, rewrite);
     // The new file goes to disk (file, then folder) while it is read back
     // and checked: the check reads what was written, whether or not it has
     // reached the disk yet, and the call succeeds only when both have.

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace jet {
 
@@ -32,11 +33,23 @@ struct CompactRequest {
   std::optional<std::size_t> read_ahead_from_rows;
 };
 
+// Something of a damaged source the copy does not carry as it was: rows of
+// a damaged page, a row or long value that could not be read, a table whose
+// definition is damaged, rows set aside in a recovery table. The copy lists
+// the same in its table MSysCompactError.
+struct CompactLoss {
+  std::int32_t code = 0;     // the Jet error a strict read would have raised
+  std::string table;         // UTF-8
+  std::string description;   // for a person to act on
+};
+
 struct CompactResult {
   std::uint32_t pages_before = 0;
   std::uint32_t pages_after = 0;
   std::uint64_t bytes_before = 0;
   std::uint64_t bytes_after = 0;
+  // Empty for a source that needed no repair.
+  std::vector<CompactLoss> losses;
 };
 
 // Throws jet::Error (number, description, source) on any failure; the

@@ -43,4 +43,17 @@ Error damaged_file_error(const std::string& path, const std::string& detail) {
   return Error(errc::kCannotOpenDatabase, text, source);
 }
 
+bool is_environment_fault(const Error& e) {
+  switch (e.number()) {
+    case errc::kDiskOrNetworkError:
+    case errc::kDiskFull:
+    case errc::kNoPermission:
+    case errc::kCouldNotFindFile:
+    case errc::kDatabaseInUse:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace jet

@@ -31,4 +31,10 @@ Error error_from_errno(int err, const std::string& path, const std::string& what
 // sentence; `detail` (what was wrong, where) is added to the source text.
 Error damaged_file_error(const std::string& path, const std::string& detail = {});
 
+// True for failures of the disk, the network or the system (3043, 3026,
+// 3051, 3024, 3356) rather than of the file's contents. Code that reads
+// around damage must let these through: a page it could not read is not a
+// damaged page, and repairing "around" it would drop rows that are intact.
+bool is_environment_fault(const Error& e);
+
 }  // namespace jet

@@ -270,8 +270,8 @@ void Database::scan_raw_rows_unchecked(
   std::vector<PageNumber> pages;
   try {
     pages = table_pages(table, source);
-  } catch (const Error&) {
-    if (on_damage == nullptr || source == RowSource::kPageOwner) throw;
+  } catch (const Error& e) {
+    if (on_damage == nullptr || source == RowSource::kPageOwner || is_environment_fault(e)) throw;
     pages = table_pages(table, RowSource::kPageOwner);
   }
   for (PageNumber p : pages) {

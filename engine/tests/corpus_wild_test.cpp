@@ -112,6 +112,11 @@ void expect_compacts(const CorpusFile& file, std::optional<std::uint16_t> langua
   write_testing::audit_compacted(*copy, *source);
 
   if (!std::filesystem::exists(testing::jetdiff_tool())) return;
+  // A file the compaction had to repair differs by what the repair added
+  // (its log, recovery tables); engine/salvage's tests compare those.
+  for (const TableDef& t : copy->tables()) {
+    if (t.name == "MSysCompactError") return;
+  }
   const auto log = dir / (tag + ".log");
   const bool converted = (copy->header().sort_order & 0xFFFF) != (source->header().sort_order & 0xFFFF);
   const int diff = testing::run_jetdiff(file.path, dst, std::nullopt, log, converted ? "--ignore-sort-order" : "");

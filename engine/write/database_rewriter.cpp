@@ -100,6 +100,11 @@ struct IndexCopy {
   // Per row (scan position): 1 when the row keeps the key the source's
   // stored index holds for it; empty when every key is formed.
   std::vector<std::uint8_t> stored;
+  // Per row with a stored key: that key's first byte, which says whether the
+  // first key column is null and in which direction it sorts. A stored key
+  // whose first byte our key for the row does not share belongs to other
+  // values (a row changed or damaged behind its index) and is not carried.
+  std::vector<std::uint8_t> stored_lead;
 };
 
 // Rows read, decoded and keyed ahead of being written: the rows' bytes back
@@ -544,7 +549,7 @@ class Rewriter {
       if (indexes[i].keys) indexes[i].entries.reserve(entries_to_reserve(rows.order.size(), t.index_data.size()));
       if (indexes[i].keys && options_.keep_stored_text_keys && !options_.convert_to_general &&
           has_text_key(t, t.index_data[i])) {
-        indexes[i].stored = rows_with_stored_keys(t, t.index_data[i], rows);
+        indexes[i].stored = rows_with_stored_keys(t, t.index_data[i], rows, indexes[i].stored_lead);
       }
     }
 
@@ -776,18 +781,23 @@ class Rewriter {
   // Which rows keep their stored key: those the source's stored index
   // lists exactly once. A tree that cannot be read keeps none, and the
   // index is built from keys we form.
-  std::vector<std::uint8_t> rows_with_stored_keys(const TableDef& t, const IndexData& data, const RowTable& rows) {
+  std::vector<std::uint8_t> rows_with_stored_keys(const TableDef& t, const IndexData& data, const RowTable& rows,
+                                                  std::vector<std::uint8_t>& lead) {
     std::vector<std::uint8_t> listed(rows.old_at.size(), 0);
+    lead.assign(rows.old_at.size(), 0);
     const RowFinder rows_by_place(rows.old_at);
     try {
       walk_stored_entries(db_, t, data, [&](const index::EntryView& e) {
         const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
-        if (at && listed[*at] < 2) ++listed[*at];
+        if (!at || listed[*at] >= 2) return;
+        ++listed[*at];
+        lead[*at] = e.key.empty() ? 0 : e.key[0];
       });
     } catch (const Error& e) {
       if (e.number() != errc::kCannotOpenDatabase) throw;
       return {};
     } catch (const DamagedData&) {
+      lead.clear();
       return {};
     }
     for (std::uint8_t& n : listed) n = n == 1 ? 1 : 0;
@@ -1074,6 +1084,18 @@ class Rewriter {
       }
     }
 
+    // Whether the stored key can be this row's: it starts as ours does. A
+    // row our encoder cannot key keeps its stored key.
+    bool stored_key_is_the_rows(IndexCopy& index) {
+      try {
+        if (!index.keys->key_into(values_, row_key_)) return false;
+      } catch (const Error& e) {
+        if (e.number() != errc::kNotBuiltYet) throw;
+        return true;
+      }
+      return row_key_.empty() || row_key_[0] == index.stored_lead[position_];
+    }
+
     // Forms the row's key for one index into the batch; gives the index up
     // (its stored entries are carried over) when the encoder cannot key
     // some value.
@@ -1083,8 +1105,10 @@ class Rewriter {
       if (listed_at_all) ++index.listed;
       if (!index.keys) return key;
       if (!index.stored.empty() && index.stored[position_] == 1) {
-        if (listed_at_all) return key;  // the stored key goes in after the rows
-        index.stored[position_] = 0;    // an entry the index should not have
+        // The stored key goes in after the rows, unless the index should not
+        // list the row or the key is not the row's.
+        if (listed_at_all && stored_key_is_the_rows(index)) return key;
+        index.stored[position_] = 0;
       }
       bool listed = false;
       if (!key_or_give_up(*index.keys, values_, row_key_, listed, index.reason)) {

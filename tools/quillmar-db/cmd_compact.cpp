@@ -32,6 +32,17 @@ int run_compact(const CommandContext& ctx, const std::string& source, const std:
   }
   bar.finish();
 
+  // What a repair could not carry over, as the copy's MSysCompactError
+  // lists it.
+  for (const jet::CompactLoss& loss : result.losses) {
+    std::fprintf(ctx.err, "Repair: %s (error %d, table %s)\n", loss.description.c_str(), static_cast<int>(loss.code),
+                 loss.table.c_str());
+  }
+  if (!result.losses.empty()) {
+    std::fprintf(ctx.err, "Repaired: %zu %s recorded in table MSysCompactError of the new file.\n",
+                 result.losses.size(), result.losses.size() == 1 ? "loss" : "losses");
+  }
+
   std::int64_t saved = static_cast<std::int64_t>(result.bytes_before) -
                        static_cast<std::int64_t>(result.bytes_after);
   std::fprintf(ctx.out, "Pages: %u before, %u after; %s %lld bytes.\n", result.pages_before,

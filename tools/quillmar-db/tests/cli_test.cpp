@@ -224,3 +224,48 @@ TEST(Cli, CompactRefusesADatabaseInUseAndNamesItsUsers) {
 
 }  // namespace
 }  // namespace quillmar_db
+
+namespace quillmar_db {
+namespace {
+
+// A copy of a sample with one data page of zeros: `check` says what
+// compacting it would cost, `compact` lists the same on standard error with
+// a summary, and a sound file gets neither.
+TEST(Cli, DamagedFileCheckAndCompactNameTheLoss) {
+  const fs::path sample = corpus() / "wild" / "w133.mdb";
+  if (!fs::exists(sample)) GTEST_SKIP() << "sample database absent: " << sample;
+  const fs::path dir = fs::temp_directory_path() / ("qdb-repair-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path damaged = dir / "damaged.mdb";
+  fs::copy_file(sample, damaged, fs::copy_options::overwrite_existing);
+  {
+    std::fstream f(damaged, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(200 * 4096);  // a data page of MSysAccessObjects, holding one row
+    const std::string zeros(4096, '\0');
+    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  const std::string loss = "1 row of table MSysAccessObjects on damaged page 200 was lost (the page is all zeros).";
+
+  Result check = run({"check", damaged.string()});
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.out.find("compaction: repairs the errors above at this cost (1 entry in the copy's "
+                           "MSysCompactError):\n  " + loss + "\n"),
+            std::string::npos)
+      << check.out;
+
+  Result compact = run({"compact", damaged.string(), (dir / "repaired.mdb").string()});
+  ASSERT_EQ(compact.status, 0) << compact.err;
+  EXPECT_NE(compact.err.find("Repair: " + loss), std::string::npos) << compact.err;
+  EXPECT_NE(compact.err.find("Repaired: 1 loss recorded in table MSysCompactError of the new file.\n"),
+            std::string::npos);
+
+  Result sound = run({"compact", (dir / "repaired.mdb").string(), (dir / "again.mdb").string()});
+  ASSERT_EQ(sound.status, 0) << sound.err;
+  EXPECT_EQ(sound.err.find("Repair"), std::string::npos) << sound.err;
+  Result clean = run({"check", (dir / "repaired.mdb").string()});
+  EXPECT_EQ(clean.out.find("compaction:"), std::string::npos) << clean.out;
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace quillmar_db

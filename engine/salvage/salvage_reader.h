@@ -1,0 +1,66 @@
+#pragma once
+// The salvage reader: the repairing counterpart of the strict reader
+// (engine/read). Where the strict reader stops at the first damage, this
+// one reads every table as far as it can still be read and says what it
+// could not: pages are found by their owner field and checked against the
+// usage map, rows whose place or bytes are broken are passed over, long
+// values whose chain is broken become NULL, and a user table whose
+// definition is damaged is left out. SALVAGE.md has the rules.
+//
+// Everything it does is bounded by the file: each page is read a fixed
+// number of times, chains are cut at the file's page count, lists hold at
+// most one entry per row slot of the file.
+#include <cstdint>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/model/schema.h"
+#include "engine/model/value.h"
+#include "engine/salvage/loss_log.h"
+
+namespace jet {
+class Database;
+}
+
+namespace jet::salvage {
+
+struct SalvagedTable {
+  TableDef def;
+  // The table's readable live rows, in page and slot order.
+  std::vector<RowPointer> rows;
+  // Rows of a user table that only pages its usage map leaves out hold,
+  // that no index of the table points at and that copy no row of the table:
+  // they go to a recovery table beside it, never silently back.
+  std::vector<RowPointer> set_aside;
+  // Rows kept with some values made NULL (their long value could not be
+  // read): every value of the row, as it is to be written.
+  std::map<RowPointer, Row> repaired;
+  // False for a table found by its definition page alone (its catalog row
+  // is lost): the copy gives it a catalog row of its own.
+  bool named_by_catalog = true;
+};
+
+struct SalvagedDatabase {
+  // Every table whose definition could be read, catalog first, in catalog
+  // order.
+  std::vector<SalvagedTable> tables;
+  // Catalog rows of tables that were left out (their definition is damaged);
+  // left out of the catalog's rows as well.
+  std::set<RowPointer> dropped_catalog_rows;
+  LossLog log;
+};
+
+// A row's values with its Memo and OLE values left NULL, so that a broken
+// long value cannot hide the rest of the row. Throws DamagedData for a row
+// that does not split.
+Row values_without_long_ones(Database& db, const TableDef& table, std::span<const std::uint8_t> bytes);
+
+// Reads the whole database the salvage way. Throws the strict reader's
+// errors only when nothing can be salvaged (the catalog itself is
+// unreadable).
+SalvagedDatabase salvage_database(Database& db);
+
+}  // namespace jet::salvage

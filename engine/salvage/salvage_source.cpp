@@ -1,0 +1,306 @@
+#include "engine/salvage/salvage_source.h"
+
+#include <algorithm>
+#include <optional>
+#include <set>
+
+#include "engine/error.h"
+#include "engine/file/file_errors.h"
+#include "engine/format/damaged.h"
+#include "engine/format/row_layout.h"
+#include "engine/format/table_definition.h"
+#include "engine/format/text_codec.h"
+#include "engine/read/database.h"
+#include "engine/write/row_builder.h"
+#include "engine/write/table_definition_builder.h"
+
+namespace jet::salvage {
+
+namespace {
+
+constexpr PageNumber kCatalogPage = 2;
+// The Flags Access gives the catalog row of each of its own MSys tables.
+constexpr std::uint32_t kSystemTableFlags = 0x80000000u;
+// Places past the source's last page: added tables' definition pages
+// first, then the pages of rows held in memory, then long values.
+constexpr PageNumber kRowPagesFrom = 0x1000;
+constexpr PageNumber kLongValuePagesFrom = 0x8000;
+constexpr std::uint32_t kSlotsPerPage = 0x100;
+
+Value long_value(std::int32_t v) {
+  Value out;
+  out.type = ColumnType::Long;
+  out.is_null = false;
+  out.integer = v;
+  return out;
+}
+
+Value text_value(ColumnType type, const std::string& utf8) {
+  Value out;
+  out.type = type;
+  out.is_null = false;
+  out.text = utf8_to_utf16(utf8);
+  return out;
+}
+
+Value binary_value(const Bytes& b) {
+  Value out;
+  out.type = ColumnType::Binary;
+  out.is_null = false;
+  out.bytes = b;
+  return out;
+}
+
+write::ColumnLayout column(const std::string& name, ColumnType type, std::uint16_t number, std::uint16_t length) {
+  write::ColumnLayout c;
+  c.name = name;
+  c.type = type;
+  c.number = number;
+  c.column_id = number;
+  c.length = length;
+  const bool variable = type == ColumnType::Text || type == ColumnType::Binary || is_long_value(type);
+  c.flags = static_cast<std::uint8_t>((variable ? 0 : write::kColumnFixed) | write::kColumnNullable);
+  return c;
+}
+
+// The log table's columns, as the Windows engine names them.
+write::TableLayout log_table_layout(const JetFormat& f) {
+  write::TableLayout l;
+  l.name = kLogTableName;
+  const std::uint16_t text_bytes = f.version == JetVersion::Jet4 ? 510 : 255;
+  l.columns = {column("ErrorCode", ColumnType::Long, 0, 4), column("ErrorDescription", ColumnType::Memo, 1, 0),
+               column("ErrorRecid", ColumnType::Binary, 2, 255), column("ErrorTable", ColumnType::Text, 3, text_bytes)};
+  write::assign_positions(l);
+  return l;
+}
+
+// A recovery table: the source table's columns exactly as placed there, so
+// that its rows' bytes read the same under the new definition; no indexes.
+write::TableLayout recovery_table_layout(const TableDef& source, const std::string& name) {
+  write::TableLayout l;
+  l.name = name;
+  std::uint16_t fixed_end = 0;
+  for (const Column& c : source.columns) {
+    write::ColumnLayout out;
+    out.name = c.name;
+    out.type = c.type;
+    out.number = c.number;
+    out.var_index = c.var_index;
+    out.column_id = c.column_id;
+    out.flags = c.flags;
+    out.fixed_offset = c.fixed_offset;
+    out.length = c.length;
+    if (c.is_fixed() && c.type != ColumnType::Boolean) {
+      fixed_end = std::max<std::uint16_t>(fixed_end, static_cast<std::uint16_t>(c.fixed_offset + fixed_data_size(c)));
+    }
+    if (is_long_value(c.type)) l.long_value_columns.push_back(c.number);
+    l.columns.push_back(std::move(out));
+  }
+  l.var_columns = source.var_column_count;
+  l.fixed_area = fixed_end;
+  return l;
+}
+
+std::string free_name(const std::set<std::string>& taken, const std::string& wanted) {
+  std::string name = wanted;
+  for (int i = 2; taken.count(name) != 0; ++i) name = wanted + "_" + std::to_string(i);
+  return name;
+}
+
+}  // namespace
+
+SalvageSource::~SalvageSource() = default;
+
+SalvageSource::SalvageSource(std::unique_ptr<Database> sibling, std::shared_ptr<const View> view)
+    : owned_(std::move(sibling)), db_(*owned_), view_(std::move(view)) {}
+
+std::unique_ptr<write::RewriteSource> SalvageSource::open_another() {
+  return std::unique_ptr<write::RewriteSource>(new SalvageSource(db_.open_sibling(), view_));
+}
+
+SalvageSource::SalvageSource(Database& db, SalvagedDatabase salvaged, double now)
+    : db_(db), making_(std::make_shared<View>()) {
+  making_->log = std::move(salvaged.log);
+  build_view(salvaged, now);
+  view_ = std::move(making_);
+}
+
+void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
+  Database& db = db_;
+  first_memory_page_ = db.page_count() + 1;
+  next_table_ = first_memory_page_;
+  std::set<std::string> names;
+  for (SalvagedTable& t : salvaged.tables) names.insert(t.def.name);
+
+  // A catalog row of a table shapes those of the added tables: a user
+  // table's where there is one (its owner and parent are what a new table
+  // gets), else a system table's (its flags are cleared).
+  const TableDef& catalog = salvaged.tables.front().def;
+  const Column* type = catalog.find_column("Type");
+  const Column* flags = catalog.find_column("Flags");
+  std::optional<Row> system_row;
+  for (RowPointer where : salvaged.tables.front().rows) {
+    if (!catalog_template_.empty() || type == nullptr || flags == nullptr) break;
+    try {
+      const std::optional<Bytes> bytes = db.read_row_bytes(where);
+      if (!bytes) continue;
+      Row row = values_without_long_ones(db, catalog, *bytes);
+      const Value& tv = row[static_cast<std::size_t>(type - catalog.columns.data())];
+      const Value& fv = row[static_cast<std::size_t>(flags - catalog.columns.data())];
+      if (tv.integer != object_type::kTable) continue;
+      if ((fv.integer & 0x80000002) == 0) {
+        catalog_template_.push_back(std::move(row));
+      } else if (!system_row) {
+        system_row = std::move(row);
+      }
+    } catch (const Error& e) {
+      if (is_environment_fault(e)) throw;
+      // Another row serves.
+    } catch (const DamagedData&) {
+    }
+  }
+  if (catalog_template_.empty() && system_row) catalog_template_.push_back(std::move(*system_row));
+
+  std::vector<std::pair<TableDef, std::vector<RowPointer>>> recovery;
+  std::vector<TableDef> unnamed;
+  for (SalvagedTable& t : salvaged.tables) {
+    for (auto& [where, values] : t.repaired) making_->built.emplace(where, build(t.def, values));
+    if (!t.set_aside.empty()) {
+      const std::string name = free_name(names, t.def.name + "_Recovered");
+      names.insert(name);
+      write::TableLayout layout = recovery_table_layout(t.def, name);
+      Bytes raw = write::build_table_definition(db.format(), layout, write::TablePlacement::blank(layout),
+                                                db.header().code_page);
+      put_u16(raw.data() + db.format().tdef_max_columns_offset, t.def.max_columns);
+      TableDef def = parse_table_definition(db.format(), raw, db.header().code_page);
+      def.raw = std::move(raw);
+      def.name = name;
+      recovery.emplace_back(std::move(def), std::move(t.set_aside));
+    }
+    if (!t.named_by_catalog) unnamed.push_back(t.def);
+    making_->rows[t.def.definition_page] = std::move(t.rows);
+    making_->tables.push_back(std::move(t.def));
+  }
+  for (const TableDef& def : unnamed) add_catalog_row(def, now, def.definition_page == kCatalogPage);
+  for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
+
+  if (!making_->log.empty()) {
+    const write::TableLayout layout = log_table_layout(db.format());
+    Bytes raw = write::build_table_definition(db.format(), layout, write::TablePlacement::blank(layout),
+                                              db.header().code_page);
+    TableDef def = parse_table_definition(db.format(), raw, db.header().code_page);
+    def.raw = std::move(raw);
+    def.name = free_name(names, kLogTableName);
+    std::vector<RowPointer> rows;
+    for (const Loss& loss : making_->log.entries()) {
+      Row values(def.columns.size());
+      for (std::size_t i = 0; i < def.columns.size(); ++i) values[i].type = def.columns[i].type;
+      values[0] = long_value(loss.code);
+      values[1] = text_value(ColumnType::Memo, loss.description);
+      if (loss.row) {
+        Bytes id(4);
+        put_u32(id.data(), record_id(*loss.row));
+        values[2] = binary_value(id);
+      }
+      values[3] = text_value(ColumnType::Text, loss.table.substr(0, 255));
+      const RowPointer at = next_place();
+      making_->built.emplace(at, build(def, values));
+      rows.push_back(at);
+    }
+    add_table(std::move(def), std::move(rows), now);
+  }
+}
+
+void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double now) {
+  def.definition_page = next_table_++;
+  def.definition_pages = {def.definition_page};
+  def.row_count = static_cast<std::uint32_t>(rows.size());
+  add_catalog_row(def, now, false);
+  making_->rows[def.definition_page] = std::move(rows);
+  making_->tables.push_back(std::move(def));
+}
+
+void SalvageSource::add_catalog_row(const TableDef& def, double now, bool system) {
+  if (catalog_template_.empty()) {
+    throw Error(errc::kCannotOpenDatabase,
+                "Cannot add table " + def.name + " to the repaired database: the catalog holds no user table to "
+                "model its entry on.");
+  }
+  const TableDef& catalog = making_->tables.front();
+  Row entry = catalog_template_.front();
+  for (std::size_t i = 0; i < catalog.columns.size(); ++i) {
+    const std::string& c = catalog.columns[i].name;
+    Value& v = entry[i];
+    if (c == "Id") {
+      v.integer = static_cast<std::int32_t>(def.definition_page);
+    } else if (c == "Name") {
+      v.text = utf8_to_utf16(def.name);
+    } else if (c == "Flags") {
+      v.integer = system ? static_cast<std::int32_t>(kSystemTableFlags) : 0;
+    } else if (c == "DateCreate" || c == "DateUpdate") {
+      v.is_null = false;
+      v.real = now;
+    } else if (c != "ParentId" && c != "Owner" && c != "Type") {
+      v = Value{};
+      v.type = catalog.columns[i].type;
+    }
+  }
+  const RowPointer at = next_place();
+  making_->built.emplace(at, build(catalog, entry));
+  making_->rows[kCatalogPage].push_back(at);
+}
+
+RowPointer SalvageSource::next_place() {
+  const std::uint32_t n = next_row_++;
+  return RowPointer{first_memory_page_ + kRowPagesFrom + n / kSlotsPerPage, static_cast<std::uint16_t>(n % kSlotsPerPage)};
+}
+
+Bytes SalvageSource::build(const TableDef& table, const Row& values) {
+  return write::build_row(db_.format(), table, values, db_.header().code_page,
+                          [this](const Column&, const Bytes& stored) { return keep_long_value(stored); });
+}
+
+Bytes SalvageSource::keep_long_value(const Bytes& stored) {
+  const std::uint32_t n = next_long_value_++;
+  const std::uint32_t pointer =
+      ((first_memory_page_ + kLongValuePagesFrom + n / kSlotsPerPage) << 8) | (n % kSlotsPerPage);
+  Bytes field(12, 0);
+  put_u32(field.data(), static_cast<std::uint32_t>(stored.size()) & 0x3FFFFFFFu);  // a chain, as far as flags go
+  put_u32(field.data() + 4, pointer);
+  making_->long_values.emplace(pointer, stored);
+  return field;
+}
+
+const HeaderInfo& SalvageSource::header() { return db_.header(); }
+std::uint32_t SalvageSource::page_count() { return db_.page_count(); }
+Bytes SalvageSource::page_one() { return db_.read_page(1); }
+std::vector<TableDef> SalvageSource::tables() { return view_->tables; }
+Bytes SalvageSource::read_page(PageNumber page) { return db_.read_page(page); }
+
+void SalvageSource::scan_raw_rows(const TableDef& table,
+                                  const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
+  const auto it = view_->rows.find(table.definition_page);
+  if (it == view_->rows.end()) return;
+  for (RowPointer where : it->second) {
+    if (const std::optional<Bytes> bytes = read_row(where)) visit(where, *bytes);
+  }
+}
+
+std::optional<Bytes> SalvageSource::read_row(RowPointer where) {
+  const auto it = view_->built.find(where);
+  if (it != view_->built.end()) return it->second;
+  return db_.read_row_bytes(where);
+}
+
+Bytes SalvageSource::read_long_value(std::span<const std::uint8_t> field) {
+  if (field.size() >= 12) {
+    const LongValueRef ref = parse_long_value_ref(field);
+    if (ref.kind == kLongValueChained) {
+      const auto it = view_->long_values.find(ref.row_pointer);
+      if (it != view_->long_values.end()) return it->second;
+    }
+  }
+  return db_.read_long_value(field);
+}
+
+}  // namespace jet::salvage

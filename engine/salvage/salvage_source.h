@@ -1,0 +1,77 @@
+#pragma once
+// The salvaged view of a database as the rewriter reads it: only the rows
+// the salvage reader kept, rows with unreadable long values rebuilt with
+// those values NULL, and the tables a repair adds: `<table>_Recovered` for
+// rows set aside, and MSysCompactError listing every loss, each with its
+// catalog row. Added tables and rebuilt rows live in memory under places
+// past the end of the source file, where no real row can be.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "engine/salvage/salvage_reader.h"
+#include "engine/write/rewrite_source.h"
+
+namespace jet {
+class Database;
+}
+
+namespace jet::salvage {
+
+inline constexpr const char* kLogTableName = "MSysCompactError";
+
+class SalvageSource : public write::RewriteSource {
+ public:
+  // `now` is the creation date of the added tables (days since 1899-12-30).
+  SalvageSource(Database& db, SalvagedDatabase salvaged, double now);
+  ~SalvageSource() override;
+
+  const std::vector<Loss>& losses() const { return view_->log.entries(); }
+
+  const HeaderInfo& header() override;
+  std::uint32_t page_count() override;
+  Bytes page_one() override;
+  std::vector<TableDef> tables() override;
+  void scan_raw_rows(const TableDef& table,
+                     const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) override;
+  std::optional<Bytes> read_row(RowPointer where) override;
+  Bytes read_long_value(std::span<const std::uint8_t> field) override;
+  Bytes read_page(PageNumber page) override;
+  // A handle on its own copy of the file that serves the same view, for a
+  // second thread.
+  std::unique_ptr<write::RewriteSource> open_another() override;
+
+ private:
+  // What the rewriter is served besides the source's own rows; made once,
+  // then only read, and shared with the handles of open_another().
+  struct View {
+    LossLog log;
+    std::vector<TableDef> tables;
+    std::map<PageNumber, std::vector<RowPointer>> rows;  // by definition page
+    std::map<RowPointer, Bytes> built;                   // rows held in memory
+    std::map<std::uint32_t, Bytes> long_values;          // by the pointer their field holds
+  };
+  SalvageSource(std::unique_ptr<Database> sibling, std::shared_ptr<const View> view);
+
+  // Stores a long value in memory and returns the field a row holds for it.
+  Bytes keep_long_value(const Bytes& stored);
+  RowPointer next_place();
+  void build_view(SalvagedDatabase& salvaged, double now);
+  void add_table(TableDef def, std::vector<RowPointer> rows, double now);
+  void add_catalog_row(const TableDef& def, double now, bool system);
+  Bytes build(const TableDef& table, const Row& values);
+
+  std::unique_ptr<Database> owned_;  // a sibling's own handle
+  Database& db_;
+  std::shared_ptr<View> making_;     // while the constructor builds the view
+  std::shared_ptr<const View> view_;
+  PageNumber next_table_ = 0;                           // fake definition pages of added tables
+  std::uint32_t next_row_ = 0;                          // places of rows held in memory
+  PageNumber first_memory_page_ = 0;
+  std::uint32_t next_long_value_ = 0;
+  std::vector<Row> catalog_template_;  // one table's catalog row, for added tables
+};
+
+}  // namespace jet::salvage
