@@ -300,11 +300,7 @@ struct DatabaseBuilder::Impl {
     for (const TableState& t : tables) write_definition(t);
 
     const std::uint32_t page_count = next_page;
-    write::DataPageBuilder template_page(format, kFreeMapPage);
-    Bytes map_row(format.usage_map_row_size(), 0);
-    template_page.add(map_row);
-    template_page.add(map_row);
-    write_page(1, write::build_free_page_map_page(format, template_page.page(), page_count));
+    write_page(kFreeMapPage, write::build_free_page_map_page(format, write::blank_free_page_map_page(format), page_count));
     write_page(0, write::build_header_page(new_header(jet->version, created), password));
     file->sync();
     file->close();

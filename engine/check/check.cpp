@@ -112,7 +112,7 @@ class Checker {
   // The catalog must be readable (else the file counts as unreadable and
   // the error goes up); a damaged table definition is a finding.
   void load_tables() {
-    for (const CatalogEntry& entry : db_.catalog()) {
+    for (const CatalogEntry& entry : db_.readable_catalog()) {
       if (!entry.is_table()) continue;
       try {
         tables_.push_back(db_.table_at(entry.table_page(), entry.name));

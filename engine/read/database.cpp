@@ -147,6 +147,42 @@ std::vector<CatalogEntry> Database::catalog() {
   return out;
 }
 
+std::vector<CatalogEntry> Database::readable_catalog() {
+  TableDef t = catalog_table();
+  std::vector<CatalogEntry> out;
+  const auto long_value_or_empty = [this](std::span<const std::uint8_t> field) {
+    try {
+      return long_value_of(field);
+    } catch (const DamagedData&) {
+      return Bytes{};
+    }
+  };
+  const std::function<void(RowPointer, const Error&)> skip = [](RowPointer, const Error&) {};
+  guarded(path_, [&] {
+    scan_raw_rows_unchecked(
+        t,
+        [&](RowPointer where, std::span<const std::uint8_t> bytes) {
+          Row row;
+          try {
+            row = jet::decode_row(format(), t, bytes, header_.code_page, long_value_or_empty);
+          } catch (const DamagedData&) {
+            return;
+          }
+          CatalogEntry e;
+          e.id = static_cast<std::int32_t>(int_of(row, t, "Id"));
+          e.parent_id = static_cast<std::int32_t>(int_of(row, t, "ParentId"));
+          e.name = text_of(row, t, "Name");
+          e.type = static_cast<std::int16_t>(int_of(row, t, "Type"));
+          e.flags = static_cast<std::uint32_t>(int_of(row, t, "Flags"));
+          e.where = where;
+          e.row = std::move(row);
+          out.push_back(std::move(e));
+        },
+        RowSource::kUsageMap, &skip);
+  });
+  return out;
+}
+
 std::vector<TableDef> Database::tables() {
   std::vector<TableDef> out;
   for (const CatalogEntry& e : catalog()) {

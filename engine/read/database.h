@@ -101,6 +101,11 @@ class Database {
 
   // The catalog: every row of MSysObjects.
   std::vector<CatalogEntry> catalog();
+  // For the integrity check of a damaged file: the catalog rows that can be
+  // read. Rows on damaged pages are skipped, and a long value that cannot be
+  // read (the catalog keeps properties in them) is left empty; the check
+  // finds and reports both on its own pass.
+  std::vector<CatalogEntry> readable_catalog();
   // The catalog table's own definition (page 2).
   TableDef catalog_table();
   // Every table the catalog lists (system tables included), in catalog order.

@@ -128,6 +128,7 @@ class TableSalvager {
     std::optional<std::vector<PageNumber>> mapped = mapped_pages();
     std::vector<PageNumber> listed;   // pages whose rows count as the table's
     std::vector<PageNumber> unlisted;  // owned pages only the owner field names
+    std::vector<PageNumber> freed;     // unlisted ones the database's map marks free
     if (mapped) {
       for (PageNumber p : *mapped) {
         if (owned_set.count(p)) {
@@ -138,12 +139,16 @@ class TableSalvager {
       }
       const std::set<PageNumber> mapped_set(mapped->begin(), mapped->end());
       for (PageNumber p : owned) {
-        if (!mapped_set.count(p) && !pages_.free.count(p)) unlisted.push_back(p);
+        if (mapped_set.count(p)) continue;
+        (pages_.free.count(p) ? freed : unlisted).push_back(p);
       }
     } else {
       const bool indexed = has_readable_index();
       for (PageNumber p : owned) {
-        if (pages_.free.count(p)) continue;
+        if (pages_.free.count(p)) {
+          freed.push_back(p);
+          continue;
+        }
         // Which of the owned pages hold the table's rows and which stale
         // copies is then told by an index, where one reads.
         (indexed ? unlisted : listed).push_back(p);
@@ -152,6 +157,7 @@ class TableSalvager {
 
     for (PageNumber p : listed) read_page_rows(p, true);
     for (PageNumber p : unlisted) read_page_rows(p, false);
+    for (PageNumber p : freed) read_page_rows(p, false, true);
     place_unlisted_rows();
     set_aside_duplicate_keys();
     log_damaged_pages();
@@ -169,6 +175,7 @@ class TableSalvager {
   struct Candidate {
     RowPointer where;
     ReadRow read;
+    bool freed = false;  // on a page the database's map marks free
   };
 
   // The pages the owned-pages map marks; none when the map cannot be read
@@ -237,7 +244,7 @@ class TableSalvager {
 
   // Reads every live row of one of the table's pages. Rows of listed pages
   // are the table's; rows of unlisted ones are candidates, placed later.
-  void read_page_rows(PageNumber p, bool listed) {
+  void read_page_rows(PageNumber p, bool listed, bool freed = false) {
     std::shared_ptr<const Bytes> page;
     std::uint16_t count = 0;
     if (const auto why = damage_of([&] {
@@ -270,7 +277,7 @@ class TableSalvager {
       if (listed) {
         keep(where, std::move(read));
       } else {
-        candidates_.push_back(Candidate{where, std::move(read)});
+        candidates_.push_back(Candidate{where, std::move(read), freed});
       }
     }
   }
@@ -369,6 +376,9 @@ class TableSalvager {
         keep(c.where, std::move(c.read));
         continue;
       }
+      // The old rows of a page Access gave up and freed are leftovers
+      // unless an index still points at them.
+      if (c.freed) continue;
       const std::optional<Bytes> bytes = read_quietly(c.where);
       if (!bytes || copies_a_kept_row(kept_by_hash, *bytes)) continue;
       if (system_ || t_->is_system()) continue;
@@ -572,6 +582,25 @@ TableDef read_definition(Database& db, PageNumber first, const std::string& name
   return t;
 }
 
+// The columns every catalog has and the copy's readers look objects up by.
+// A catalog definition that lost one of them cannot name any table: that
+// is the one damage the repair gives up on.
+void require_catalog_columns(const TableDef& catalog) {
+  const std::pair<const char*, ColumnType> needed[] = {{"Id", ColumnType::Long},
+                                                       {"ParentId", ColumnType::Long},
+                                                       {"Name", ColumnType::Text},
+                                                       {"Type", ColumnType::Integer},
+                                                       {"Flags", ColumnType::Long}};
+  for (const auto& [name, type] : needed) {
+    const Column* c = catalog.find_column(name);
+    if (c == nullptr || c->type != type) {
+      throw Error(errc::kCannotOpenDatabase,
+                  std::string("The database cannot be repaired: the definition of its catalog (MSysObjects, page 2) "
+                              "is damaged (column ") + name + " is missing or of the wrong type).");
+    }
+  }
+}
+
 // Object names are compared without regard to case, as Access does for
 // the ASCII names of its own tables.
 bool same_name(const std::string& a, const std::string& b) {
@@ -643,6 +672,7 @@ SalvagedDatabase salvage_database(Database& db) {
   SalvagedDatabase out;
   const PageSurvey pages = survey_pages(db);
   TableDef catalog_def = read_definition(db, kCatalogPage, "MSysObjects");
+  require_catalog_columns(catalog_def);
 
   // Table ids the catalog names: pages a reused data page may name as owner.
   std::set<PageNumber> table_pages{kCatalogPage};

@@ -11,6 +11,7 @@
 #include "engine/format/table_definition.h"
 #include "engine/format/text_codec.h"
 #include "engine/read/database.h"
+#include "engine/write/header_writer.h"
 #include "engine/write/row_builder.h"
 #include "engine/write/table_definition_builder.h"
 
@@ -99,6 +100,19 @@ write::TableLayout recovery_table_layout(const TableDef& source, const std::stri
   l.var_columns = source.var_column_count;
   l.fixed_area = fixed_end;
   return l;
+}
+
+template <typename Body>
+bool damage_of_page_one(Body&& body) {
+  try {
+    body();
+    return false;
+  } catch (const Error& e) {
+    if (is_environment_fault(e)) throw;
+    return true;
+  } catch (const DamagedData&) {
+    return true;
+  }
 }
 
 std::string free_name(const std::set<std::string>& taken, const std::string& wanted) {
@@ -209,6 +223,50 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
     }
     add_table(std::move(def), std::move(rows), now);
   }
+  give_added_tables_permissions();
+}
+
+// Each table the repair adds gets the permissions (MSysACEs rows) of the
+// table its catalog row was modelled on, so whoever could open that table
+// can open these. A table that still has rows there (one recovered under
+// its definition page's number) keeps its own.
+void SalvageSource::give_added_tables_permissions() {
+  if (added_ids_.empty() || catalog_template_.empty()) return;
+  const TableDef& catalog = making_->tables.front();
+  const Column* id_column = catalog.find_column("Id");
+  if (id_column == nullptr) return;
+  const std::int32_t model = catalog_template_.front()[static_cast<std::size_t>(id_column - catalog.columns.data())].integer;
+  const auto aces = std::find_if(making_->tables.begin(), making_->tables.end(),
+                                 [](const TableDef& t) { return equals_ignoring_ascii_case(t.name, "MSysACEs"); });
+  if (aces == making_->tables.end()) return;
+  const Column* object = aces->find_column("ObjectId");
+  if (object == nullptr) return;
+  const std::size_t object_at = static_cast<std::size_t>(object - aces->columns.data());
+  std::vector<RowPointer>& rows = making_->rows[aces->definition_page];
+  std::set<std::int32_t> with_rows;
+  std::vector<Row> model_rows;
+  for (RowPointer where : rows) {
+    try {
+      const auto it = making_->built.find(where);
+      const std::optional<Bytes> bytes = it != making_->built.end() ? std::optional<Bytes>(it->second) : db_.read_row_bytes(where);
+      if (!bytes) continue;
+      Row row = values_without_long_ones(db_, *aces, *bytes);
+      with_rows.insert(row[object_at].integer);
+      if (row[object_at].integer == model) model_rows.push_back(std::move(row));
+    } catch (const Error& e) {
+      if (is_environment_fault(e)) throw;
+    } catch (const DamagedData&) {
+    }
+  }
+  for (const std::int32_t id : added_ids_) {
+    if (with_rows.count(id)) continue;
+    for (Row row : model_rows) {
+      row[object_at].integer = id;
+      const RowPointer at = next_place();
+      making_->built.emplace(at, build(*aces, row));
+      rows.push_back(at);
+    }
+  }
 }
 
 void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double now) {
@@ -248,6 +306,7 @@ void SalvageSource::add_catalog_row(const TableDef& def, double now, bool system
   const RowPointer at = next_place();
   making_->built.emplace(at, build(catalog, entry));
   making_->rows[kCatalogPage].push_back(at);
+  if (!system) added_ids_.push_back(static_cast<std::int32_t>(def.definition_page));
 }
 
 RowPointer SalvageSource::next_place() {
@@ -273,7 +332,14 @@ Bytes SalvageSource::keep_long_value(const Bytes& stored) {
 
 const HeaderInfo& SalvageSource::header() { return db_.header(); }
 std::uint32_t SalvageSource::page_count() { return db_.page_count(); }
-Bytes SalvageSource::page_one() { return db_.read_page(1); }
+// Page 1 only lends the copy its layout (the free-page map is made anew),
+// so a damaged one is replaced by a new database's.
+Bytes SalvageSource::page_one() {
+  const write::WriteFormat format = write::WriteFormat::for_version(db_.format().version == JetVersion::Jet4);
+  std::optional<Bytes> page;
+  if (!damage_of_page_one([&] { page = db_.read_page(1); }) && write::is_free_page_map_page(format, *page)) return *page;
+  return write::blank_free_page_map_page(format);
+}
 std::vector<TableDef> SalvageSource::tables() { return view_->tables; }
 Bytes SalvageSource::read_page(PageNumber page) { return db_.read_page(page); }
 

@@ -61,6 +61,7 @@ class SalvageSource : public write::RewriteSource {
   void build_view(SalvagedDatabase& salvaged, double now);
   void add_table(TableDef def, std::vector<RowPointer> rows, double now);
   void add_catalog_row(const TableDef& def, double now, bool system);
+  void give_added_tables_permissions();
   Bytes build(const TableDef& table, const Row& values);
 
   std::unique_ptr<Database> owned_;  // a sibling's own handle
@@ -72,6 +73,7 @@ class SalvageSource : public write::RewriteSource {
   PageNumber first_memory_page_ = 0;
   std::uint32_t next_long_value_ = 0;
   std::vector<Row> catalog_template_;  // one table's catalog row, for added tables
+  std::vector<std::int32_t> added_ids_;  // ids of the tables given a catalog row here
 };
 
 }  // namespace jet::salvage

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/error.h"
+#include "engine/format/damaged.h"
 #include "engine/format/text_codec.h"
 #include "engine/write/data_page_builder.h"
 #include "engine/write/little_endian.h"
@@ -43,6 +44,26 @@ Bytes build_free_page_map_page(const WriteFormat& format, const Bytes& source_pa
     page.add(rows[i].bytes);
   }
   return page.page();
+}
+
+Bytes blank_free_page_map_page(const WriteFormat& format) {
+  DataPageBuilder page(format, 1);
+  const Bytes map_row(format.usage_map_row_size(), 0);
+  page.add(map_row);
+  page.add(map_row);
+  return page.page();
+}
+
+bool is_free_page_map_page(const WriteFormat& format, const Bytes& page) {
+  try {
+    build_free_page_map_page(format, page, 0);
+    return true;
+  } catch (const Error& e) {
+    if (e.number() != errc::kCannotOpenDatabase) throw;
+    return false;
+  } catch (const DamagedData&) {
+    return false;
+  }
 }
 
 }  // namespace jet::write

@@ -20,4 +20,12 @@ Bytes build_header_page(const HeaderInfo& source, const std::optional<std::u16st
 // Rows after the first are copied from the source's page 1.
 Bytes build_free_page_map_page(const WriteFormat& format, const Bytes& source_page1, std::uint32_t page_count);
 
+// A page 1 as a new database has it before its map is filled in: owned by
+// page 1 itself, two empty map rows. The source page for a new file, and for
+// a copy whose source's page 1 is damaged.
+Bytes blank_free_page_map_page(const WriteFormat& format);
+
+// Whether `page` can serve as the source page 1 of build_free_page_map_page.
+bool is_free_page_map_page(const WriteFormat& format, const Bytes& page);
+
 }  // namespace jet::write
