@@ -36,11 +36,24 @@ struct ExtendedCode {
   CharCode code;
 };
 
+// A range of characters above U+00FF that either leave no trace in a key
+// (first_code 0) or take plain two-byte codes counting up from first_code,
+// the low bytes 00 and 01 never being used.
+struct ExtendedRun {
+  std::uint16_t first;
+  std::uint16_t last;
+  std::uint16_t first_code;
+};
+
 extern const CharCode kGeneralLegacyLatin1[256];  // Access 2000-2007
 extern const CharCode kGeneral2010Latin1[256];    // Access 2010 and later
 extern const CharCode kGeneral97Latin1[256];      // Access 97, by Windows-1252 code
 extern const Mapping kGeneral97Extended[27];      // sorted by `from`
+// Access 2000-2007 codes above U+00FF: every character of U+0100-U+FFFF
+// except the surrogates is either in the explicit table or in one run.
 extern const ExtendedCode kGeneralLegacyExtended[];  // sorted by code point
 extern const std::size_t kGeneralLegacyExtendedCount;
+extern const ExtendedRun kGeneralLegacyRuns[];  // sorted, not overlapping
+extern const std::size_t kGeneralLegacyRunCount;
 
 }  // namespace jet::index::collation

@@ -28,7 +28,9 @@ constexpr std::uint8_t kFlagIgnoredAtEnd = 0x03;
 [[noreturn]] void unsupported(char16_t c) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(c));
+  const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
   throw Error(errc::kNotBuiltYet, std::string("Cannot build an index key for character U+") + buf +
+                                      (surrogate ? " (half of a character beyond U+FFFF)" : "") +
                                       ": its place in the General sort order is not known.");
 }
 
@@ -67,7 +69,18 @@ std::size_t elements(const CharCode& code, TextOrder order) {
   return legacy_elements(code);
 }
 
-const CharCode& legacy_code(char16_t c, TextOrder order) {
+// A character of a run takes the run's first code advanced by its distance
+// from the run's first character, stepping over the unused low bytes 00 and 01.
+CharCode run_code(const collation::ExtendedRun& run, char16_t c) {
+  if (run.first_code == 0) return CharCode{CharKind::kIgnored, 0, {}, 0, {}, 0};
+  constexpr unsigned kLowCodes = 254;  // 0x02-0xFF
+  const unsigned step = (run.first_code & 0xFFu) - 2 + (c - run.first);
+  const unsigned high = (run.first_code >> 8) + step / kLowCodes;
+  const unsigned low = 2 + step % kLowCodes;
+  return CharCode{CharKind::kPlain, 2, {static_cast<std::uint8_t>(high), static_cast<std::uint8_t>(low)}, 0, {}, 0};
+}
+
+CharCode legacy_code(char16_t c, TextOrder order) {
   if (c <= 0xFF) {
     return order == TextOrder::General2010 ? collation::kGeneral2010Latin1[c] : collation::kGeneralLegacyLatin1[c];
   }
@@ -76,6 +89,11 @@ const CharCode& legacy_code(char16_t c, TextOrder order) {
     const auto* last = first + collation::kGeneralLegacyExtendedCount;
     const auto* it = std::lower_bound(first, last, c, [](const auto& e, char16_t v) { return e.code_point < v; });
     if (it != last && it->code_point == c) return it->code;
+    const auto* runs = collation::kGeneralLegacyRuns;
+    const auto* runs_end = runs + collation::kGeneralLegacyRunCount;
+    const auto* run = std::upper_bound(runs, runs_end, c, [](char16_t v, const auto& r) { return v < r.first; });
+    if (run != runs && c <= (run - 1)->last) return run_code(*(run - 1), c);
+    // Only the surrogates are left: the list gives them no code.
   }
   unsupported(c);
 }
@@ -96,7 +114,7 @@ void append_legacy(const std::u16string& text, TextOrder order, bool ascending, 
   std::size_t char_pos = 0;        // sort elements written inline so far
 
   for (char16_t c : key_chars(text)) {
-    const CharCode& code = legacy_code(c, order);
+    const CharCode code = legacy_code(c, order);
     const std::size_t pos = char_pos;
     out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     if (code.inline_len == 1) {

@@ -145,16 +145,61 @@ TEST(TextKeyRules, ExtendedLatinCyrillicArabicAndIndicLettersAreKeyed) {
   EXPECT_LT(upturn, key(u"\u0434", TextOrder::GeneralLegacy));
   EXPECT_EQ(key(u"\u0490", TextOrder::GeneralLegacy), upturn);
   EXPECT_EQ(key(u"a\u0219b", TextOrder::GeneralLegacy), key(u"ab", TextOrder::GeneralLegacy));
-  // Every character of U+0100–U+06FF (Latin, Greek, Cyrillic, Armenian,
-  // Hebrew, Arabic with its Persian and Urdu letters) and of Devanagari,
-  // Bengali and Gurmukhi has a code now.
-  for (char16_t c = 0x100; c <= 0xA7F; ++c) {
-    if (c >= 0x700 && c < 0x900) continue;
-    EXPECT_NO_THROW(key(std::u16string(1, c), TextOrder::GeneralLegacy)) << static_cast<int>(c);
-  }
   // Devanagari letters keep their alphabet's order.
   EXPECT_LT(key(u"\u0915", TextOrder::GeneralLegacy), key(u"\u0916", TextOrder::GeneralLegacy));
   EXPECT_LT(key(u"\u0905", TextOrder::GeneralLegacy), key(u"\u0915", TextOrder::GeneralLegacy));
+}
+
+TEST(TextKeyRules, Jet4KeysJapaneseTextAsAccessDid) {
+  // testUnicodeCompV2003.mdb: ideographs take two-byte codes, the kana じ
+  // and り two-byte codes with a width/case flag each (both the default 3, so
+  // no flag byte is left, only the fixed trailer), じ its voicing as an
+  // accent byte after five placeholders.
+  EXPECT_EQ(key(u"\u6F22\u5B57\u4EEE\u540D\u4EA4\u3058\u308A\u6587", TextOrder::GeneralLegacy),
+            hex("7fc0b6acaca00da5479fbe7f137f43b6f6010202020202030101ff0280ff8000"));
+}
+
+TEST(TextKeyRules, CodesAboveLatin1FollowThePublishedList) {
+  const auto k = [](const std::u16string& s) { return key(s, TextOrder::GeneralLegacy); };
+  // Hangul syllables count up from 81 03, stepping over the low bytes 00
+  // and 01: U+ACFC is 81 FF, the next one 82 02.
+  EXPECT_EQ(k(u"\uAC00"), hex("7f8103" "0100"));
+  EXPECT_EQ(k(u"\uACFC"), hex("7f81ff" "0100"));
+  EXPECT_EQ(k(u"\uACFD"), hex("7f8202" "0100"));
+  EXPECT_EQ(k(u"\uD7A3"), hex("7fadc0" "0100"));
+  // Ideographs count up from 9F 02; the codes after 一 belong to its kanbun,
+  // parenthesized and circled forms, so 丁 is 9F 06. The compatibility
+  // ideographs follow the last unified one.
+  EXPECT_EQ(k(u"\u4E00"), hex("7f9f02" "0100"));
+  EXPECT_EQ(k(u"\u4E01"), hex("7f9f06" "0100"));
+  EXPECT_EQ(k(u"\u3280"), hex("7f9f04" "0100"));
+  EXPECT_EQ(k(u"\u9FA5"), hex("7ff1b4" "0100"));
+  EXPECT_EQ(k(u"\uF900"), hex("7ff1b5" "0100"));
+  // Kana: hiragana, katakana and halfwidth katakana key alike; small kana
+  // carry flag 2; a combining voiced mark keys like the voiced kana.
+  EXPECT_EQ(k(u"\u3042"), hex("7f7f02" "0101" "01ff0280ff80" "00"));
+  EXPECT_EQ(k(u"\u30A2"), k(u"\u3042"));
+  EXPECT_EQ(k(u"\uFF76"), k(u"\u304B"));
+  EXPECT_EQ(k(u"\u3041"), hex("7f7f02" "01" "0101" "a0" "ff0280ff80" "00"));
+  EXPECT_EQ(k(u"\u304C"), hex("7f7f0a" "01" "03" "0101" "ff0280ff80" "00"));
+  EXPECT_EQ(k(u"\u304B\u3099"), k(u"\u304C"));
+  // Thai letters carry an accent byte; fullwidth Latin letters key as ASCII;
+  // Syriac leaves no trace; the private use area counts up from E6 02.
+  EXPECT_EQ(k(u"\u0E01"), hex("7f7c98" "0103" "00"));
+  EXPECT_EQ(k(u"\uFF21\uFF42"), k(u"Ab"));
+  EXPECT_EQ(k(u"a\u0710b"), k(u"ab"));
+  EXPECT_EQ(k(u"\uE000"), hex("7fe602" "0100"));
+}
+
+TEST(TextKeyRules, EveryCharacterOfTheBasicPlaneHasACodeButSurrogates) {
+  for (char32_t c = 0x100; c <= 0xFFFF; ++c) {
+    const std::u16string s(1, static_cast<char16_t>(c));
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      EXPECT_THROW(key(s, TextOrder::GeneralLegacy), Error) << static_cast<unsigned>(c);
+    } else {
+      EXPECT_NO_THROW(key(s, TextOrder::GeneralLegacy)) << static_cast<unsigned>(c);
+    }
+  }
 }
 
 }  // namespace

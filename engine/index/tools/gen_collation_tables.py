@@ -3,14 +3,14 @@
 
 Input lists are in codes/ beside this script, taken from the index code lists
 published with the Jackcess library (one line per character, starting at
-U+0000; the extended list one "<hex code point> <code>" line per character
-above U+00FF, for the ranges listed in INDEX_FORMAT.md).
-Each line uses one letter for how the character sorts, then hex bytes:
+U+0000). The extended list covers U+0100-U+FFFF (without the surrogates) in a
+range form, see the head of codes/ext_legacy.txt.
+Each code uses one letter for how the character sorts, then hex bytes:
   S<inline>                      plain: the bytes go into the key
   I<inline>,<extra>              accented: base bytes inline, accent byte after the text
   U<bytes>                       control: left out inline, noted after the text
   P<modifier>                    combining mark: adds to the previous accent byte
-  Z<inline>,<extra>,<1|2>        accented with a case/width flag
+  Z<inline>,<extra>,<1|>         accented with a case/width flag (1: flag 2, empty: flag 3)
   X                              ignored
 An optional mapping list gives "<codepoint>,<latin1 code>" pairs for
 characters outside Latin-1 that sort as a Latin-1 character.
@@ -18,8 +18,8 @@ characters outside Latin-1 that sort as a Latin-1 character.
 Usage: gen_collation_tables.py GENERAL_LEGACY GENERAL_2010 GENERAL_97 MAP_97 [EXT_LEGACY] > collation_tables.cpp
   cd engine/index/tools/codes && python3 ../gen_collation_tables.py general_legacy.txt \
       general_2010.txt general_97.txt map_97.txt ext_legacy.txt > ../../collation_tables.cpp
-EXT_LEGACY, when given, holds "<hex codepoint> <code>" lines for characters
-above U+00FF in the General (legacy) order.
+The extended characters become two tables: runs (ignored ranges, and ranges of
+plain two-byte codes that count up) and one explicit entry per other character.
 """
 import sys
 
@@ -79,6 +79,65 @@ def table(name, path):
     return "\n".join(out)
 
 
+def next_code(c):
+    """The code after c: low bytes 00 and 01 are never used."""
+    c += 1
+    while (c & 0xFF) < 2:
+        c += 1
+    return c
+
+
+def read_extended(path):
+    """Reads the range form into explicit (cp, code) rows and runs
+    (first, last, first_code or 0 for ignored), checking that every character
+    U+0100-U+FFFF outside the surrogates is described exactly once."""
+    explicit, runs, seen = [], [], set()
+    for line in open(path):
+        line = line.split("#", 1)[0].strip()
+        if not line:
+            continue
+        where, code = line.split()
+        if "-" in where:
+            first, last = (int(x, 16) for x in where.split("-"))
+            if code == "X":
+                runs.append((first, last, 0))
+            else:
+                assert code[0] == "S" and code[-1] == "+" and len(code) == 6, line
+                runs.append((first, last, int(code[1:5], 16)))
+            cps = range(first, last + 1)
+        else:
+            cp = int(where, 16)
+            explicit.append((cp, parse(code)))
+            cps = [cp]
+        for cp in cps:
+            assert cp not in seen and not 0xD800 <= cp <= 0xDFFF, hex(cp)
+            seen.add(cp)
+    expected = set(range(0x100, 0x10000)) - set(range(0xD800, 0xE000))
+    assert seen == expected, sorted(expected - seen)[:10]
+    for first, last, code in runs:
+        c = code
+        for _ in range(first, last):
+            if code:
+                c = next_code(c)
+        assert c <= 0xFFFF, hex(first)
+    return sorted(explicit), sorted(runs)
+
+
+def extended_tables(path):
+    explicit, runs = read_extended(path)
+    out = [f"const ExtendedCode kGeneralLegacyExtended[{len(explicit)}] = {{"]
+    for cp, code in explicit:
+        out.append(f"    {{0x{cp:04X}, {entry(code)}}},")
+    out.append("};")
+    out.append(f"const std::size_t kGeneralLegacyExtendedCount = {len(explicit)};\n")
+    out.append(f"const ExtendedRun kGeneralLegacyRuns[{len(runs)}] = {{")
+    for first, last, code in runs:
+        out.append(f"    {{0x{first:04X}, 0x{last:04X}, 0x{code:04X}}},")
+    out.append("};")
+    out.append(f"const std::size_t kGeneralLegacyRunCount = {len(runs)};\n")
+    return "\n".join(out)
+
+
 def main():
     legacy, gen2010, gen97, map97 = sys.argv[1:5]
     ext = sys.argv[5] if len(sys.argv) > 5 else None
@@ -95,22 +154,8 @@ def main():
     for cp, to in pairs:
         print(f"    {{0x{cp:04X}, 0x{to:02X}}},")
     print("};\n")
-    ext_rows = []
     if ext:
-        for l in open(ext):
-            l = l.strip()
-            if not l:
-                continue
-            cp, code = l.split()
-            ext_rows.append((int(cp, 16), parse(code)))
-    ext_rows.sort()
-    print(f"const ExtendedCode kGeneralLegacyExtended[{max(len(ext_rows), 1)}] = {{")
-    for cp, code in ext_rows:
-        print(f"    {{0x{cp:04X}, {entry(code)}}},")
-    if not ext_rows:
-        print("    {0xFFFF, {CharKind::kIgnored, 0, {}, 0, {}, 0}},")
-    print("};")
-    print(f"const std::size_t kGeneralLegacyExtendedCount = {len(ext_rows)};\n")
+        print(extended_tables(ext))
     print("}  // namespace jet::index::collation")
 
 
