@@ -514,7 +514,7 @@ class Rewriter {
                                           const RowTable& rows, const std::string& reason) {
     const RowFinder rows_by_place(rows.old_at);
     KeyList listed;
-    walk_stored_entries(source, t, primary, [&](const index::EntryView& e) {
+    walk_entries_to_carry(source, t, primary, reason, [&](const index::EntryView& e) {
       const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
       if (at) listed.add(e.key, *at);  // else a deleted row's leftover entry
     });
@@ -767,7 +767,7 @@ class Rewriter {
     const RowFinder rows_by_place(rows.old_at);
     std::vector<bool> seen(rows.old_at.size(), false);
     std::uint64_t carried = 0;
-    walk_stored_entries(db_, t, *index.data, [&](const index::EntryView& e) {
+    walk_entries_to_carry(db_, t, *index.data, index.reason, [&](const index::EntryView& e) {
       const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
       if (!at) return;  // a deleted row's leftover entry
       if (seen[*at]) throw carry_refusal(t, *index.data, index.reason, "it lists a row twice");
@@ -832,6 +832,26 @@ class Rewriter {
     index::walk_index_tree([&source](PageNumber p) { return std::make_shared<const Bytes>(source.read_page(p)); },
                            data.first_page, format_.jet4 ? index::Format::Jet4 : index::Format::Jet3,
                            t.definition_page, visit);
+  }
+
+  // Walks the stored entries that are to stand in for keys we cannot form;
+  // a tree that cannot be read cannot stand in, and the refusal names it.
+  template <typename Visit>
+  void walk_entries_to_carry(RewriteSource& source, const TableDef& t, const IndexData& data, const std::string& reason,
+                             Visit&& visit) {
+    try {
+      walk_stored_entries(source, t, data, visit);
+    } catch (const Error& e) {
+      if (e.number() != errc::kCannotOpenDatabase) throw;
+      // The damaged-file error keeps where the reader gave up in its source.
+      const std::string& where = e.source();
+      const std::size_t open = where.find(" (");
+      const std::string detail =
+          open != std::string::npos && where.back() == ')' ? where.substr(open + 2, where.size() - open - 3) : "damaged";
+      throw carry_refusal(t, data, reason, "it cannot be read (" + detail + ")");
+    } catch (const DamagedData& e) {
+      throw carry_refusal(t, data, reason, std::string("it cannot be read (") + e.what() + ")");
+    }
   }
 
   static Error carry_refusal(const TableDef& t, const IndexData& data, const std::string& reason,

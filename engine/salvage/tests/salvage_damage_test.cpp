@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -580,6 +581,69 @@ TEST_F(Repair, CatalogDefinitionWithoutItsNameColumnFailsCleanly) {
     }
     EXPECT_FALSE(std::filesystem::exists(compacted_));
   }
+}
+
+// The root page of a user table's index on text, garbled behind its page
+// type; none when the sample has no such index.
+std::optional<std::pair<std::string, PageNumber>> garble_text_index(Database& db, const std::filesystem::path& file) {
+  for (const TableDef& t : db.tables()) {
+    if (t.is_system() || t.row_count == 0) continue;
+    for (const IndexData& d : t.index_data) {
+      const bool on_text = std::any_of(d.columns.begin(), d.columns.end(), [&](const IndexColumn& ic) {
+        const Column* c = nullptr;
+        for (const Column& col : t.columns) c = col.number == ic.column_number ? &col : c;
+        return c != nullptr && c->type == ColumnType::Text;
+      });
+      if (!on_text || d.first_page == 0) continue;
+      Bytes bytes = testing::read_file(file);
+      for (std::size_t i = 8; i < db.page_size(); ++i) {
+        bytes[std::size_t{d.first_page} * db.page_size() + i] = static_cast<std::uint8_t>(i * 37 + 11);
+      }
+      testing::write_file(file, bytes);
+      return std::pair{t.name, d.first_page};
+    }
+  }
+  return std::nullopt;
+}
+
+// A garbled index page: every row is kept and the index is built anew from
+// the rows. In the General order the keys are ours; in another order they
+// can only be carried from the source, so the copy in the source's order is
+// refused with the index named, and the conversion to General rebuilds it.
+TEST_F(Repair, GarbledIndexPageKeepsEveryRow) {
+  if (!take("wild", "w133.mdb")) GTEST_SKIP() << "sample database absent: " << original_;
+  const auto garbled = garble_text_index(*source_, damaged_);
+  ASSERT_TRUE(garbled);
+  SCOPED_TRACE(garbled->first);
+  EXPECT_TRUE(compact().losses.empty());
+  EXPECT_EQ(row_counts(*open_db(compacted_)), row_counts(*source_));
+  const JetDiff diff = jetdiff(original_, compacted_, dir_);
+  if (diff.ran) EXPECT_TRUE(diff.tables.empty()) << diff.log;
+}
+
+TEST_F(Repair, GarbledIndexInAnotherOrderIsRebuiltByTheConversion) {
+  if (!take("wild", "w017.mdb")) GTEST_SKIP() << "sample database absent: " << original_;
+  const auto garbled = garble_text_index(*source_, damaged_);
+  ASSERT_TRUE(garbled);
+  CompactRequest request;
+  request.source_path = damaged_.string();
+  request.destination_path = compacted_.string();
+  try {
+    compact_database(request);
+    ADD_FAILURE() << "an index whose keys cannot be read or formed was copied";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), errc::kNotBuiltYet) << e.description();
+    EXPECT_NE(e.description().find(garbled->first), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find("General"), std::string::npos) << e.description();
+  }
+  EXPECT_FALSE(std::filesystem::exists(compacted_));
+
+  request.destination_language = 0x0409;
+  compact_database(request);
+  auto copy = open_db(compacted_);
+  EXPECT_EQ(copy->header().sort_order, 0x0409);
+  EXPECT_TRUE(check_database(*copy).clean());
+  EXPECT_EQ(row_counts(*copy), row_counts(*source_));
 }
 
 // Page 1 (the database-wide map of free pages) zeroed: it is only the
