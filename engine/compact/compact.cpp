@@ -163,7 +163,7 @@ double now_as_jet_date() {
   return days + 25569.0;  // 1970-01-01 is day 25569
 }
 
-CompactResult run(const CompactRequest& request, Env& env) {
+CompactResult run(const CompactRequest& request, Env& env, const salvage::SalvageOptions& salvage) {
   if (request.source_path == request.destination_path || env.file_exists(request.destination_path)) {
     throw Error(errc::kDatabaseAlreadyExists, "Database already exists.");
   }
@@ -191,7 +191,7 @@ CompactResult run(const CompactRequest& request, Env& env) {
 
   // The copy is made from what the salvage reader could read; on a sound
   // file that is every row, and the log stays empty.
-  salvage::SalvageSource source(*db, salvage::salvage_database(*db), now_as_jet_date());
+  salvage::SalvageSource source(*db, salvage::salvage_database(*db, salvage), now_as_jet_date());
   for (const salvage::Loss& loss : source.losses()) {
     result.losses.push_back(CompactLoss{loss.code, loss.table, loss.description});
   }
@@ -245,7 +245,17 @@ CompactResult run(const CompactRequest& request, Env& env) {
 CompactResult compact_database(const CompactRequest& request) {
   Env& env = request.env ? *request.env : default_env();
   try {
-    return run(request, env);
+    // First as if the file were sound where the copy will look anyway (its
+    // long values, which it reads one by one); a copy that fails on damage
+    // is made again by a reader that looks for it first.
+    salvage::SalvageOptions quick;
+    quick.resolve_long_values = false;
+    try {
+      return run(request, env, quick);
+    } catch (const Error& e) {
+      if (e.number() != errc::kCannotOpenDatabase) throw;
+    }
+    return run(request, env, salvage::SalvageOptions{});
   } catch (const Error&) {
     throw;
   } catch (const std::exception& e) {

@@ -109,8 +109,9 @@ struct CatalogRow {
 class TableSalvager {
  public:
   TableSalvager(Database& db, const PageSurvey& pages, const std::set<PageNumber>& table_pages, LossLog& log,
-                bool system)
-      : db_(db), f_(db.format()), pages_(pages), table_pages_(table_pages), log_(log), system_(system) {}
+                bool system, const SalvageOptions& options)
+      : db_(db), f_(db.format()), pages_(pages), table_pages_(table_pages), log_(log), system_(system),
+        options_(options) {}
 
   SalvagedTable run(TableDef def) {
     SalvagedTable out;
@@ -312,6 +313,7 @@ class TableSalvager {
         if (keyed || has_typed_size(c.type)) decode_field(f_, c, fields[i], db_.header().code_page, no_long_value);
         continue;
       }
+      if (!keyed && !options_.resolve_long_values) continue;
       const auto why = damage_of([&] {
         if (keyed) {
           decode_field(f_, c, fields[i], db_.header().code_page, long_value);
@@ -554,6 +556,7 @@ class TableSalvager {
   const std::set<PageNumber>& table_pages_;
   LossLog& log_;
   const bool system_;  // the engine's own table: its leftovers are not set aside
+  const SalvageOptions options_;
   TableDef* t_ = nullptr;
   SalvagedTable* out_ = nullptr;
   std::set<std::uint16_t> keyed_;  // column numbers some index keys on
@@ -634,7 +637,7 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
 // Recovered_Table_<page>, since the name lived only in the catalog.
 // Definitions of deleted tables sit on pages the database's map marks free.
 void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<PageNumber>& table_pages,
-                            const std::set<PageNumber>& named, SalvagedDatabase& out) {
+                            const std::set<PageNumber>& named, SalvagedDatabase& out, const SalvageOptions& options) {
   for (PageNumber p : pages.definition_pages) {
     if (named.count(p) || pages.continuations.count(p) || pages.free.count(p)) continue;
     const std::string name = "Recovered_Table_" + std::to_string(p);
@@ -643,7 +646,7 @@ void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<Page
     if (pages.data_pages_by_owner.count(p) == 0) continue;
     table_pages.insert(p);
     LossLog log;
-    SalvagedTable t = TableSalvager(db, pages, table_pages, log, false).run(std::move(*def));
+    SalvagedTable t = TableSalvager(db, pages, table_pages, log, false, options).run(std::move(*def));
     if (t.rows.empty() && t.set_aside.empty()) continue;
     out.log.add(kLossSetAside, name,
                 "The definition of a table at page " + std::to_string(p) + " is named by no catalog row; its " +
@@ -668,7 +671,7 @@ Row values_without_long_ones(Database& db, const TableDef& table, std::span<cons
   return row;
 }
 
-SalvagedDatabase salvage_database(Database& db) {
+SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
   SalvagedDatabase out;
   const PageSurvey pages = survey_pages(db);
   TableDef catalog_def = read_definition(db, kCatalogPage, "MSysObjects");
@@ -676,7 +679,7 @@ SalvagedDatabase salvage_database(Database& db) {
 
   // Table ids the catalog names: pages a reused data page may name as owner.
   std::set<PageNumber> table_pages{kCatalogPage};
-  SalvagedTable catalog = TableSalvager(db, pages, table_pages, out.log, true).run(catalog_def);
+  SalvagedTable catalog = TableSalvager(db, pages, table_pages, out.log, true, options).run(catalog_def);
   std::vector<CatalogRow> entries;
   for (RowPointer where : catalog.rows) {
     if (auto e = catalog_row(db, catalog.def, where)) {
@@ -727,9 +730,9 @@ SalvagedDatabase salvage_database(Database& db) {
       continue;
     }
     const bool system = (e.flags & 0x80000002u) != 0;
-    out.tables.push_back(TableSalvager(db, pages, table_pages, out.log, system).run(std::move(*def)));
+    out.tables.push_back(TableSalvager(db, pages, table_pages, out.log, system, options).run(std::move(*def)));
   }
-  recover_unnamed_tables(db, pages, table_pages, done, out);
+  recover_unnamed_tables(db, pages, table_pages, done, out, options);
   if (!out.dropped_catalog_rows.empty()) {
     std::vector<RowPointer>& rows = out.tables.front().rows;
     std::erase_if(rows, [&](RowPointer r) { return out.dropped_catalog_rows.count(r) != 0; });

@@ -43,6 +43,14 @@ struct SalvagedTable {
   bool named_by_catalog = true;
 };
 
+struct SalvageOptions {
+  // Follow every Memo and OLE value's chain. Without, a broken chain is
+  // left for whoever copies the value to find (the rewriter fails with
+  // 3049 on it); compaction reads that way first, as the copy reads every
+  // value anyway, and reads again with it when the copy fails on damage.
+  bool resolve_long_values = true;
+};
+
 struct SalvagedDatabase {
   // Every table whose definition could be read, catalog first, in catalog
   // order.
@@ -61,6 +69,6 @@ Row values_without_long_ones(Database& db, const TableDef& table, std::span<cons
 // Reads the whole database the salvage way. Throws the strict reader's
 // errors only when nothing can be salvaged (the catalog itself is
 // unreadable).
-SalvagedDatabase salvage_database(Database& db);
+SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options = {});
 
 }  // namespace jet::salvage
