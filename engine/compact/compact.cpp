@@ -11,6 +11,7 @@
 #include "engine/check/check.h"
 #include "engine/compact/source_hold.h"
 #include "engine/error.h"
+#include "engine/format/damaged.h"
 #include "engine/file/env.h"
 #include "engine/format/text_codec.h"
 #include "engine/read/database.h"
@@ -245,15 +246,16 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
 CompactResult compact_database(const CompactRequest& request) {
   Env& env = request.env ? *request.env : default_env();
   try {
-    // First as if the file were sound where the copy will look anyway (its
-    // long values, which it reads one by one); a copy that fails on damage
-    // is made again by a reader that looks for it first.
+    // First trusting the values and keys to be sound, as the copy reads
+    // every value and forms every key anyway and is checked; a copy that
+    // fails on damage is made again by a reader that looks for it first.
     salvage::SalvageOptions quick;
-    quick.resolve_long_values = false;
+    quick.check_values = false;
     try {
       return run(request, env, quick);
     } catch (const Error& e) {
       if (e.number() != errc::kCannotOpenDatabase) throw;
+    } catch (const DamagedData&) {
     }
     return run(request, env, salvage::SalvageOptions{});
   } catch (const Error&) {

@@ -264,6 +264,10 @@ class TableSalvager {
         continue;
       }
       if (slot.deleted) continue;
+      if (listed && !options_.check_values) {
+        keep(where, ReadRow{});  // the copy reads it, and fails on damage
+        continue;
+      }
       std::optional<Bytes> bytes;
       if (const auto why = damage_of([&] { bytes = db_.read_row_bytes(where); })) {
         if (listed) lost_row(where, "it could not be read (" + *why + ")");
@@ -310,10 +314,12 @@ class TableSalvager {
       if (fields[i].null) continue;
       const bool keyed = keyed_.count(c.number) != 0;
       if (!is_long_value(c.type)) {
-        if (keyed || has_typed_size(c.type)) decode_field(f_, c, fields[i], db_.header().code_page, no_long_value);
+        if ((keyed && options_.check_values) || has_typed_size(c.type)) {
+          decode_field(f_, c, fields[i], db_.header().code_page, no_long_value);
+        }
         continue;
       }
-      if (!keyed && !options_.resolve_long_values) continue;
+      if (!options_.check_values) continue;
       const auto why = damage_of([&] {
         if (keyed) {
           decode_field(f_, c, fields[i], db_.header().code_page, long_value);
@@ -402,6 +408,7 @@ class TableSalvager {
   // keys: in row order, as the index lists them) stays; the others are set
   // aside like rows no structure places, or left out of a system table.
   void set_aside_duplicate_keys() {
+    if (!options_.check_values) return;
     const write::WriteFormat format = write::WriteFormat::for_version(f_.version == JetVersion::Jet4);
     for (const IndexData& d : t_->index_data) {
       if (!index::detail::must_be_unique(*t_, d)) continue;

@@ -44,11 +44,12 @@ struct SalvagedTable {
 };
 
 struct SalvageOptions {
-  // Follow every Memo and OLE value's chain. Without, a broken chain is
-  // left for whoever copies the value to find (the rewriter fails with
-  // 3049 on it); compaction reads that way first, as the copy reads every
-  // value anyway, and reads again with it when the copy fails on damage.
-  bool resolve_long_values = true;
+  // Resolve every Memo and OLE value, decode the values indexes key on and
+  // look for rows repeating a unique key. Without, those are left to the
+  // copy, which reads every value and forms every key anyway and whose
+  // result is checked: compaction reads that way first, and again with
+  // them when the copy fails on damage (3049).
+  bool check_values = true;
 };
 
 struct SalvagedDatabase {
