@@ -38,6 +38,24 @@ bool is_password_on_command_line(std::string_view arg) {
 
 }  // namespace
 
+namespace {
+
+// The value of an option given as "--name VALUE" or "--name=VALUE"; none
+// when `arg` is not that option. `missing` is the message when no value
+// follows.
+std::optional<std::string_view> option_value(std::span<const std::string_view> args, std::size_t& i,
+                                             std::string_view name, const std::string& missing) {
+  const std::string_view arg = args[i];
+  if (arg == name) {
+    if (i + 1 >= args.size()) usage_error(missing);
+    return args[++i];
+  }
+  if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') return arg.substr(name.size() + 1);
+  return std::nullopt;
+}
+
+}  // namespace
+
 CliArgs parse_args(std::span<const std::string_view> args) {
   CliArgs out;
   std::optional<Command> command;
@@ -60,36 +78,22 @@ CliArgs parse_args(std::span<const std::string_view> args) {
       version = true;
     } else if (arg == "--no-progress") {
       out.progress = false;
-    } else if (arg == "--sort-order" || arg.starts_with("--sort-order=")) {
-      std::string_view order;
-      if (arg == "--sort-order") {
-        if (i + 1 >= args.size()) usage_error("--sort-order needs 'source' or 'general'.");
-        order = args[++i];
-      } else {
-        order = arg.substr(std::string_view("--sort-order=").size());
-      }
+    } else if (const auto order = option_value(args, i, "--sort-order", "--sort-order needs 'source' or 'general'.")) {
       if (order == "source") {
         out.sort_order = SortOrder::Source;
       } else if (order == "general") {
         out.sort_order = SortOrder::General;
       } else {
-        usage_error("--sort-order takes 'source' or 'general', not '" + std::string(order) + "'.");
+        usage_error("--sort-order takes 'source' or 'general', not '" + std::string(*order) + "'.");
       }
     } else if (arg == "--password-stdin") {
       if (out.password_from != PasswordFrom::None) usage_error("Give the password only once.");
       out.password_from = PasswordFrom::Stdin;
-    } else if (arg == "--password-file" || arg.starts_with("--password-file=")) {
+    } else if (const auto file = option_value(args, i, "--password-file", "--password-file needs a file name.")) {
       if (out.password_from != PasswordFrom::None) usage_error("Give the password only once.");
-      std::string_view file;
-      if (arg == "--password-file") {
-        if (i + 1 >= args.size()) usage_error("--password-file needs a file name.");
-        file = args[++i];
-      } else {
-        file = arg.substr(std::string_view("--password-file=").size());
-      }
-      if (file.empty()) usage_error("--password-file needs a file name.");
+      if (file->empty()) usage_error("--password-file needs a file name.");
       out.password_from = PasswordFrom::File;
-      out.password_file = std::string(file);
+      out.password_file = std::string(*file);
     } else if (is_password_on_command_line(arg)) {
       // Command lines are visible to every user of the machine (ps, /proc).
       usage_error("A password is never taken on the command line; use --password-file FILE "
