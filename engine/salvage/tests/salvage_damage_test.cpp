@@ -618,7 +618,9 @@ TEST_F(Repair, GarbledIndexPageKeepsEveryRow) {
   EXPECT_TRUE(compact().losses.empty());
   EXPECT_EQ(row_counts(*open_db(compacted_)), row_counts(*source_));
   const JetDiff diff = jetdiff(original_, compacted_, dir_);
-  if (diff.ran) EXPECT_TRUE(diff.tables.empty()) << diff.log;
+  if (diff.ran) {
+    EXPECT_TRUE(diff.tables.empty()) << diff.log;
+  }
 }
 
 TEST_F(Repair, GarbledIndexInAnotherOrderIsRebuiltByTheConversion) {
