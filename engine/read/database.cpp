@@ -56,6 +56,19 @@ std::string text_of(const Row& row, const TableDef& t, std::string_view column) 
   return {};
 }
 
+// One catalog row as the entry the rest of the engine looks objects up by.
+CatalogEntry catalog_entry(const TableDef& catalog, RowPointer where, Row row) {
+  CatalogEntry e;
+  e.id = static_cast<std::int32_t>(int_of(row, catalog, "Id"));
+  e.parent_id = static_cast<std::int32_t>(int_of(row, catalog, "ParentId"));
+  e.name = text_of(row, catalog, "Name");
+  e.type = static_cast<std::int16_t>(int_of(row, catalog, "Type"));
+  e.flags = static_cast<std::uint32_t>(int_of(row, catalog, "Flags"));
+  e.where = where;
+  e.row = std::move(row);
+  return e;
+}
+
 }  // namespace
 
 Database::~Database() = default;
@@ -134,15 +147,7 @@ std::vector<CatalogEntry> Database::catalog() {
   TableDef t = catalog_table();
   std::vector<CatalogEntry> out;
   scan_rows(t, [&](RowPointer where, const Row& row) {
-    CatalogEntry e;
-    e.id = static_cast<std::int32_t>(int_of(row, t, "Id"));
-    e.parent_id = static_cast<std::int32_t>(int_of(row, t, "ParentId"));
-    e.name = text_of(row, t, "Name");
-    e.type = static_cast<std::int16_t>(int_of(row, t, "Type"));
-    e.flags = static_cast<std::uint32_t>(int_of(row, t, "Flags"));
-    e.where = where;
-    e.row = row;
-    out.push_back(std::move(e));
+    out.push_back(catalog_entry(t, where, row));
   });
   return out;
 }
@@ -168,15 +173,7 @@ std::vector<CatalogEntry> Database::readable_catalog() {
           } catch (const DamagedData&) {
             return;
           }
-          CatalogEntry e;
-          e.id = static_cast<std::int32_t>(int_of(row, t, "Id"));
-          e.parent_id = static_cast<std::int32_t>(int_of(row, t, "ParentId"));
-          e.name = text_of(row, t, "Name");
-          e.type = static_cast<std::int16_t>(int_of(row, t, "Type"));
-          e.flags = static_cast<std::uint32_t>(int_of(row, t, "Flags"));
-          e.where = where;
-          e.row = std::move(row);
-          out.push_back(std::move(e));
+          out.push_back(catalog_entry(t, where, std::move(row)));
         },
         RowSource::kUsageMap, &skip);
   });
