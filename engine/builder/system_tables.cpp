@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint8_t kSysFixed = write::kColumnFixed | write::kColumnNullable;
 constexpr std::uint8_t kSysVariable = write::kColumnNullable;
 constexpr std::uint8_t kSysOwner = write::kColumnNullable | 0x20;  // what Access keeps on the SID columns
-constexpr std::uint32_t kSystemObjectFlag = 0x80000000u;
+constexpr std::uint32_t kSystemObjectFlag = system_catalog::kEngineObjectFlags;
 
 struct ColumnDef {
   const char* name;
@@ -51,11 +51,10 @@ Value binary_value(Bytes b) { return Value{ColumnType::Binary, false, 0, 0, {}, 
 Value boolean_value(bool b) { return Value{ColumnType::Boolean, false, b ? 1 : 0, 0, {}, {}, {}}; }
 Value null_of(ColumnType t) { return Value{t, true, 0, 0, {}, {}, {}}; }
 
-// Security ids Access writes for its built-in users and groups.
-const Bytes kAdminsSid{0x06, 0xE8};
-const Bytes kEngineSid{0x06, 0xEA};
-const Bytes kUsersSid{0x06, 0xED};
-const Bytes kCreatorSid{0x07, 0xE8};
+using system_catalog::kAdminsSid;
+using system_catalog::kCreatorSid;
+using system_catalog::kEngineSid;
+using system_catalog::kUsersSid;
 
 }  // namespace
 
@@ -135,10 +134,12 @@ Row catalog_row(std::int32_t id, std::int32_t parent_id, const std::string& name
 }
 
 std::vector<Row> standard_catalog_rows(double created) {
-  return {catalog_row(kTablesContainerId, kRootId, "Tables", 3, kSystemObjectFlag, created, kEngineSid),
-          catalog_row(kDatabasesContainerId, kRootId, "Databases", 3, kSystemObjectFlag, created, kEngineSid),
-          catalog_row(kRelationshipsContainerId, kRootId, "Relationships", 3, kSystemObjectFlag, created, kEngineSid),
-          catalog_row(kMSysDbId, kDatabasesContainerId, "MSysDb", 2, kSystemObjectFlag, created, kCreatorSid)};
+  std::vector<Row> rows;
+  for (const system_catalog::StandardObject& o : system_catalog::kStandardObjects) {
+    rows.push_back(catalog_row(o.id, o.parent_id, o.name, o.type, kSystemObjectFlag, created,
+                               o.owned_by_engine ? kEngineSid : kCreatorSid));
+  }
+  return rows;
 }
 
 Row table_catalog_row(std::uint32_t page, const std::string& name, bool system, double created) {

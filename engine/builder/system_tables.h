@@ -7,16 +7,17 @@
 #include <vector>
 
 #include "engine/builder/table_layout.h"
+#include "engine/model/system_catalog.h"
 #include "engine/model/value.h"
 
 namespace jet::build {
 
 // Catalog ids of the containers and the database object.
-inline constexpr std::int32_t kRootId = 0x0F000000;
-inline constexpr std::int32_t kTablesContainerId = 0x0F000001;
-inline constexpr std::int32_t kDatabasesContainerId = 0x0F000002;
-inline constexpr std::int32_t kRelationshipsContainerId = 0x0F000003;
-inline constexpr std::int32_t kMSysDbId = 0x10000000;
+using system_catalog::kDatabasesContainerId;
+using system_catalog::kMSysDbId;
+using system_catalog::kRelationshipsContainerId;
+using system_catalog::kRootId;
+using system_catalog::kTablesContainerId;
 
 enum class SystemTable { kObjects, kAces, kQueries, kRelationships };
 inline constexpr SystemTable kSystemTables[] = {SystemTable::kObjects, SystemTable::kAces, SystemTable::kQueries,

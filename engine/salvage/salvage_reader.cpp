@@ -19,6 +19,7 @@
 #include "engine/format/usage_map.h"
 #include "engine/index/index_findings.h"
 #include "engine/index/index_tree_reader.h"
+#include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
 #include "engine/write/index_rebuild.h"
 #include "engine/write/write_format.h"
@@ -101,6 +102,7 @@ PageSurvey survey_pages(Database& db) {
 struct CatalogRow {
   RowPointer where;
   std::int32_t id = 0;
+  std::int32_t parent_id = 0;
   std::string name;
   std::int16_t type = 0;
   std::uint32_t flags = 0;
@@ -630,6 +632,7 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
       const std::string& c = catalog.columns[i].name;
       const Value& v = row[i];
       if (c == "Id") out.id = static_cast<std::int32_t>(v.integer);
+      if (c == "ParentId") out.parent_id = static_cast<std::int32_t>(v.integer);
       if (c == "Name") out.name = utf16_to_utf8(v.text);
       if (c == "Type") out.type = static_cast<std::int16_t>(v.integer);
       if (c == "Flags") out.flags = static_cast<std::uint32_t>(v.integer);
@@ -642,14 +645,35 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
 // Table definitions that no catalog row names (the row was lost with a
 // damaged catalog page): each whose rows can be read comes back as
 // Recovered_Table_<page>, since the name lived only in the catalog.
+// The engine's own tables are the exception: their design tells their
+// name, and the copy needs them under it (an engine table under another
+// name would be a table of the user's). One whose design is not known, or
+// whose name another table already has, is left out (logged).
 // Definitions of deleted tables sit on pages the database's map marks free.
 void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<PageNumber>& table_pages,
-                            const std::set<PageNumber>& named, SalvagedDatabase& out, const SalvageOptions& options) {
+                            const std::set<PageNumber>& named, std::set<std::string>& names, SalvagedDatabase& out,
+                            const SalvageOptions& options) {
   for (PageNumber p : pages.definition_pages) {
     if (named.count(p) || pages.continuations.count(p) || pages.free.count(p)) continue;
-    const std::string name = "Recovered_Table_" + std::to_string(p);
     std::optional<TableDef> def;
-    if (damage_of([&] { def = read_definition(db, p, name); })) continue;  // a fragment: nothing to go on
+    if (damage_of([&] { def = read_definition(db, p, "Recovered_Table_" + std::to_string(p)); })) continue;  // a fragment: nothing to go on
+    if (def->is_system()) {
+      const std::optional<std::string> engine_name = system_catalog::engine_table_name(*def);
+      if (!engine_name || names.count(*engine_name)) {
+        out.log.add(kLossDamaged, def->name,
+                    "A system table at page " + std::to_string(p) + " that no catalog row names was left out" +
+                        (engine_name ? " (the catalog names another " + *engine_name + ")." : "."));
+        continue;
+      }
+      def->name = *engine_name;
+      names.insert(*engine_name);
+      table_pages.insert(p);
+      SalvagedTable t = TableSalvager(db, pages, table_pages, out.log, true, options).run(std::move(*def));
+      t.named_by_catalog = false;
+      out.tables.push_back(std::move(t));
+      continue;
+    }
+    const std::string name = def->name;
     if (pages.data_pages_by_owner.count(p) == 0) continue;
     table_pages.insert(p);
     LossLog log;
@@ -718,6 +742,10 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
   out.tables.push_back(std::move(catalog));
 
   std::set<PageNumber> done{kCatalogPage};
+  std::set<std::string> names{catalog.def.name};
+  for (const CatalogRow& e : entries) {
+    if (out.dropped_catalog_rows.count(e.where) == 0) out.catalog_objects.push_back({e.id, e.parent_id, e.name});
+  }
   for (const CatalogRow& e : entries) {
     if (e.type != object_type::kTable) continue;
     const PageNumber first = static_cast<PageNumber>(e.id) & 0x00FFFFFFu;
@@ -737,9 +765,17 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
       continue;
     }
     const bool system = (e.flags & 0x80000002u) != 0;
+    names.insert(e.name);
     out.tables.push_back(TableSalvager(db, pages, table_pages, out.log, system, options).run(std::move(*def)));
   }
-  recover_unnamed_tables(db, pages, table_pages, done, out, options);
+  recover_unnamed_tables(db, pages, table_pages, done, names, out, options);
+  const bool user_table_left = std::any_of(out.tables.begin(), out.tables.end(),
+                                           [](const SalvagedTable& t) { return !t.def.is_system(); });
+  if (entries.empty() && !user_table_left) {
+    throw Error(errc::kCannotOpenDatabase,
+                "The database cannot be repaired: its catalog (MSysObjects) lost every row and no table of yours "
+                "was found on its pages.");
+  }
   if (!out.dropped_catalog_rows.empty()) {
     std::vector<RowPointer>& rows = out.tables.front().rows;
     std::erase_if(rows, [&](RowPointer r) { return out.dropped_catalog_rows.count(r) != 0; });

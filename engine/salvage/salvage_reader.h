@@ -52,10 +52,18 @@ struct SalvageOptions {
   bool check_values = true;
 };
 
+// A catalog row that was kept: what the copy's catalog already holds.
+struct CatalogObject {
+  std::int32_t id = 0;
+  std::int32_t parent_id = 0;
+  std::string name;
+};
+
 struct SalvagedDatabase {
   // Every table whose definition could be read, catalog first, in catalog
   // order.
   std::vector<SalvagedTable> tables;
+  std::vector<CatalogObject> catalog_objects;
   // Catalog rows of tables that were left out (their definition is damaged);
   // left out of the catalog's rows as well.
   std::set<RowPointer> dropped_catalog_rows;

@@ -10,6 +10,7 @@
 #include "engine/format/row_layout.h"
 #include "engine/format/table_definition.h"
 #include "engine/format/text_codec.h"
+#include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
 #include "engine/write/header_writer.h"
 #include "engine/write/row_builder.h"
@@ -20,8 +21,6 @@ namespace jet::salvage {
 namespace {
 
 constexpr PageNumber kCatalogPage = 2;
-// The Flags Access gives the catalog row of each of its own MSys tables.
-constexpr std::uint32_t kSystemTableFlags = 0x80000000u;
 // Places past the source's last page: added tables' definition pages
 // first, then the pages of rows held in memory, then long values.
 constexpr PageNumber kRowPagesFrom = 0x1000;
@@ -146,34 +145,7 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
   std::set<std::string> names;
   for (SalvagedTable& t : salvaged.tables) names.insert(t.def.name);
 
-  // A catalog row of a table shapes those of the added tables: a user
-  // table's where there is one (its owner and parent are what a new table
-  // gets), else a system table's (its flags are cleared).
-  const TableDef& catalog = salvaged.tables.front().def;
-  const Column* type = catalog.find_column("Type");
-  const Column* flags = catalog.find_column("Flags");
-  std::optional<Row> system_row;
-  for (RowPointer where : salvaged.tables.front().rows) {
-    if (!catalog_template_.empty() || type == nullptr || flags == nullptr) break;
-    try {
-      const std::optional<Bytes> bytes = db.read_row_bytes(where);
-      if (!bytes) continue;
-      Row row = values_without_long_ones(db, catalog, *bytes);
-      const Value& tv = row[static_cast<std::size_t>(type - catalog.columns.data())];
-      const Value& fv = row[static_cast<std::size_t>(flags - catalog.columns.data())];
-      if (tv.integer != object_type::kTable) continue;
-      if ((fv.integer & 0x80000002) == 0) {
-        catalog_template_.push_back(std::move(row));
-      } else if (!system_row) {
-        system_row = std::move(row);
-      }
-    } catch (const Error& e) {
-      if (is_environment_fault(e)) throw;
-      // Another row serves.
-    } catch (const DamagedData&) {
-    }
-  }
-  if (catalog_template_.empty() && system_row) catalog_template_.push_back(std::move(*system_row));
+  learn_catalog_owners(salvaged.tables.front());
 
   std::vector<std::pair<TableDef, std::vector<RowPointer>>> recovery;
   std::vector<TableDef> unnamed;
@@ -195,7 +167,14 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
     making_->rows[t.def.definition_page] = std::move(t.rows);
     making_->tables.push_back(std::move(t.def));
   }
-  for (const TableDef& def : unnamed) add_catalog_row(def, now, def.definition_page == kCatalogPage);
+  for (const TableDef& def : unnamed) {
+    add_catalog_row({static_cast<std::int32_t>(def.definition_page), system_catalog::kTablesContainerId, def.name,
+                     system_catalog::kTypeTable, def.is_system() ? system_catalog::kEngineObjectFlags : 0u,
+                     def.is_system()},
+                    now);
+    if (!def.is_system()) added_ids_.push_back(static_cast<std::int32_t>(def.definition_page));
+  }
+  add_lost_standard_objects(salvaged.catalog_objects, now);
   for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
 
   if (!making_->log.empty()) {
@@ -231,11 +210,11 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
 // can open these. A table that still has rows there (one recovered under
 // its definition page's number) keeps its own.
 void SalvageSource::give_added_tables_permissions() {
-  if (added_ids_.empty() || catalog_template_.empty()) return;
+  if (added_ids_.empty() || catalog_model_.empty()) return;
   const TableDef& catalog = making_->tables.front();
   const Column* id_column = catalog.find_column("Id");
   if (id_column == nullptr) return;
-  const std::int64_t model = catalog_template_.front()[static_cast<std::size_t>(id_column - catalog.columns.data())].integer;
+  const std::int64_t model = catalog_model_.front()[static_cast<std::size_t>(id_column - catalog.columns.data())].integer;
   const auto aces = std::find_if(making_->tables.begin(), making_->tables.end(),
                                  [](const TableDef& t) { return equals_ignoring_ascii_case(t.name, "MSysACEs"); });
   if (aces == making_->tables.end()) return;
@@ -273,40 +252,90 @@ void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double
   def.definition_page = next_table_++;
   def.definition_pages = {def.definition_page};
   def.row_count = static_cast<std::uint32_t>(rows.size());
-  add_catalog_row(def, now, false);
+  add_catalog_row({static_cast<std::int32_t>(def.definition_page), system_catalog::kTablesContainerId, def.name,
+                   system_catalog::kTypeTable, 0u, false},
+                  now);
+  added_ids_.push_back(static_cast<std::int32_t>(def.definition_page));
   making_->rows[def.definition_page] = std::move(rows);
   making_->tables.push_back(std::move(def));
 }
 
-void SalvageSource::add_catalog_row(const TableDef& def, double now, bool system) {
-  if (catalog_template_.empty()) {
-    throw Error(errc::kCannotOpenDatabase,
-                "Cannot add table " + def.name + " to the repaired database: the catalog holds no user table to "
-                "model its entry on.");
+// Owners for the catalog rows the copy adds, taken from the rows that are
+// left: the database's creator owns its tables, MSysDb and every object
+// not flagged as the engine's; the engine owns the rest. A user table's row
+// also serves as the model whose permissions added tables get. Where the
+// catalog lost every row, the owners a new database gets serve.
+void SalvageSource::learn_catalog_owners(const SalvagedTable& catalog) {
+  const TableDef& def = catalog.def;
+  const Column* id = def.find_column("Id");
+  const Column* type = def.find_column("Type");
+  const Column* flags = def.find_column("Flags");
+  const Column* owner = def.find_column("Owner");
+  const auto at = [&](const Column* c) { return static_cast<std::size_t>(c - def.columns.data()); };
+  for (RowPointer where : catalog.rows) {
+    if (id == nullptr || type == nullptr || flags == nullptr) break;
+    if (!catalog_model_.empty() && !creator_owner_.empty() && !engine_owner_.empty()) break;
+    try {
+      const std::optional<Bytes> bytes = db_.read_row_bytes(where);
+      if (!bytes) continue;
+      Row row = values_without_long_ones(db_, def, *bytes);
+      const std::uint32_t f = static_cast<std::uint32_t>(row[at(flags)].integer);
+      const bool engines = (f & system_catalog::kEngineObjectFlags) != 0 && row[at(id)].integer != system_catalog::kMSysDbId;
+      if (owner != nullptr && !row[at(owner)].is_null) {
+        Bytes& slot = engines ? engine_owner_ : creator_owner_;
+        if (slot.empty()) slot = row[at(owner)].bytes;
+      }
+      if (catalog_model_.empty() && row[at(type)].integer == object_type::kTable && (f & 0x80000002u) == 0) {
+        catalog_model_.push_back(std::move(row));
+      }
+    } catch (const Error& e) {
+      if (is_environment_fault(e)) throw;
+      // Another row serves.
+    } catch (const DamagedData&) {
+    }
   }
+  if (creator_owner_.empty()) creator_owner_ = system_catalog::kCreatorSid;
+  if (engine_owner_.empty()) engine_owner_ = system_catalog::kEngineSid;
+}
+
+// The containers and the database object every catalog holds: those the
+// damage took (by id, and by parent and name, which the catalog's indexes
+// keep unique) are written again as a new database has them.
+void SalvageSource::add_lost_standard_objects(const std::vector<CatalogObject>& kept, double now) {
+  for (const system_catalog::StandardObject& o : system_catalog::kStandardObjects) {
+    const bool present = std::any_of(kept.begin(), kept.end(), [&](const CatalogObject& k) {
+      return k.id == o.id || (k.parent_id == o.parent_id && equals_ignoring_ascii_case(k.name, o.name));
+    });
+    if (present) continue;
+    add_catalog_row({o.id, o.parent_id, o.name, o.type, system_catalog::kEngineObjectFlags, o.owned_by_engine}, now);
+  }
+}
+
+void SalvageSource::add_catalog_row(const NewCatalogRow& object, double now) {
   const TableDef& catalog = making_->tables.front();
-  Row entry = catalog_template_.front();
+  Row entry(catalog.columns.size());
   for (std::size_t i = 0; i < catalog.columns.size(); ++i) {
     const std::string& c = catalog.columns[i].name;
     Value& v = entry[i];
-    if (c == "Id") {
-      v.integer = static_cast<std::int32_t>(def.definition_page);
+    v.type = catalog.columns[i].type;
+    if (c == "Id" || c == "ParentId" || c == "Type" || c == "Flags") {
+      v.is_null = false;
+      v.integer = c == "Id" ? object.id : c == "ParentId" ? object.parent_id : c == "Type" ? object.type
+                                                                                           : static_cast<std::int32_t>(object.flags);
     } else if (c == "Name") {
-      v.text = utf8_to_utf16(def.name);
-    } else if (c == "Flags") {
-      v.integer = system ? static_cast<std::int32_t>(kSystemTableFlags) : 0;
+      v.is_null = false;
+      v.text = utf8_to_utf16(object.name);
     } else if (c == "DateCreate" || c == "DateUpdate") {
       v.is_null = false;
       v.real = now;
-    } else if (c != "ParentId" && c != "Owner" && c != "Type") {
-      v = Value{};
-      v.type = catalog.columns[i].type;
+    } else if (c == "Owner") {
+      v.is_null = false;
+      v.bytes = object.owned_by_engine ? engine_owner_ : creator_owner_;
     }
   }
   const RowPointer at = next_place();
   making_->built.emplace(at, build(catalog, entry));
   making_->rows[kCatalogPage].push_back(at);
-  if (!system) added_ids_.push_back(static_cast<std::int32_t>(def.definition_page));
 }
 
 RowPointer SalvageSource::next_place() {

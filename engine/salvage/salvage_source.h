@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/salvage/salvage_reader.h"
@@ -59,8 +60,18 @@ class SalvageSource : public write::RewriteSource {
   Bytes keep_long_value(const Bytes& stored);
   RowPointer next_place();
   void build_view(SalvagedDatabase& salvaged, double now);
+  struct NewCatalogRow {
+    std::int32_t id;
+    std::int32_t parent_id;
+    std::string name;
+    std::int16_t type;
+    std::uint32_t flags;
+    bool owned_by_engine;
+  };
   void add_table(TableDef def, std::vector<RowPointer> rows, double now);
-  void add_catalog_row(const TableDef& def, double now, bool system);
+  void learn_catalog_owners(const SalvagedTable& catalog);
+  void add_lost_standard_objects(const std::vector<CatalogObject>& kept, double now);
+  void add_catalog_row(const NewCatalogRow& object, double now);
   void give_added_tables_permissions();
   Bytes build(const TableDef& table, const Row& values);
 
@@ -72,7 +83,9 @@ class SalvageSource : public write::RewriteSource {
   std::uint32_t next_row_ = 0;                          // places of rows held in memory
   PageNumber first_memory_page_ = 0;
   std::uint32_t next_long_value_ = 0;
-  std::vector<Row> catalog_template_;  // one table's catalog row, for added tables
+  std::vector<Row> catalog_model_;  // a user table's catalog row: added tables get its permissions
+  Bytes creator_owner_;             // Owner of the objects the database's creator made
+  Bytes engine_owner_;              // Owner of the engine's own objects
   std::vector<std::int32_t> added_ids_;  // ids of the tables given a catalog row here
 };
 
