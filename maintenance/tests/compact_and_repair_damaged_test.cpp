@@ -87,6 +87,27 @@ TEST_F(DamagedFileTest, ADataPageOfZerosIsRepairedAndLogged) {
   EXPECT_EQ(logged, 1u);
 }
 
+TEST_F(DamagedFileTest, CatalogRowsLostWithTheirPageAreRepairedAndTheTablesKept) {
+  if (!fs::exists(Sample())) GTEST_SKIP() << "sample database absent: " << Sample();
+  std::uint32_t victim = 0;
+  std::size_t tables = 0;
+  {
+    auto db = jet::Database::open(Sample().string());
+    victim = db->table_pages(db->table("MSysObjects")).front();
+    tables = db->tables().size();
+  }
+  PlaceWithZeroedPage(victim);
+  Click();
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(boxes.shown.back().text, u"Database repaired and compressed OK.");
+  EXPECT_EQ(ReadFile(backup()), damaged);
+  // Every table is still there, those whose names were lost under the
+  // number of their page, beside the log.
+  auto repaired = jet::Database::open(database().string());
+  EXPECT_EQ(repaired->tables().size(), tables + 1);
+  EXPECT_NO_THROW(repaired->table("MSysCompactError"));
+}
+
 TEST_F(DamagedFileTest, ADamagedCatalogFailsAndLeavesFileAndBackupAsTheyWere) {
   if (!fs::exists(Sample())) GTEST_SKIP() << "sample database absent: " << Sample();
   PlaceWithZeroedPage(2);  // the catalog's definition
