@@ -1,5 +1,6 @@
 #include "engine/format/row_layout.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -79,6 +80,33 @@ std::size_t fixed_data_size(const Column& column) {
     case ColumnType::Numeric: return 17;
     default: return column.length;
   }
+}
+
+std::optional<std::string> column_placement_fault(const TableDef& table) {
+  std::vector<std::pair<std::size_t, const Column*>> fixed;  // by first byte
+  std::vector<std::pair<std::uint16_t, const Column*>> variable;
+  for (const Column& c : table.columns) {
+    if (c.type == ColumnType::Boolean) continue;  // kept in the null mask
+    if (c.is_fixed()) {
+      fixed.emplace_back(c.fixed_offset, &c);
+    } else {
+      variable.emplace_back(c.var_index, &c);
+    }
+  }
+  std::sort(fixed.begin(), fixed.end());
+  for (std::size_t i = 1; i < fixed.size(); ++i) {
+    const Column& before = *fixed[i - 1].second;
+    if (fixed[i].first < before.fixed_offset + fixed_data_size(before)) {
+      return "columns " + before.name + " and " + fixed[i].second->name + " share bytes of the row";
+    }
+  }
+  std::sort(variable.begin(), variable.end());
+  for (std::size_t i = 1; i < variable.size(); ++i) {
+    if (variable[i].first == variable[i - 1].first) {
+      return "columns " + variable[i - 1].second->name + " and " + variable[i].second->name + " share a slot of the row";
+    }
+  }
+  return std::nullopt;
 }
 
 bool has_typed_size(ColumnType type) {

@@ -6,6 +6,8 @@
 // jump table in Jet 3 rows longer than 255 bytes.
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -44,6 +46,13 @@ Row decode_row(const JetFormat& format, const TableDef& table, std::span<const s
 std::size_t fixed_data_size(const Column& column);
 // True for the types whose values have one size (numbers, dates, GUIDs).
 bool has_typed_size(ColumnType type);
+
+// Why a definition cannot place its columns' values apart in a row: two
+// fixed-length columns sharing bytes, or two variable-length columns one
+// slot. Rows of such a table read one value into two columns, and a row
+// built for it does not read back. Access never writes one (no sample
+// has any); nullopt when the placement is sound.
+std::optional<std::string> column_placement_fault(const TableDef& table);
 
 // Long-value header fields.
 struct LongValueRef {

@@ -65,8 +65,16 @@ bool all_zero(const Bytes& page) {
 }
 
 // What one pass over every page of the file tells about data pages.
+// The live slots of a data page as the survey found them: bit i for slot
+// i, for pages of at most kSurveyedSlots slots that all have a possible
+// place; kSlotsUnknown for any other page, whose slots are read again.
+constexpr std::uint16_t kSurveyedSlots = 63;
+constexpr std::uint64_t kSlotsUnknown = std::uint64_t{1} << 63;
+
 struct PageSurvey {
   std::map<PageNumber, std::vector<PageNumber>> data_pages_by_owner;
+  // The same pages' live slots, entry for entry.
+  std::map<PageNumber, std::vector<std::uint64_t>> live_slots_by_owner;
   // Pages the database's own map (row 0 of page 1) marks free: their rows
   // are old ones, given up with the page.
   std::set<PageNumber> free;
@@ -75,6 +83,23 @@ struct PageSurvey {
   std::vector<PageNumber> definition_pages;
   std::set<PageNumber> continuations;
 };
+
+// So that rows of pages the usage map lists need not be read twice when
+// their values are left to the copy.
+std::uint64_t live_slots(const JetFormat& f, std::span<const std::uint8_t> page) {
+  std::uint64_t live = 0;
+  const bool readable = !damage_of([&] {
+    const std::uint16_t count = data_page_row_count(f, page);
+    if (count > kSurveyedSlots) {
+      live = kSlotsUnknown;
+      return;
+    }
+    for (std::uint16_t r = 0; r < count; ++r) {
+      if (!data_page_slot(f, page, r).deleted) live |= std::uint64_t{1} << r;
+    }
+  });
+  return readable ? live : kSlotsUnknown;
+}
 
 PageSurvey survey_pages(Database& db) {
   PageSurvey s;
@@ -88,7 +113,9 @@ PageSurvey survey_pages(Database& db) {
     }
     if ((*page)[0] != page_type::kData) continue;
     if (std::equal(std::begin(kLongValueOwner), std::end(kLongValueOwner), page->begin() + f.page_owner_offset)) continue;
-    s.data_pages_by_owner[data_page_owner(f, *page)].push_back(p);
+    const PageNumber owner = data_page_owner(f, *page);
+    s.data_pages_by_owner[owner].push_back(p);
+    s.live_slots_by_owner[owner].push_back(live_slots(f, *page));
   }
   damage_of([&] {
     if (const std::optional<Bytes> map = db.read_row_bytes({1, 0})) {
@@ -126,7 +153,6 @@ class TableSalvager {
     const auto owned_it = pages_.data_pages_by_owner.find(t_->definition_page);
     const std::vector<PageNumber> no_pages;
     const std::vector<PageNumber>& owned = owned_it == pages_.data_pages_by_owner.end() ? no_pages : owned_it->second;
-    const std::set<PageNumber> owned_set(owned.begin(), owned.end());
 
     std::optional<std::vector<PageNumber>> mapped = mapped_pages();
     std::vector<PageNumber> listed;   // pages whose rows count as the table's
@@ -134,15 +160,16 @@ class TableSalvager {
     std::vector<PageNumber> freed;     // unlisted ones the database's map marks free
     if (mapped) {
       for (PageNumber p : *mapped) {
-        if (owned_set.count(p)) {
+        if (std::binary_search(owned.begin(), owned.end(), p)) {
           listed.push_back(p);
         } else if (const std::optional<std::string> why = damage_of_mapped_page(p)) {
           damaged_pages_.emplace_back(p, *why);
         }
       }
-      const std::set<PageNumber> mapped_set(mapped->begin(), mapped->end());
+      std::vector<PageNumber> mapped_sorted = *mapped;
+      std::sort(mapped_sorted.begin(), mapped_sorted.end());
       for (PageNumber p : owned) {
-        if (mapped_set.count(p)) continue;
+        if (std::binary_search(mapped_sorted.begin(), mapped_sorted.end(), p)) continue;
         (pages_.free.count(p) ? freed : unlisted).push_back(p);
       }
     } else {
@@ -158,7 +185,22 @@ class TableSalvager {
       }
     }
 
-    for (PageNumber p : listed) read_page_rows(p, true);
+    const auto live_it = pages_.live_slots_by_owner.find(t_->definition_page);
+    for (PageNumber p : listed) {
+      if (!options_.check_values && live_it != pages_.live_slots_by_owner.end()) {
+        // Rows of a listed page are taken as they stand: the survey's look
+        // at the page serves.
+        const std::size_t at = static_cast<std::size_t>(std::lower_bound(owned.begin(), owned.end(), p) - owned.begin());
+        const std::uint64_t live = live_it->second[at];
+        if (live != kSlotsUnknown) {
+          for (std::uint16_t r = 0; r < kSurveyedSlots; ++r) {
+            if (live & std::uint64_t{1} << r) keep(RowPointer{p, r}, ReadRow{});
+          }
+          continue;
+        }
+      }
+      read_page_rows(p, true);
+    }
     for (PageNumber p : unlisted) read_page_rows(p, false);
     for (PageNumber p : freed) read_page_rows(p, false, true);
     place_unlisted_rows();
@@ -582,6 +624,7 @@ TableDef read_definition(Database& db, PageNumber first, const std::string& name
   const Bytes joined =
       join_table_definition(f, [&db](PageNumber p) { return db.page(p); }, first, db.page_count(), &chain);
   TableDef t = parse_table_definition(f, joined, db.header().code_page);
+  if (const std::optional<std::string> why = column_placement_fault(t)) damaged(*why);
   t.name = name;
   t.definition_page = first;
   t.definition_pages = std::move(chain);
@@ -705,7 +748,14 @@ Row values_without_long_ones(Database& db, const TableDef& table, std::span<cons
 SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
   SalvagedDatabase out;
   const PageSurvey pages = survey_pages(db);
-  TableDef catalog_def = read_definition(db, kCatalogPage, "MSysObjects");
+  TableDef catalog_def;
+  try {
+    catalog_def = read_definition(db, kCatalogPage, "MSysObjects");
+  } catch (const DamagedData& e) {
+    throw Error(errc::kCannotOpenDatabase,
+                std::string("The database cannot be repaired: the definition of its catalog (MSysObjects, page 2) "
+                            "is damaged (") + e.what() + ").");
+  }
   require_catalog_columns(catalog_def);
 
   // Table ids the catalog names: pages a reused data page may name as owner.
