@@ -83,6 +83,22 @@ std::size_t fixed_data_size(const Column& column) {
 }
 
 std::optional<std::string> column_placement_fault(const TableDef& table) {
+  // A column's number is its bit in the null mask, which rows size from
+  // the table's column count.
+  std::vector<std::pair<std::uint16_t, const Column*>> numbered;
+  for (const Column& c : table.columns) {
+    if (c.number >= table.max_columns) {
+      return "column " + c.name + " is numbered " + std::to_string(c.number) + ", beyond the table's " +
+             std::to_string(table.max_columns) + " columns";
+    }
+    numbered.emplace_back(c.number, &c);
+  }
+  std::sort(numbered.begin(), numbered.end());
+  for (std::size_t i = 1; i < numbered.size(); ++i) {
+    if (numbered[i].first == numbered[i - 1].first) {
+      return "columns " + numbered[i - 1].second->name + " and " + numbered[i].second->name + " share a number";
+    }
+  }
   std::vector<std::pair<std::size_t, const Column*>> fixed;  // by first byte
   std::vector<std::pair<std::uint16_t, const Column*>> variable;
   for (const Column& c : table.columns) {

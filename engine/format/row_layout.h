@@ -48,10 +48,12 @@ std::size_t fixed_data_size(const Column& column);
 bool has_typed_size(ColumnType type);
 
 // Why a definition cannot place its columns' values apart in a row: two
-// fixed-length columns sharing bytes, or two variable-length columns one
-// slot. Rows of such a table read one value into two columns, and a row
-// built for it does not read back. Access never writes one (no sample
-// has any); nullopt when the placement is sound.
+// columns with one number (their bit in the null mask) or a number beyond
+// the table's column count, two fixed-length columns sharing bytes, or two
+// variable-length columns one slot. Rows of such a table read one value
+// into two columns or none, and a row built for it does not read back.
+// Access never writes one (no sample has any); nullopt when the placement
+// is sound.
 std::optional<std::string> column_placement_fault(const TableDef& table);
 
 // Long-value header fields.
