@@ -17,6 +17,8 @@
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
 #include "engine/format/jet_format.h"
+#include "engine/format/row_layout.h"
+#include "engine/model/system_catalog.h"
 #include "engine/format/table_definition.h"
 #include "engine/index/index_check.h"
 #include "engine/index/table_index_pass.h"
@@ -112,10 +114,19 @@ class Checker {
   // The catalog must be readable (else the file counts as unreadable and
   // the error goes up); a damaged table definition is a finding.
   void load_tables() {
+    // The catalog's own definition is checked whether or not a row of it
+    // still names it.
+    const std::optional<std::string> catalog_fault = column_placement_fault(db_.catalog_table());
+    if (catalog_fault) placement_finding(system_catalog::kCatalogPage, "MSysObjects", *catalog_fault);
     for (const CatalogEntry& entry : db_.readable_catalog()) {
       if (!entry.is_table()) continue;
       try {
-        tables_.push_back(db_.table_at(entry.table_page(), entry.name));
+        TableDef t = db_.table_at(entry.table_page(), entry.name);
+        if (const std::optional<std::string> why = column_placement_fault(t)) {
+          if (entry.table_page() != system_catalog::kCatalogPage) placement_finding(entry.table_page(), entry.name, *why);
+          continue;
+        }
+        tables_.push_back(std::move(t));
         names_.push_back(entry.name);
       } catch (const Error& e) {
         Finding f;
@@ -131,6 +142,15 @@ class Checker {
     }
     owned_.resize(tables_.size());
     all_rows_passed_.assign(tables_.size(), true);
+  }
+
+  void placement_finding(PageNumber page, const std::string& table, const std::string& why) {
+    Finding f;
+    f.page = page;
+    f.table = table;
+    f.kind = "definition";
+    f.message = "the table definition cannot place its columns' values apart: " + why;
+    report_.findings.push_back(std::move(f));
   }
 
   void claim_table_structures() {

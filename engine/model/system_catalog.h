@@ -13,6 +13,9 @@
 
 namespace jet::system_catalog {
 
+// The catalog's definition is always at page 2, and its id is that page.
+inline constexpr PageNumber kCatalogPage = 2;
+
 inline constexpr std::int32_t kRootId = 0x0F000000;
 inline constexpr std::int32_t kTablesContainerId = 0x0F000001;
 inline constexpr std::int32_t kDatabasesContainerId = 0x0F000002;

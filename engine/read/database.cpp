@@ -15,11 +15,12 @@
 #include "engine/format/text_codec.h"
 #include "engine/format/usage_map.h"
 #include "engine/read/page_cache.h"
+#include "engine/model/system_catalog.h"
 
 namespace jet {
 namespace {
 
-constexpr PageNumber kCatalogPage = 2;
+using system_catalog::kCatalogPage;
 // A row moved more than this many times is a damaged overflow chain.
 constexpr int kMaxOverflowHops = 16;
 

@@ -31,7 +31,7 @@ std::uint32_t record_id(RowPointer row) { return (row.page << 8) | (row.row & 0x
 
 namespace {
 
-constexpr PageNumber kCatalogPage = 2;
+using system_catalog::kCatalogPage;
 constexpr std::uint8_t kLongValueOwner[4] = {'L', 'V', 'A', 'L'};
 
 // Runs `body`; any sign of damage comes back as its description.

@@ -20,7 +20,7 @@ namespace jet::salvage {
 
 namespace {
 
-constexpr PageNumber kCatalogPage = 2;
+using system_catalog::kCatalogPage;
 // Places past the source's last page: added tables' definition pages
 // first, then the pages of rows held in memory, then long values.
 constexpr PageNumber kRowPagesFrom = 0x1000;

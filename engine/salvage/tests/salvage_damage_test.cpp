@@ -579,6 +579,10 @@ TEST_F(Repair, DefinitionThatCannotPlaceItsColumnsIsDamage) {
     } else {
       flip_fixed_flag(damaged_, *source_, source_->table("Orders"), "ShipCity");
     }
+    const CheckReport report = check_database(*open_db(damaged_));
+    EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(), [](const Finding& f) {
+      return f.severity == Severity::Error && f.kind == "definition" && f.table == "Orders";
+    }));
     const CompactResult result = compact();
     ASSERT_EQ(result.losses.size(), 1u);
     const std::string& said = result.losses[0].description;
