@@ -136,6 +136,10 @@ Bytes Database::read_page(PageNumber page) {
   return guarded(path_, [&] { return cache_->read_uncached(page); });
 }
 
+void Database::read_pages(PageNumber first, std::uint32_t count, Bytes& out) {
+  guarded(path_, [&] { cache_->read_uncached_run(first, count, out); });
+}
+
 std::shared_ptr<const Bytes> Database::page(PageNumber page) {
   return guarded(path_, [&] { return cache_->get(page); });
 }

@@ -95,6 +95,9 @@ class Database {
   Bytes read_page(PageNumber page);
   // The same through the page cache, without copying.
   std::shared_ptr<const Bytes> page(PageNumber page);
+  // `count` pages from `first`, decrypted, one after the other in `out`,
+  // read at once past the cache. Throws 3049 for pages beyond the file.
+  void read_pages(PageNumber first, std::uint32_t count, Bytes& out);
   // Pages the cache holds now (never more than OpenOptions::cache_pages,
   // at least 4).
   std::size_t cached_pages() const;

@@ -24,6 +24,20 @@ Bytes PageCache::read_uncached(PageNumber page) {
   return buf;
 }
 
+void PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& out) {
+  if (count == 0) return;
+  if (first >= page_count_ || count > page_count_ - first) {
+    damaged("pages " + std::to_string(first) + "-" + std::to_string(std::uint64_t{first} + count - 1) +
+            " are beyond the end of the file (" + std::to_string(page_count_) + " pages)");
+  }
+  out.resize(std::size_t{count} * page_size_);
+  file_.read(std::uint64_t{first} * page_size_, out.size(), out.data());
+  if (database_key_ == 0) return;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (first + i != 0) rc4_apply_page(database_key_, first + i, out.data() + std::size_t{i} * page_size_, page_size_);
+  }
+}
+
 void PageCache::read_into(PageNumber page, Bytes& buf) {
   if (page >= page_count_) {
     damaged("page " + std::to_string(page) + " is beyond the end of the file (" +

@@ -29,6 +29,10 @@ class PageCache {
   // Throws DamagedData for a page beyond the file.
   std::shared_ptr<const Bytes> get(PageNumber page);
   Bytes read_uncached(PageNumber page);
+  // `count` pages from `first` with one read, decrypted, into `out`,
+  // bypassing the cache: for a pass that looks at every page once. Throws
+  // DamagedData when the run passes the end of the file.
+  void read_uncached_run(PageNumber first, std::uint32_t count, Bytes& out);
 
   std::size_t size() const { return lru_.size(); }
   std::uint64_t misses() const { return misses_; }

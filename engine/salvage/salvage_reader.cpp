@@ -102,20 +102,38 @@ std::uint64_t live_slots(const JetFormat& f, std::span<const std::uint8_t> page)
   return readable ? live : kSlotsUnknown;
 }
 
+void survey_page(const JetFormat& f, PageNumber p, std::span<const std::uint8_t> page, PageSurvey& s) {
+  if (page[0] == page_type::kTableDefinition) {
+    s.definition_pages.push_back(p);
+    s.continuations.insert(get_u32(page, 4));
+  }
+  if (page[0] != page_type::kData) return;
+  if (std::equal(std::begin(kLongValueOwner), std::end(kLongValueOwner), page.begin() + f.page_owner_offset)) return;
+  const PageNumber owner = data_page_owner(f, page);
+  s.data_pages_by_owner[owner].push_back(p);
+  s.live_slots_by_owner[owner].push_back(live_slots(f, page));
+}
+
+// Pages the survey reads at once (256 KB of Jet 4 pages), past the cache:
+// it looks at each page once.
+constexpr std::uint32_t kSurveyRun = 64;
+
 void survey_range(Database& db, PageNumber from, PageNumber to, PageSurvey& s) {
   const JetFormat& f = db.format();
-  for (PageNumber p = from; p < to; ++p) {
-    std::shared_ptr<const Bytes> page;
-    if (damage_of([&] { page = db.page(p); })) continue;
-    if ((*page)[0] == page_type::kTableDefinition) {
-      s.definition_pages.push_back(p);
-      s.continuations.insert(get_u32(*page, 4));
+  Bytes run;
+  for (PageNumber first = from; first < to; first += kSurveyRun) {
+    const std::uint32_t count = std::min(kSurveyRun, to - first);
+    if (damage_of([&] { db.read_pages(first, count, run); })) {
+      // Read one by one, so that only the pages that cannot be read are missed.
+      for (PageNumber p = first; p < first + count; ++p) {
+        std::shared_ptr<const Bytes> page;
+        if (!damage_of([&] { page = db.page(p); })) survey_page(f, p, *page, s);
+      }
+      continue;
     }
-    if ((*page)[0] != page_type::kData) continue;
-    if (std::equal(std::begin(kLongValueOwner), std::end(kLongValueOwner), page->begin() + f.page_owner_offset)) continue;
-    const PageNumber owner = data_page_owner(f, *page);
-    s.data_pages_by_owner[owner].push_back(p);
-    s.live_slots_by_owner[owner].push_back(live_slots(f, *page));
+    for (std::uint32_t i = 0; i < count; ++i) {
+      survey_page(f, first + i, std::span<const std::uint8_t>(run.data() + std::size_t{i} * f.page_size, f.page_size), s);
+    }
   }
 }
 

@@ -376,8 +376,14 @@ void SalvageSource::scan_raw_rows(const TableDef& table,
                                   const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
   const auto it = view_->rows.find(table.definition_page);
   if (it == view_->rows.end()) return;
+  Bytes bytes;  // one buffer for the rows read from the file
   for (RowPointer where : it->second) {
-    if (const std::optional<Bytes> bytes = read_row(where)) visit(where, *bytes);
+    const auto built = view_->built.find(where);
+    if (built != view_->built.end()) {
+      visit(where, built->second);
+    } else if (db_.read_row_into(where, bytes)) {
+      visit(where, bytes);
+    }
   }
 }
 

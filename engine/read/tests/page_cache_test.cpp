@@ -9,6 +9,7 @@
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/file/file_errors.h"
+#include "engine/format/damaged.h"
 #include "engine/format/rc4.h"
 
 namespace jet {
@@ -122,6 +123,26 @@ TEST(PageCache, EncryptedPagesReadAheadDecryptLikeSinglePages) {
     ASSERT_EQ(*ahead.get(p), single.read_uncached(p)) << p;
   }
   EXPECT_EQ(*ahead.get(0), file.page(0));  // the header page stays as stored
+}
+
+// A run read past the cache holds the same pages, decrypted, as single
+// reads, with one read call and nothing cached; a run past the file's end
+// is damage, not a short read.
+TEST(PageCache, UncachedRunsMatchSinglePages) {
+  PatternFile file(100);
+  PageCache cache(file, kPageSize, 100, 0x6B39DAC7u, 8);
+  Bytes run;
+  file.reads = 0;
+  cache.read_uncached_run(0, 30, run);
+  EXPECT_EQ(file.reads, 1);
+  EXPECT_EQ(cache.size(), 0u);
+  ASSERT_EQ(run.size(), 30u * kPageSize);
+  for (PageNumber p = 0; p < 30; ++p) {
+    ASSERT_EQ(Bytes(run.begin() + std::ptrdiff_t{p} * kPageSize, run.begin() + std::ptrdiff_t{p + 1} * kPageSize),
+              cache.read_uncached(p))
+        << p;
+  }
+  EXPECT_THROW(cache.read_uncached_run(90, 11, run), DamagedData);
 }
 
 }  // namespace
