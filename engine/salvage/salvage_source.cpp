@@ -318,19 +318,23 @@ void SalvageSource::add_catalog_row(const NewCatalogRow& object, double now) {
     const std::string& c = catalog.columns[i].name;
     Value& v = entry[i];
     v.type = catalog.columns[i].type;
-    if (c == "Id" || c == "ParentId" || c == "Type" || c == "Flags") {
-      v.is_null = false;
-      v.integer = c == "Id" ? object.id : c == "ParentId" ? object.parent_id : c == "Type" ? object.type
-                                                                                           : static_cast<std::int32_t>(object.flags);
+    v.is_null = false;
+    if (c == "Id") {
+      v.integer = object.id;
+    } else if (c == "ParentId") {
+      v.integer = object.parent_id;
+    } else if (c == "Type") {
+      v.integer = object.type;
+    } else if (c == "Flags") {
+      v.integer = static_cast<std::int32_t>(object.flags);
     } else if (c == "Name") {
-      v.is_null = false;
       v.text = utf8_to_utf16(object.name);
     } else if (c == "DateCreate" || c == "DateUpdate") {
-      v.is_null = false;
       v.real = now;
     } else if (c == "Owner") {
-      v.is_null = false;
       v.bytes = object.owned_by_engine ? engine_owner_ : creator_owner_;
+    } else {
+      v.is_null = true;  // the rest a new object leaves empty
     }
   }
   const RowPointer at = next_place();
