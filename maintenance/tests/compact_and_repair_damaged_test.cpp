@@ -56,6 +56,14 @@ class DamagedFileTest : public ::testing::Test {
     CompactAndRepair(window, {boxes, clock, registry, host, deletion, record});
   }
 
+  // A run that repairs: the success box, and the damaged file kept as the backup.
+  void ClickExpectingRepair() {
+    Click();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown.back().text, u"Database repaired and compressed OK.");
+    EXPECT_EQ(ReadFile(backup()), damaged);
+  }
+
   TempFolder root;
   platform::testing::CurrentDirectoryGuard restore;
   testing::FakeWindow window;
@@ -77,10 +85,7 @@ TEST_F(DamagedFileTest, ADataPageOfZerosIsRepairedAndLogged) {
     victim = pages[pages.size() / 2];
   }
   PlaceWithZeroedPage(victim);
-  Click();
-  ASSERT_EQ(boxes.shown.size(), 2u);
-  EXPECT_EQ(boxes.shown.back().text, u"Database repaired and compressed OK.");
-  EXPECT_EQ(ReadFile(backup()), damaged);
+  ClickExpectingRepair();
   auto repaired = jet::Database::open(database().string());
   std::size_t logged = 0;
   repaired->scan_rows(repaired->table("MSysCompactError"), [&](jet::RowPointer, const jet::Row&) { ++logged; });
@@ -97,10 +102,7 @@ TEST_F(DamagedFileTest, CatalogRowsLostWithTheirPageAreRepairedAndTheTablesKept)
     tables = db->tables().size();
   }
   PlaceWithZeroedPage(victim);
-  Click();
-  ASSERT_EQ(boxes.shown.size(), 2u);
-  EXPECT_EQ(boxes.shown.back().text, u"Database repaired and compressed OK.");
-  EXPECT_EQ(ReadFile(backup()), damaged);
+  ClickExpectingRepair();
   // Every table is still there, those whose names were lost under the
   // number of their page, beside the log.
   auto repaired = jet::Database::open(database().string());
