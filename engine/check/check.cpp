@@ -18,10 +18,10 @@
 #include "engine/format/data_page.h"
 #include "engine/format/jet_format.h"
 #include "engine/format/row_layout.h"
-#include "engine/model/system_catalog.h"
 #include "engine/format/table_definition.h"
 #include "engine/index/index_check.h"
 #include "engine/index/table_index_pass.h"
+#include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
 
 namespace jet {

@@ -14,8 +14,8 @@
 #include "engine/format/table_definition.h"
 #include "engine/format/text_codec.h"
 #include "engine/format/usage_map.h"
-#include "engine/read/page_cache.h"
 #include "engine/model/system_catalog.h"
+#include "engine/read/page_cache.h"
 
 namespace jet {
 namespace {

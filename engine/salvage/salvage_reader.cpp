@@ -65,13 +65,13 @@ bool all_zero(const Bytes& page) {
   return std::all_of(page.begin(), page.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-// What one pass over every page of the file tells about data pages.
 // The live slots of a data page as the survey found them: bit i for slot
 // i, for pages of at most kSurveyedSlots slots that all have a possible
 // place; kSlotsUnknown for any other page, whose slots are read again.
 constexpr std::uint16_t kSurveyedSlots = 63;
 constexpr std::uint64_t kSlotsUnknown = std::uint64_t{1} << 63;
 
+// What one pass over every page of the file tells about data pages.
 struct PageSurvey {
   std::map<PageNumber, std::vector<PageNumber>> data_pages_by_owner;
   // The same pages' live slots, entry for entry.
@@ -232,21 +232,8 @@ class TableSalvager {
       }
     }
 
-    const auto live_it = pages_.live_slots_by_owner.find(t_->definition_page);
     for (PageNumber p : listed) {
-      if (!options_.check_values && live_it != pages_.live_slots_by_owner.end()) {
-        // Rows of a listed page are taken as they stand: the survey's look
-        // at the page serves.
-        const std::size_t at = static_cast<std::size_t>(std::lower_bound(owned.begin(), owned.end(), p) - owned.begin());
-        const std::uint64_t live = live_it->second[at];
-        if (live != kSlotsUnknown) {
-          for (std::uint16_t r = 0; r < kSurveyedSlots; ++r) {
-            if (live & std::uint64_t{1} << r) keep(RowPointer{p, r}, ReadRow{});
-          }
-          continue;
-        }
-      }
-      read_page_rows(p, true);
+      if (!take_surveyed_rows(owned, p)) read_page_rows(p, true);
     }
     for (PageNumber p : unlisted) read_page_rows(p, false);
     for (PageNumber p : freed) read_page_rows(p, false, true);
@@ -336,6 +323,21 @@ class TableSalvager {
 
   // Reads every live row of one of the table's pages. Rows of listed pages
   // are the table's; rows of unlisted ones are candidates, placed later.
+  // On the quick pass the rows of a listed page are taken as they stand,
+  // so the survey's look at the page serves; false when it cannot.
+  bool take_surveyed_rows(const std::vector<PageNumber>& owned, PageNumber p) {
+    if (options_.check_values) return false;
+    const auto it = pages_.live_slots_by_owner.find(t_->definition_page);
+    if (it == pages_.live_slots_by_owner.end()) return false;
+    const auto at = std::lower_bound(owned.begin(), owned.end(), p) - owned.begin();
+    const std::uint64_t live = it->second[static_cast<std::size_t>(at)];
+    if (live == kSlotsUnknown) return false;
+    for (std::uint16_t r = 0; r < kSurveyedSlots; ++r) {
+      if (live & std::uint64_t{1} << r) keep(RowPointer{p, r}, ReadRow{});
+    }
+    return true;
+  }
+
   void read_page_rows(PageNumber p, bool listed, bool freed = false) {
     std::shared_ptr<const Bytes> page;
     std::uint16_t count = 0;
@@ -746,7 +748,8 @@ void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<Page
   for (PageNumber p : pages.definition_pages) {
     if (named.count(p) || pages.continuations.count(p) || pages.free.count(p)) continue;
     std::optional<TableDef> def;
-    if (damage_of([&] { def = read_definition(db, p, "Recovered_Table_" + std::to_string(p)); })) continue;  // a fragment: nothing to go on
+    const std::string name = "Recovered_Table_" + std::to_string(p);
+    if (damage_of([&] { def = read_definition(db, p, name); })) continue;  // a fragment: nothing to go on
     if (def->is_system()) {
       const std::optional<std::string> engine_name = system_catalog::engine_table_name(*def);
       if (!engine_name || names.count(*engine_name)) {
@@ -763,7 +766,6 @@ void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<Page
       out.tables.push_back(std::move(t));
       continue;
     }
-    const std::string name = def->name;
     if (pages.data_pages_by_owner.count(p) == 0) continue;
     table_pages.insert(p);
     LossLog log;

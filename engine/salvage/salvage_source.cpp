@@ -167,13 +167,7 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
     making_->rows[t.def.definition_page] = std::move(t.rows);
     making_->tables.push_back(std::move(t.def));
   }
-  for (const TableDef& def : unnamed) {
-    add_catalog_row({static_cast<std::int32_t>(def.definition_page), system_catalog::kTablesContainerId, def.name,
-                     system_catalog::kTypeTable, def.is_system() ? system_catalog::kEngineObjectFlags : 0u,
-                     def.is_system()},
-                    now);
-    if (!def.is_system()) added_ids_.push_back(static_cast<std::int32_t>(def.definition_page));
-  }
+  for (const TableDef& def : unnamed) add_table_catalog_row(def, now);
   add_lost_standard_objects(salvaged.catalog_objects, now);
   for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
 
@@ -252,10 +246,7 @@ void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double
   def.definition_page = next_table_++;
   def.definition_pages = {def.definition_page};
   def.row_count = static_cast<std::uint32_t>(rows.size());
-  add_catalog_row({static_cast<std::int32_t>(def.definition_page), system_catalog::kTablesContainerId, def.name,
-                   system_catalog::kTypeTable, 0u, false},
-                  now);
-  added_ids_.push_back(static_cast<std::int32_t>(def.definition_page));
+  add_table_catalog_row(def, now);
   making_->rows[def.definition_page] = std::move(rows);
   making_->tables.push_back(std::move(def));
 }
@@ -309,6 +300,17 @@ void SalvageSource::add_lost_standard_objects(const std::vector<CatalogObject>& 
     if (present) continue;
     add_catalog_row({o.id, o.parent_id, o.name, o.type, system_catalog::kEngineObjectFlags, o.owned_by_engine}, now);
   }
+}
+
+// A table's row: the engine's own tables are flagged and owned as such;
+// the user's are remembered, for their permissions.
+void SalvageSource::add_table_catalog_row(const TableDef& def, double now) {
+  const auto id = static_cast<std::int32_t>(def.definition_page);
+  const bool engines = def.is_system();
+  add_catalog_row({id, system_catalog::kTablesContainerId, def.name, system_catalog::kTypeTable,
+                   engines ? system_catalog::kEngineObjectFlags : 0u, engines},
+                  now);
+  if (!engines) added_ids_.push_back(id);
 }
 
 void SalvageSource::add_catalog_row(const NewCatalogRow& object, double now) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
@@ -531,35 +532,39 @@ TEST_F(Repair, DamagedDefinitionLeavesOutOnlyThatTable) {
 }
 
 
-// Flips a column's "fixed length" flag in its table's definition page and
-// zeroes its fixed offset (a variable column's holds leftovers, often 0),
-// so that the column claims the first bytes of the row's fixed area.
-void flip_fixed_flag(const std::filesystem::path& file, Database& db, const TableDef& t, const std::string& column) {
+// Changes the descriptor of a column in its table's definition page.
+void edit_column_descriptor(const std::filesystem::path& file, Database& db, const TableDef& t,
+                            const std::string& column, const std::function<void(std::uint8_t*)>& edit) {
   const Column* c = t.find_column(column);
   ASSERT_NE(c, nullptr);
   Bytes bytes = testing::read_file(file);
   const auto page = bytes.begin() + std::ptrdiff_t{t.definition_page} * db.page_size();
   const auto at = std::search(page, page + db.page_size(), c->raw.begin(), c->raw.end());
   ASSERT_NE(at, page + db.page_size()) << "the descriptor of " << column;
-  at[static_cast<std::ptrdiff_t>(db.format().column_flags_offset)] ^= 0x01;
-  at[static_cast<std::ptrdiff_t>(db.format().column_fixed_offset_offset)] = 0;
-  at[static_cast<std::ptrdiff_t>(db.format().column_fixed_offset_offset) + 1] = 0;
+  edit(&*at);
   testing::write_file(file, bytes);
 }
 
-// Gives a column another number (its bit in the null mask) in its table's
-// definition page.
+// Flips a column's "fixed length" flag and zeroes its fixed offset (a
+// variable column's holds leftovers, often 0), so that the column claims
+// the first bytes of the row's fixed area.
+void flip_fixed_flag(const std::filesystem::path& file, Database& db, const TableDef& t, const std::string& column) {
+  const JetFormat& f = db.format();
+  edit_column_descriptor(file, db, t, column, [&](std::uint8_t* d) {
+    d[f.column_flags_offset] ^= 0x01;
+    d[f.column_fixed_offset_offset] = 0;
+    d[f.column_fixed_offset_offset + 1] = 0;
+  });
+}
+
+// Gives a column another number (its bit in the null mask).
 void renumber_column(const std::filesystem::path& file, Database& db, const TableDef& t, const std::string& column,
                      std::uint16_t number) {
-  const Column* c = t.find_column(column);
-  ASSERT_NE(c, nullptr);
-  Bytes bytes = testing::read_file(file);
-  const auto page = bytes.begin() + std::ptrdiff_t{t.definition_page} * db.page_size();
-  const auto at = std::search(page, page + db.page_size(), c->raw.begin(), c->raw.end());
-  ASSERT_NE(at, page + db.page_size()) << "the descriptor of " << column;
-  at[static_cast<std::ptrdiff_t>(db.format().column_number_offset)] = static_cast<std::uint8_t>(number & 0xFF);
-  at[static_cast<std::ptrdiff_t>(db.format().column_number_offset) + 1] = static_cast<std::uint8_t>(number >> 8);
-  testing::write_file(file, bytes);
+  const JetFormat& f = db.format();
+  edit_column_descriptor(file, db, t, column, [&](std::uint8_t* d) {
+    d[f.column_number_offset] = static_cast<std::uint8_t>(number & 0xFF);
+    d[f.column_number_offset + 1] = static_cast<std::uint8_t>(number >> 8);
+  });
 }
 
 // A definition that cannot place its columns' values apart (columns
