@@ -10,6 +10,7 @@
 #include "engine/file/env.h"
 #include "engine/format/damaged.h"
 #include "engine/index/index_builder.h"
+#include "engine/index/index_findings.h"
 #include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
 #include "engine/write/batch_pipeline.h"
@@ -779,17 +780,31 @@ class Rewriter {
   }
 
   // Which rows keep their stored key: those the source's stored index
-  // lists exactly once. A tree that cannot be read keeps none, and the
-  // index is built from keys we form.
+  // lists exactly once, under a key no other row of a unique index shares
+  // (a sound unique index never repeats a key, so a repeat is a damaged key;
+  // the walk checks key order, so repeats meet side by side). A tree that
+  // cannot be read keeps none, and the index is built from keys we form.
   std::vector<std::uint8_t> rows_with_stored_keys(const TableDef& t, const IndexData& data, const RowTable& rows,
                                                   std::vector<std::uint8_t>& lead) {
+    constexpr std::uint8_t kNotCarried = 2;
     std::vector<std::uint8_t> listed(rows.old_at.size(), 0);
     lead.assign(rows.old_at.size(), 0);
     const RowFinder rows_by_place(rows.old_at);
+    const bool unique = index::detail::must_be_unique(t, data);
+    Bytes previous_key;
+    std::optional<std::uint32_t> previous_row;
     try {
       walk_stored_entries(db_, t, data, [&](const index::EntryView& e) {
         const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
-        if (!at || listed[*at] >= 2) return;
+        if (unique) {
+          const bool repeat = !previous_key.empty() && std::ranges::equal(e.key, previous_key) &&
+                              !index::detail::all_null_key(e.key, data.columns.size());
+          if (repeat && previous_row) listed[*previous_row] = kNotCarried;
+          if (repeat && at) listed[*at] = kNotCarried;
+          previous_key.assign(e.key.begin(), e.key.end());
+          previous_row = at;
+        }
+        if (!at || listed[*at] >= kNotCarried) return;
         ++listed[*at];
         lead[*at] = e.key.empty() ? 0 : e.key[0];
       });
