@@ -193,11 +193,12 @@ class Checker {
 
   // Row 0 of page 1 is the database's map of free pages: pages Jet may hand
   // out again. What it marks must not be in use.
-  // Claims the bitmap pages of the usage map stored at `reference` (page
-  // << 8 | row, 0 for none).
+  // Claims the page holding the usage map stored at `reference` (page << 8
+  // | row, 0 for none) and the map's bitmap pages.
   void claim_map_pages(std::uint32_t reference, int ti) {
     if (reference == 0) return;
     const RowPointer where = decode_row_pointer(reference);
+    ledger_->claim(where.page, {Role::MapRows, -1}, report_);
     std::optional<Bytes> map;
     try {
       map = db_.read_row_bytes(where);
