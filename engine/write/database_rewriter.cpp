@@ -768,10 +768,19 @@ class Rewriter {
     const RowFinder rows_by_place(rows.old_at);
     std::vector<bool> seen(rows.old_at.size(), false);
     std::uint64_t carried = 0;
+    // A unique index that repeats a key is damaged, and without keys of our
+    // own there is no telling which of the rows the key is not.
+    const bool unique = index::detail::must_be_unique(t, *index.data);
+    Bytes previous_key;
     walk_entries_to_carry(db_, t, *index.data, index.reason, [&](const index::EntryView& e) {
       const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
       if (!at) return;  // a deleted row's leftover entry
       if (seen[*at]) throw carry_refusal(t, *index.data, index.reason, "it lists a row twice");
+      if (unique && !previous_key.empty() && std::ranges::equal(e.key, previous_key) &&
+          !index::detail::all_null_key(e.key, index.data->columns.size())) {
+        throw carry_refusal(t, *index.data, index.reason, "it lists two rows under one key");
+      }
+      if (unique) previous_key.assign(e.key.begin(), e.key.end());
       seen[*at] = true;
       add_key(index_spill_, index.entries, index.runs, e.key, place_tag(new_at[*at]), key_limit(lists));
       ++carried;
