@@ -177,6 +177,10 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
 
   write::RewriteOptions rewrite;
   choose_collating_order(*db, request.destination_language, rewrite);
+  // The repairing pass keys every row it can itself: a stored key is only
+  // known to be its row's while the rows are sound, and a damaged row, or a
+  // catalog row put back, could otherwise share one key with another row.
+  if (salvage.check_values) rewrite.keep_stored_text_keys = false;
   if (request.destination_password) rewrite.new_password = utf8_to_utf16(*request.destination_password);
   rewrite.progress = request.progress;
   // Keys of large tables are sorted in runs on scratch files beside the new
