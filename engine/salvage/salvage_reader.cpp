@@ -780,6 +780,31 @@ void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<Page
   }
 }
 
+// A table found by its definition alone gets a catalog row of its own, with
+// its page for id and, under the Tables container, its name. A kept row
+// that claims either (one whose type was damaged, so it named no table) is
+// damage: kept, it would clash with the new row in the unique indexes on
+// Id and on the name.
+void drop_rows_claiming_found_tables(const std::vector<CatalogRow>& entries, SalvagedDatabase& out) {
+  for (const SalvagedTable& t : out.tables) {
+    if (t.named_by_catalog || t.def.definition_page == kCatalogPage) continue;
+    const auto id = static_cast<std::int32_t>(t.def.definition_page);
+    for (const CatalogRow& e : entries) {
+      if (out.dropped_catalog_rows.count(e.where)) continue;
+      const bool its_id = e.id == id;
+      const bool its_name = e.parent_id == system_catalog::kTablesContainerId && same_name(e.name, t.def.name);
+      if (!its_id && !its_name) continue;
+      out.log.add(kLossDamaged, "MSysObjects",
+                  "A catalog row of type " + std::to_string(e.type) + " named '" + e.name + "' with id " +
+                      std::to_string(e.id) + " was left out: it claims the " + (its_id ? "id" : "name") +
+                      " of table " + t.def.name + " (page " + std::to_string(t.def.definition_page) +
+                      "), which no sound catalog row names, so it is damaged.",
+                  e.where);
+      out.dropped_catalog_rows.insert(e.where);
+    }
+  }
+}
+
 }  // namespace
 
 Row values_without_long_ones(Database& db, const TableDef& table, std::span<const std::uint8_t> bytes) {
@@ -843,9 +868,6 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
   std::set<PageNumber> done{kCatalogPage};
   std::set<std::string> names{catalog.def.name};
   for (const CatalogRow& e : entries) {
-    if (out.dropped_catalog_rows.count(e.where) == 0) out.catalog_objects.push_back({e.id, e.parent_id, e.name});
-  }
-  for (const CatalogRow& e : entries) {
     if (e.type != object_type::kTable) continue;
     const PageNumber first = static_cast<PageNumber>(e.id) & 0x00FFFFFFu;
     if (!done.insert(first).second) continue;
@@ -868,6 +890,10 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
     out.tables.push_back(TableSalvager(db, pages, table_pages, out.log, system, options).run(std::move(*def)));
   }
   recover_unnamed_tables(db, pages, table_pages, done, names, out, options);
+  drop_rows_claiming_found_tables(entries, out);
+  for (const CatalogRow& e : entries) {
+    if (out.dropped_catalog_rows.count(e.where) == 0) out.catalog_objects.push_back({e.id, e.parent_id, e.name});
+  }
   const bool user_table_left = std::any_of(out.tables.begin(), out.tables.end(),
                                            [](const SalvagedTable& t) { return !t.def.is_system(); });
   if (entries.empty() && !user_table_left) {
