@@ -863,10 +863,10 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
                 e.where);
     out.dropped_catalog_rows.insert(e.where);
   }
+  std::set<std::string> names{catalog.def.name};
   out.tables.push_back(std::move(catalog));
 
   std::set<PageNumber> done{kCatalogPage};
-  std::set<std::string> names{catalog.def.name};
   for (const CatalogRow& e : entries) {
     if (e.type != object_type::kTable) continue;
     const PageNumber first = static_cast<PageNumber>(e.id) & 0x00FFFFFFu;
