@@ -23,10 +23,10 @@ ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
 # repairs) it in memory. A crash, sanitizer report, hang or broken copy
 # fails this script; the input that caused it is left in build/fuzz/ as
 # crash-*, leak-* or timeout-* (prefixed with the target's name).
-# The mutations follow a fixed seed, so a run replays the same inputs up to
-# where its time runs out and a red run can be replayed; searching for new
-# inputs is for the longer runs the README describes (QUILLMAR_FUZZ_SEED
-# and QUILLMAR_FUZZ_SECONDS change both).
+# The mutations start from a fixed seed (QUILLMAR_FUZZ_SEED); coverage varies
+# a little with the compaction's threads, so runs part ways after their first
+# inputs. Searching for new inputs is for the longer runs the README
+# describes (QUILLMAR_FUZZ_SECONDS sets the length).
 # Warnings are enforced by the gcc build above; clang's own set only informs here.
 fuzz="$root/build/fuzz"
 if ! command -v clang++ >/dev/null 2>&1; then
