@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <span>
 
 #include "engine/error.h"
 #include "engine/file/env.h"
@@ -87,6 +88,29 @@ class RowPlacer {
   const WriteFormat& format_;
   std::optional<PageFill> fill_;
   std::size_t page_ = 0;
+};
+
+// Follows a walk over a stored index in key order and tells when an entry
+// repeats the key of the one before it in an index that must be unique (a
+// sound one never does; keys of all NULL aside, which it may repeat). The
+// walk checks key order, so repeats meet side by side.
+class UniqueKeyRepeats {
+ public:
+  UniqueKeyRepeats(const TableDef& t, const IndexData& data)
+      : unique_(index::detail::must_be_unique(t, data)), columns_(data.columns.size()) {}
+
+  bool repeats(std::span<const std::uint8_t> key) {
+    if (!unique_) return false;
+    const bool repeat = !previous_.empty() && std::ranges::equal(key, previous_) &&
+                        !index::detail::all_null_key(key, columns_);
+    previous_.assign(key.begin(), key.end());
+    return repeat;
+  }
+
+ private:
+  bool unique_;
+  std::size_t columns_;
+  Bytes previous_;
 };
 
 // One index while its table is copied: its key encoder (none when the
@@ -770,17 +794,12 @@ class Rewriter {
     std::uint64_t carried = 0;
     // A unique index that repeats a key is damaged, and without keys of our
     // own there is no telling which of the rows the key is not.
-    const bool unique = index::detail::must_be_unique(t, *index.data);
-    Bytes previous_key;
+    UniqueKeyRepeats repeats(t, *index.data);
     walk_entries_to_carry(db_, t, *index.data, index.reason, [&](const index::EntryView& e) {
       const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
       if (!at) return;  // a deleted row's leftover entry
       if (seen[*at]) throw carry_refusal(t, *index.data, index.reason, "it lists a row twice");
-      if (unique && !previous_key.empty() && std::ranges::equal(e.key, previous_key) &&
-          !index::detail::all_null_key(e.key, index.data->columns.size())) {
-        throw carry_refusal(t, *index.data, index.reason, "it lists two rows under one key");
-      }
-      if (unique) previous_key.assign(e.key.begin(), e.key.end());
+      if (repeats.repeats(e.key)) throw carry_refusal(t, *index.data, index.reason, "it lists two rows under one key");
       seen[*at] = true;
       add_key(index_spill_, index.entries, index.runs, e.key, place_tag(new_at[*at]), key_limit(lists));
       ++carried;
@@ -790,29 +809,24 @@ class Rewriter {
 
   // Which rows keep their stored key: those the source's stored index
   // lists exactly once, under a key no other row of a unique index shares
-  // (a sound unique index never repeats a key, so a repeat is a damaged key;
-  // the walk checks key order, so repeats meet side by side). A tree that
-  // cannot be read keeps none, and the index is built from keys we form.
+  // (such a repeat is a damaged key). A tree that cannot be read keeps none,
+  // and the index is built from keys we form.
   std::vector<std::uint8_t> rows_with_stored_keys(const TableDef& t, const IndexData& data, const RowTable& rows,
                                                   std::vector<std::uint8_t>& lead) {
     constexpr std::uint8_t kNotCarried = 2;
     std::vector<std::uint8_t> listed(rows.old_at.size(), 0);
     lead.assign(rows.old_at.size(), 0);
     const RowFinder rows_by_place(rows.old_at);
-    const bool unique = index::detail::must_be_unique(t, data);
-    Bytes previous_key;
+    UniqueKeyRepeats repeats(t, data);
     std::optional<std::uint32_t> previous_row;
     try {
       walk_stored_entries(db_, t, data, [&](const index::EntryView& e) {
         const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
-        if (unique) {
-          const bool repeat = !previous_key.empty() && std::ranges::equal(e.key, previous_key) &&
-                              !index::detail::all_null_key(e.key, data.columns.size());
-          if (repeat && previous_row) listed[*previous_row] = kNotCarried;
-          if (repeat && at) listed[*at] = kNotCarried;
-          previous_key.assign(e.key.begin(), e.key.end());
-          previous_row = at;
+        if (repeats.repeats(e.key)) {
+          if (previous_row) listed[*previous_row] = kNotCarried;
+          if (at) listed[*at] = kNotCarried;
         }
+        previous_row = at;
         if (!at || listed[*at] >= kNotCarried) return;
         ++listed[*at];
         lead[*at] = e.key.empty() ? 0 : e.key[0];
