@@ -162,6 +162,11 @@ void split_row_into(const JetFormat& f, const TableDef& table, std::span<const s
   for (const Column& c : table.columns) has_variable |= !c.is_fixed();
   std::vector<std::size_t> var_offsets;
   if (has_variable || table.var_column_count > 0) var_offsets = variable_offsets(f, row, mask_pos);
+  // Variable data is laid out in column order, a NULL column taking no
+  // room; an offset that goes back would let two fields share bytes.
+  for (std::size_t i = 1; i < var_offsets.size(); ++i) {
+    if (var_offsets[i] < var_offsets[i - 1]) damaged("row variable column offsets go backwards");
+  }
   // Fixed data ends where variable data (or the end of data) begins.
   std::size_t fixed_end = var_offsets.empty() ? mask_pos : var_offsets.front();
   std::size_t data_end = var_offsets.empty() ? mask_pos : var_offsets.back();

@@ -126,6 +126,13 @@ TEST(RowLayout, BrokenRowsAreDamageNotOutOfBoundsReads) {
   }
   Bytes jet3_short{5, 1};
   EXPECT_THROW(split_row(jet3_format(), t, jet3_short), DamagedData);
+  // A field starting inside the one before it, the NULL column between
+  // them hiding the step back: the two would share bytes.
+  TableDef three = table_with(3);
+  Bytes overlap = jet3_row({"abcdef", "", "xyz"});
+  overlap[15] = 7;             // the third text's offset, back into the first
+  overlap.back() &= ~(1u << 2);  // the second text NULL
+  EXPECT_THROW(split_row(jet3_format(), three, overlap), DamagedData);
   // A long-value header shorter than 12 bytes.
   EXPECT_THROW(parse_long_value_ref(Bytes(8, 0)), DamagedData);
 }
