@@ -407,6 +407,27 @@ TEST_F(Repair, RowWithImpossibleOffsetsIsTheOnlyOneLost) {
   expect_jetdiff({{"Customers", {1, 0}}});
 }
 
+// A live row of a table as it lies in the file.
+struct LiveRow {
+  RowPointer where;
+  std::uint64_t file_offset = 0;  // of its first byte
+  std::span<const std::uint8_t> bytes;
+};
+
+// Visits the live rows of `t` in page order until `visit` returns true.
+void visit_live_rows(Database& db, const TableDef& t, const std::function<bool(const LiveRow&)>& visit) {
+  for (PageNumber p : db.table_pages(t)) {
+    const Bytes page = db.read_page(p);
+    for (std::uint16_t r = 0; r < data_page_row_count(db.format(), page); ++r) {
+      const RowSlot s = data_page_slot(db.format(), page, r);
+      if (s.deleted || s.overflow) continue;
+      const LiveRow row{RowPointer{p, r}, std::uint64_t{p} * db.page_size() + s.start,
+                        std::span<const std::uint8_t>(page.data() + s.start, s.end - s.start)};
+      if (visit(row)) return;
+    }
+  }
+}
+
 // Found by fuzzing the compaction: a variable column's offset moved back
 // into the field before it, the NULL column between them hiding the step
 // (its own bounds go backwards, but a NULL field is never read). The two
@@ -423,36 +444,34 @@ std::optional<RowPointer> step_field_back(Database& db, const std::filesystem::p
     if (!c.is_fixed() && c.var_index < by_index.size()) by_index[c.var_index] = &c;
   }
   const auto at = [&](const Column* c) { return static_cast<std::size_t>(c - t.columns.data()); };
-  for (PageNumber p : db.table_pages(t)) {
-    const Bytes page = db.read_page(p);
-    for (std::uint16_t r = 0; r < data_page_row_count(db.format(), page); ++r) {
-      const RowSlot s = data_page_slot(db.format(), page, r);
-      if (s.deleted || s.overflow) continue;
-      const std::span<const std::uint8_t> row(page.data() + s.start, s.end - s.start);
-      if (!jet4 && row.size() > 256) continue;  // keeps Jet 3's offsets free of jump entries
-      const std::vector<RawField> fields = split_row(db.format(), t, row);
-      if (!accept(db.decode_row(t, row))) continue;
-      for (std::size_t j = 1; j + 1 < by_index.size(); ++j) {
-        const Column* before = by_index[j - 1];
-        const Column* hidden = by_index[j];
-        const Column* after = by_index[j + 1];
-        if (!before || !hidden || !after || fields[at(before)].null || fields[at(before)].bytes.size() < 2 ||
-            !fields[at(hidden)].null || fields[at(after)].null) {
-          continue;
-        }
-        // Jet 4 keeps two-byte offsets, Jet 3 one-byte ones, each table
-        // running back from just before the variable column count.
-        const std::size_t columns = jet4 ? row[0] + (std::size_t{row[1]} << 8) : row[0];
-        const std::size_t mask_at = row.size() - (columns + 7) / 8;
-        const std::size_t offset_at = jet4 ? mask_at - 4 - 2 * (j + 1) : mask_at - 2 - (j + 1);
-        Bytes bytes = testing::read_file(file);
-        bytes[std::uint64_t{p} * db.page_size() + s.start + offset_at] -= 1;
-        testing::write_file(file, bytes);
-        return RowPointer{p, r};
+  std::optional<RowPointer> stepped;
+  visit_live_rows(db, t, [&](const LiveRow& live) {
+    const std::span<const std::uint8_t> row = live.bytes;
+    if (!jet4 && row.size() > 256) return false;  // keeps Jet 3's offsets free of jump entries
+    const std::vector<RawField> fields = split_row(db.format(), t, row);
+    if (!accept(db.decode_row(t, row))) return false;
+    for (std::size_t j = 1; j + 1 < by_index.size(); ++j) {
+      const Column* before = by_index[j - 1];
+      const Column* hidden = by_index[j];
+      const Column* after = by_index[j + 1];
+      if (!before || !hidden || !after || fields[at(before)].null || fields[at(before)].bytes.size() < 2 ||
+          !fields[at(hidden)].null || fields[at(after)].null) {
+        continue;
       }
+      // Jet 4 keeps two-byte offsets, Jet 3 one-byte ones, each table
+      // running back from just before the variable column count.
+      const std::size_t columns = jet4 ? row[0] + (std::size_t{row[1]} << 8) : row[0];
+      const std::size_t mask_at = row.size() - (columns + 7) / 8;
+      const std::size_t offset_at = jet4 ? mask_at - 4 - 2 * (j + 1) : mask_at - 2 - (j + 1);
+      Bytes bytes = testing::read_file(file);
+      bytes[live.file_offset + offset_at] -= 1;
+      testing::write_file(file, bytes);
+      stepped = live.where;
+      return true;
     }
-  }
-  return std::nullopt;
+    return false;
+  });
+  return stepped;
 }
 
 TEST_F(Repair, FieldsSharingBytesLoseOnlyTheirRow) {
@@ -503,22 +522,18 @@ std::optional<LongValueAt> find_long_value(Database& db, const TableDef& t, cons
   const Column* c = t.find_column(column);
   if (c == nullptr) return std::nullopt;
   const auto index = static_cast<std::size_t>(c - t.columns.data());
-  for (PageNumber p : db.table_pages(t)) {
-    const Bytes page = db.read_page(p);
-    for (std::uint16_t r = 0; r < data_page_row_count(db.format(), page); ++r) {
-      const RowSlot s = data_page_slot(db.format(), page, r);
-      if (s.deleted || s.overflow) continue;
-      const std::span<const std::uint8_t> row(page.data() + s.start, s.end - s.start);
-      const std::vector<RawField> fields = split_row(db.format(), t, row);
-      if (fields[index].null || fields[index].bytes.size() < 12) continue;
-      const LongValueRef ref = parse_long_value_ref(fields[index].bytes);
-      if (ref.kind != kind) continue;
-      const Row values = db.decode_row(t, row);
-      return LongValueAt{std::uint64_t{p} * db.page_size() + static_cast<std::uint64_t>(fields[index].bytes.data() - page.data()),
-                         ref, values[0].integer};
-    }
-  }
-  return std::nullopt;
+  std::optional<LongValueAt> found;
+  visit_live_rows(db, t, [&](const LiveRow& live) {
+    const std::vector<RawField> fields = split_row(db.format(), t, live.bytes);
+    if (fields[index].null || fields[index].bytes.size() < 12) return false;
+    const LongValueRef ref = parse_long_value_ref(fields[index].bytes);
+    if (ref.kind != kind) return false;
+    const Row values = db.decode_row(t, live.bytes);
+    found = LongValueAt{live.file_offset + static_cast<std::uint64_t>(fields[index].bytes.data() - live.bytes.data()), ref,
+                        values[0].integer};
+    return true;
+  });
+  return found;
 }
 
 void put_u32_at(const std::filesystem::path& file, std::uint64_t at, std::uint32_t v) {
