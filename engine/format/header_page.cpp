@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/error.h"
 #include "engine/format/damaged.h"
 #include "engine/format/rc4.h"
 #include "engine/format/text_codec.h"
@@ -12,7 +13,8 @@ namespace jet {
 namespace {
 
 constexpr std::uint8_t kMagic[4] = {0x00, 0x01, 0x00, 0x00};
-constexpr char kEngineName[] = "Standard Jet DB";
+constexpr char kJetEngineName[] = "Standard Jet DB";
+constexpr char kAceEngineName[] = "Standard ACE DB";  // Access 2007 and later
 
 // The four password-mask bytes Jet 4 derives from the creation date: the
 // date's whole-number part as a 32-bit integer (saturating, NaN as 0).
@@ -57,13 +59,21 @@ void toggle_password_date_mask(const JetFormat& format, std::uint8_t* unmasked_p
 
 bool parse_header_page(const std::uint8_t* page, std::size_t size, const std::string& path,
                        HeaderInfo& out) {
-  (void)path;
   constexpr std::size_t kVersionOffset = 0x14;
   if (size <= kVersionOffset) return false;
   if (std::memcmp(page, kMagic, sizeof kMagic) != 0) return false;
-  if (std::memcmp(page + 4, kEngineName, sizeof kEngineName - 1) != 0) return false;
-  const JetFormat* format = format_for_version_byte(page[kVersionOffset]);
-  if (format == nullptr) return false;
+  const bool jet_name = std::memcmp(page + 4, kJetEngineName, sizeof kJetEngineName - 1) == 0;
+  const bool ace_name = std::memcmp(page + 4, kAceEngineName, sizeof kAceEngineName - 1) == 0;
+  if (!jet_name && !ace_name) return false;
+  const std::uint8_t version = page[kVersionOffset];
+  const JetFormat* format = format_for_version_byte(version);
+  if (format == nullptr) {
+    // Bytes 2 and up are ACE versions; one we do not know is most likely a
+    // later Access, so the message names the byte.
+    if (version < 2) return false;
+    throw Error(errc::kUnrecognizedFormat, "Unrecognized database format '" + path + "': ACE version byte " +
+                                               std::to_string(version) + " is newer than this engine knows.");
+  }
   if (size < format->page_size) damaged("header page is shorter than a page");
 
   out = HeaderInfo{};

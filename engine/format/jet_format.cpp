@@ -7,6 +7,8 @@ constexpr JetFormat kJet3{
     .version = JetVersion::Jet3,
     .name = "Jet 3",
     .page_size = 2048,
+    .version_byte = 0,
+    .ace = false,
 
     .header_version_offset = 0x14,
     .header_masked_offset = 0x18,
@@ -95,6 +97,8 @@ constexpr JetFormat kJet4{
     .version = JetVersion::Jet4,
     .name = "Jet 4",
     .page_size = 4096,
+    .version_byte = 1,
+    .ace = false,
 
     .header_version_offset = 0x14,
     .header_masked_offset = 0x18,
@@ -179,15 +183,39 @@ constexpr JetFormat kJet4{
     .max_name_length = 64,
 };
 
+// An ACE version: Jet 4's layout under another version byte (FORMAT.md,
+// "ACE files", says how that was checked).
+constexpr JetFormat ace(std::uint8_t version_byte, const char* name) {
+  JetFormat f = kJet4;
+  f.name = name;
+  f.version_byte = version_byte;
+  f.ace = true;
+  return f;
+}
+
+constexpr JetFormat kAce12 = ace(2, "ACE 12");
+constexpr JetFormat kAce14 = ace(3, "ACE 14");
+constexpr JetFormat kAce16 = ace(5, "ACE 16");
+constexpr JetFormat kAce17 = ace(6, "ACE 17");
+
 }  // namespace
 
 const JetFormat& jet3_format() { return kJet3; }
 const JetFormat& jet4_format() { return kJet4; }
 
+const JetFormat& ace_format(std::uint8_t version_byte) {
+  const JetFormat* f = format_for_version_byte(version_byte);
+  return f != nullptr && f->ace ? *f : kAce12;
+}
+
 const JetFormat* format_for_version_byte(std::uint8_t version) {
   switch (version) {
     case 0: return &kJet3;
     case 1: return &kJet4;
+    case 2: return &kAce12;
+    case 3: return &kAce14;
+    case 5: return &kAce16;
+    case 6: return &kAce17;
     default: return nullptr;
   }
 }

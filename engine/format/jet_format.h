@@ -1,6 +1,8 @@
 #pragma once
-// Everything that differs between the two on-disk versions we handle, in one
-// object per version. Code asks the format object for an offset or size
+// Everything that differs between the on-disk versions we handle, in one
+// object per version. ACE files (Access 2007 and later) keep Jet 4's page
+// layout, so their objects are Jet 4's with the version byte and the
+// column kinds each ACE version added. Code asks the format object for an offset or size
 // instead of branching on the version. Offsets are in bytes from the start
 // of the page (or of the structure named in the comment). FORMAT.md explains
 // the structures.
@@ -9,15 +11,18 @@
 
 namespace jet {
 
+// The page layout family. ACE files use the Jet 4 layout.
 enum class JetVersion : std::uint8_t {
   Jet3 = 0,  // Access 97: 2 KB pages, single-byte text in the database code page
-  Jet4 = 1,  // Access 2000-2003: 4 KB pages, UCS-2 text (optionally compressed)
+  Jet4 = 1,  // Access 2000 and later: 4 KB pages, UCS-2 text (optionally compressed)
 };
 
 struct JetFormat {
   JetVersion version;
   const char* name;
   std::uint32_t page_size;
+  std::uint8_t version_byte = 0;             // header byte 0x14: 0 Jet 3, 1 Jet 4, 2/3/5/6 ACE
+  bool ace = false;                          // "Standard ACE DB": Office encryption, complex columns
 
   // ---- header page (page 0)
   std::uint32_t header_version_offset;       // byte: 0 Jet 3, 1 Jet 4, 2+ newer (not ours)
@@ -118,6 +123,8 @@ struct JetFormat {
 
 const JetFormat& jet3_format();
 const JetFormat& jet4_format();
+// The ACE formats: version byte 2 (Access 2007), 3 (2010), 5 (2016), 6 (2019 and later).
+const JetFormat& ace_format(std::uint8_t version_byte);
 // The format for the version byte of a header, or null for any other value.
 const JetFormat* format_for_version_byte(std::uint8_t version);
 

@@ -95,6 +95,14 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
         std::min<std::uint64_t>(db->file_size_ / f.page_size, 0xFFFFFFFFu));
     if (db->page_count_ <= kCatalogPage) damaged("the file ends before the catalog");
 
+    if (f.ace && db->header_.encrypted()) {
+      // ACE encrypts the whole file with a key derived from the password
+      // (Office document encryption), which this engine does not decrypt.
+      throw Error(errc::kNotAValidPassword,
+                  options.password ? "Not a valid password. This database is encrypted with a password; opening "
+                                     "encrypted ACE databases is not supported yet."
+                                   : "Not a valid password.");
+    }
     if (db->header_.has_password()) {
       bool ok = options.password.has_value() &&
                 utf8_to_utf16(*options.password) == db->header_.password;

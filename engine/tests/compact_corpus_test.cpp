@@ -82,8 +82,8 @@ TEST_P(CompactCorpus, CopyHoldsTheSameDataInFreshPages) {
   if (!std::filesystem::exists(testing::jetdiff_tool())) GTEST_SKIP() << "jetdiff not found; data not compared";
   const int diff = testing::run_jetdiff(file.path, dst, file.password, dir / "jetdiff.log");
   if (diff == -1) GTEST_SKIP() << "jetdiff could not run";
-  EXPECT_EQ(diff, 0) << std::string(testing::read_file(dir / "jetdiff.log").begin(),
-                                     testing::read_file(dir / "jetdiff.log").end());
+  const Bytes log = testing::read_file(dir / "jetdiff.log");
+  EXPECT_EQ(diff, 0) << std::string(log.begin(), log.end());
 }
 
 std::vector<CorpusFile> corpus_or_placeholder() {

@@ -115,12 +115,22 @@ TEST(DatabaseOpen, FilesThatAreNotJetDatabasesAreUnrecognized) {
   EXPECT_EQ(open_error(make("empty.mdb", {})), errc::kUnrecognizedFormat);
   const char* text = "Name,Value\nfirst,1\n";
   EXPECT_EQ(open_error(make("text.mdb", Bytes(text, text + std::strlen(text)))), errc::kUnrecognizedFormat);
-  // An Access 2007 header (version byte 2, "Standard ACE DB") renamed to .mdb.
+  // An ACE header with a version byte no Access has written (4, and any
+  // later one) is refused by name.
   Bytes ace(4096, 0);
   ace[1] = 1;
   std::memcpy(ace.data() + 4, "Standard ACE DB", 15);
-  ace[0x14] = 2;
-  EXPECT_EQ(open_error(make("renamed.mdb", ace)), errc::kUnrecognizedFormat);
+  for (const std::uint8_t version : {4, 7, 0xFF}) {
+    ace[0x14] = version;
+    const std::string path = make("later.accdb", ace);
+    EXPECT_EQ(open_error(path), errc::kUnrecognizedFormat);
+    try {
+      Database::open(path);
+    } catch (const Error& e) {
+      EXPECT_NE(e.description().find("ACE version byte " + std::to_string(version)), std::string::npos)
+          << e.description();
+    }
+  }
   EXPECT_EQ(open_error(make("zeros.mdb", Bytes(8192, 0))), errc::kUnrecognizedFormat);
   EXPECT_EQ(open_error(dir.path().string()), errc::kUnrecognizedFormat);
   std::string missing = (dir / "nowhere.mdb").string();

@@ -9,7 +9,14 @@ namespace quillmar_db {
 namespace {
 
 std::string version_name(const jet::Database& db) {
-  return db.version() == jet::JetVersion::Jet3 ? "Jet 3 (Access 97)" : "Jet 4 (Access 2000-2003)";
+  switch (db.header().version_byte) {
+    case 0: return "Jet 3 (Access 97)";
+    case 1: return "Jet 4 (Access 2000-2003)";
+    case 2: return "ACE 12 (Access 2007)";
+    case 3: return "ACE 14 (Access 2010)";
+    case 5: return "ACE 16 (Access 2016)";
+    default: return "ACE 17 (Access 2019 and later)";
+  }
 }
 
 std::string sort_order_name(std::uint32_t order) {
@@ -34,7 +41,7 @@ int run_info(const CommandContext& ctx, const std::string& path) {
   std::fprintf(out, "Pages:           %u\n", db->page_count());
   std::fprintf(out, "Code page:       %u\n", header.code_page);
   std::fprintf(out, "Collating order: %s\n", sort_order_name(header.sort_order).c_str());
-  std::fprintf(out, "Encrypted:       %s\n", header.encrypted() ? "yes (RC4)" : "no");
+  std::fprintf(out, "Encrypted:       %s\n", !header.encrypted() ? "no" : header.format->ace ? "yes (Office encryption)" : "yes (RC4)");
   std::fprintf(out, "Password:        %s\n", header.has_password() ? "set" : "not set");
 
   auto tables = db->tables();
