@@ -73,6 +73,21 @@ inline std::vector<CorpusFile> wild_files() {
   return out;
 }
 
+// The ACE databases (Access 2007 and later) under ace/, ace-lib/ and
+// ace-encrypted/, sorted by path; empty when absent. The encrypted ones
+// are listed without their passwords: they can only be refused for now.
+inline std::vector<CorpusFile> ace_files() {
+  std::vector<CorpusFile> out;
+  std::error_code ec;
+  for (const char* dir : {"ace", "ace-lib", "ace-encrypted"}) {
+    for (const auto& f : std::filesystem::directory_iterator(corpus_dir() / dir, ec)) {
+      if (f.path().extension() == ".accdb") out.push_back(CorpusFile{f.path(), std::nullopt});
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });
+  return out;
+}
+
 inline std::optional<CorpusFile> corpus_file(const std::string& folder, const std::string& file) {
   for (const CorpusFile& c : corpus_files()) {
     if (c.path.parent_path().filename() == folder && c.path.filename() == file) return c;

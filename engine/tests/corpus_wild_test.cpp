@@ -13,6 +13,7 @@
 #include "engine/read/database.h"
 #include "engine/tests/compact_audit.h"
 #include "engine/tests/corpus_files.h"
+#include "engine/tests/reader_view.h"
 
 namespace jet {
 namespace {
@@ -123,7 +124,10 @@ void expect_compacts(const CorpusFile& file, std::optional<std::uint16_t> langua
   const bool converted = (copy->header().sort_order & 0xFFFF) != (source->header().sort_order & 0xFFFF);
   const int diff = testing::run_jetdiff(file.path, dst, std::nullopt, log, converted ? "--ignore-sort-order" : "");
   if (diff != -1) {
-    EXPECT_EQ(diff, 0) << text_of(log);
+    // ACE files named .mdb renumber their complex columns' ids (reader_view.h).
+    EXPECT_NE(diff, 2) << text_of(log);
+    EXPECT_EQ(testing::unexplained_differences(text_of(log), testing::ghost_rows_by_table(*source)), "") << text_of(log);
+    EXPECT_EQ(testing::complex_columns_by_name(*copy), testing::complex_columns_by_name(*source));
   }
 }
 
