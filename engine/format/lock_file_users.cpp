@@ -1,6 +1,9 @@
 #include "engine/format/lock_file_users.h"
 
 #include <algorithm>
+#include <array>
+#include <filesystem>
+#include <string_view>
 
 #include "engine/format/text_codec.h"
 
@@ -47,6 +50,19 @@ Bytes lock_file_entry(const LockFileUser& user) {
   put(user.computer, 0);
   put(user.account, kLockFileNameSize);
   return entry;
+}
+
+std::string lock_file_path(const std::string& database) {
+  // Access names it after the database's name, not its format (an ACE file
+  // called ".mdb" gets an ".ldb"); we must look where its users write.
+  static constexpr std::array<std::string_view, 3> kAceExtensions{".accdb", ".accde", ".accdr"};
+  std::filesystem::path path(database);
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+  const bool ace = std::find(kAceExtensions.begin(), kAceExtensions.end(), extension) != kAceExtensions.end();
+  path.replace_extension(ace ? ".laccdb" : ".ldb");
+  return path.string();
 }
 
 std::string describe_lock_file_users(const std::vector<LockFileUser>& users) {

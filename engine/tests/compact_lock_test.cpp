@@ -1,13 +1,15 @@
 // A database someone has open is never compacted, whatever kind of lock
 // shows it: flock, POSIX record or open-file-description locks, held by
-// another process on the ".mdb" or its ".ldb", on bytes inside the file or
-// far beyond its end, shared or exclusive. Releasing the lock lets the same
+// another process on the database or its lock file (".ldb" beside an
+// ".mdb", ".laccdb" beside an ".accdb"), on bytes inside the file or far
+// beyond its end, shared or exclusive. Releasing the lock lets the same
 // compaction through. While we compact, others see our lock.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <optional>
+#include <tuple>
 
 #include "engine/builder/database_builder.h"
 #include "engine/compact/compact.h"
@@ -25,9 +27,26 @@ namespace {
 using testing::LockHolder;
 using testing::ScratchDir;
 
-constexpr long long kJetLockRegion = 0x10000000;    // beyond the end of any .ldb
+constexpr long long kJetLockRegion = 0x10000000;    // beyond the end of any lock file
 constexpr long long kPastAnyDatabase = 0x7FFFFF00;  // beyond the end of any .mdb (2 GB at most)
 const char* const kUsers = "FRONTDESK-PC (Admin), OFFICE-2 (Maria)";
+
+// A database and the lock file its users keep. The builder writes Jet 4;
+// the lock file goes by the name alone, so an ".accdb" name is enough.
+struct DatabaseName {
+  const char* database;
+  const char* lock_file;
+};
+constexpr DatabaseName kDatabaseNames[] = {{"stock.mdb", "stock.ldb"}, {"stock.accdb", "stock.laccdb"}};
+
+void PrintTo(const DatabaseName& n, std::ostream* os) { *os << n.database; }
+
+// "mdb", "accdb": the part of a test's name.
+std::string name_part(const DatabaseName& n) {
+  return std::filesystem::path(n.database).extension().string().substr(1);
+}
+
+std::string name_of(const ::testing::TestParamInfo<DatabaseName>& param) { return name_part(param.param); }
 
 Bytes filled_lock_file() {
   Bytes ldb = lock_file_entry({"FRONTDESK-PC", "Admin"});
@@ -47,7 +66,12 @@ void build_database(const std::string& path, Env* env = nullptr) {
 
 class CompactLocks : public ::testing::Test {
  protected:
+  virtual DatabaseName name() const { return kDatabaseNames[0]; }
+
   void SetUp() override {
+    source_ = dir_ / name().database;
+    lock_file_ = dir_ / name().lock_file;
+    destination_ = dir_ / ("out" + source_.extension().string());
     build_database(source_.string());
     before_ = testing::read_file(source_);
   }
@@ -76,27 +100,30 @@ class CompactLocks : public ::testing::Test {
   }
 
   ScratchDir dir_;
-  std::filesystem::path source_ = dir_ / "stock.mdb";
-  std::filesystem::path ldb_ = dir_ / "stock.ldb";
-  std::filesystem::path destination_ = dir_ / "out.mdb";
+  std::filesystem::path source_;
+  std::filesystem::path lock_file_;
+  std::filesystem::path destination_;
   Bytes before_;
 };
 
 struct HeldLock {
   const char* kind;
-  bool on_ldb;
+  bool on_lock_file;
   bool exclusive;
   bool beyond_end;
 };
 
 void PrintTo(const HeldLock& c, std::ostream* os) {
-  *os << c.kind << (c.on_ldb ? " on the .ldb" : " on the .mdb") << (c.exclusive ? ", exclusive" : ", shared")
-      << (c.beyond_end ? ", beyond the end" : "");
+  *os << c.kind << (c.on_lock_file ? " on the lock file" : " on the database")
+      << (c.exclusive ? ", exclusive" : ", shared") << (c.beyond_end ? ", beyond the end" : "");
 }
 
-std::string case_name(const ::testing::TestParamInfo<HeldLock>& info) {
-  const HeldLock& c = info.param;
-  std::string name = std::string(c.kind) + (c.on_ldb ? "_ldb" : "_mdb") + (c.exclusive ? "_exclusive" : "_shared");
+using LockCase = std::tuple<HeldLock, DatabaseName>;
+
+std::string case_name(const ::testing::TestParamInfo<LockCase>& info) {
+  const auto& [c, n] = info.param;
+  std::string name = name_part(n) + "_" + c.kind + (c.on_lock_file ? "_lockFile" : "_database") +
+                     (c.exclusive ? "_exclusive" : "_shared");
   if (std::string(c.kind) != "flock") name += c.beyond_end ? "_beyondEnd" : "_inside";
   return name;
 }
@@ -104,45 +131,51 @@ std::string case_name(const ::testing::TestParamInfo<HeldLock>& info) {
 std::vector<HeldLock> every_held_lock() {
   std::vector<HeldLock> cases;
   for (const char* kind : {"flock", "posix", "ofd"}) {
-    for (const bool on_ldb : {false, true}) {
+    for (const bool on_lock_file : {false, true}) {
       for (const bool exclusive : {false, true}) {
-        cases.push_back({kind, on_ldb, exclusive, false});
-        if (std::string(kind) != "flock") cases.push_back({kind, on_ldb, exclusive, true});
+        cases.push_back({kind, on_lock_file, exclusive, false});
+        if (std::string(kind) != "flock") cases.push_back({kind, on_lock_file, exclusive, true});
       }
     }
   }
   return cases;
 }
 
-class EveryLockKind : public CompactLocks, public ::testing::WithParamInterface<HeldLock> {};
+class EveryLockKind : public CompactLocks, public ::testing::WithParamInterface<LockCase> {
+ protected:
+  DatabaseName name() const override { return std::get<1>(GetParam()); }
+};
 
-// The .ldb names two users in every case; with the .mdb locked it has no
-// live lock itself, and once the lock is gone it is a stale file that does
-// not stand in the way.
+// The lock file names two users in every case; with the database locked it
+// has no live lock itself, and once the lock is gone it is a stale file that
+// does not stand in the way.
 TEST_P(EveryLockKind, RefusesWhileHeldAndCompactsOnceReleased) {
-  const HeldLock c = GetParam();
-  testing::write_file(ldb_, filled_lock_file());
+  const HeldLock c = std::get<0>(GetParam());
+  testing::write_file(lock_file_, filled_lock_file());
   long long start = 0;
   long long length = 0;  // flock: the whole file
   if (std::string(c.kind) != "flock") {
-    start = c.beyond_end ? (c.on_ldb ? kJetLockRegion : kPastAnyDatabase) : (c.on_ldb ? 64 : 4096);
+    start = c.beyond_end ? (c.on_lock_file ? kJetLockRegion : kPastAnyDatabase) : (c.on_lock_file ? 64 : 4096);
     length = 1;
   }
-  LockHolder other(c.kind, c.exclusive, c.on_ldb ? ldb_ : source_, start, length);
+  LockHolder other(c.kind, c.exclusive, c.on_lock_file ? lock_file_ : source_, start, length);
   ASSERT_TRUE(other.held()) << other.answer();
 
   const std::optional<Error> e = refusal(request());
   ASSERT_TRUE(e) << "compacted while another process held a lock";
   EXPECT_EQ(e->number(), errc::kDatabaseInUse);
   EXPECT_EQ(e->description(), in_use_by(kUsers));
-  EXPECT_EQ(testing::read_file(ldb_), filled_lock_file());
+  EXPECT_EQ(testing::read_file(lock_file_), filled_lock_file());
 
   other.release();
   EXPECT_FALSE(refusal(request())) << "the released lock still blocks";
   EXPECT_TRUE(std::filesystem::exists(destination_));
 }
 
-INSTANTIATE_TEST_SUITE_P(HeldByAnotherProcess, EveryLockKind, ::testing::ValuesIn(every_held_lock()), case_name);
+INSTANTIATE_TEST_SUITE_P(HeldByAnotherProcess, EveryLockKind,
+                         ::testing::Combine(::testing::ValuesIn(every_held_lock()),
+                                            ::testing::ValuesIn(kDatabaseNames)),
+                         case_name);
 
 TEST_F(CompactLocks, WithoutALockFileTheMessageSaysAnotherProcess) {
   LockHolder other("posix", false, source_, kPastAnyDatabase, 16);
@@ -176,19 +209,31 @@ TEST_F(CompactLocks, OthersSeeUsWhileWeRunAndWhoeverOpensMeanwhileSpoilsTheCopy)
   EXPECT_TRUE(reader->held()) << reader->answer();
   ASSERT_TRUE(e) << "compacted while a reader had the database open";
   EXPECT_EQ(e->description(), in_use_by("another process"));
+}
 
-  // And an ".ldb" that appears during the run, its user holding it.
-  reader.reset();
+class EitherName : public CompactLocks, public ::testing::WithParamInterface<DatabaseName> {
+ protected:
+  DatabaseName name() const override { return GetParam(); }
+};
+
+// A lock file that appears during the run, its user holding it.
+TEST_P(EitherName, ALockFileThatAppearsMeanwhileSpoilsTheCopy) {
   std::unique_ptr<LockHolder> newcomer;
+  CompactRequest r = request();
   r.progress = [&](std::uint64_t, std::uint64_t) {
     if (newcomer) return;
-    testing::write_file(ldb_, lock_file_entry({"LATECOMER", "Admin"}));
-    newcomer = std::make_unique<LockHolder>("posix", true, ldb_, kJetLockRegion, 1);
+    testing::write_file(lock_file_, lock_file_entry({"LATECOMER", "Admin"}));
+    newcomer = std::make_unique<LockHolder>("posix", true, lock_file_, kJetLockRegion, 1);
   };
   const std::optional<Error> late = refusal(r);
+  ASSERT_TRUE(newcomer);
+  EXPECT_TRUE(newcomer->held()) << newcomer->answer();
   ASSERT_TRUE(late);
   EXPECT_EQ(late->description(), in_use_by("LATECOMER (Admin)"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, EitherName, ::testing::ValuesIn(kDatabaseNames),
+                         name_of);
 
 // The hold alone, as the compaction has it while it reads: another
 // process's POSIX write lock on the .mdb fails on any range until the hold
@@ -227,14 +272,20 @@ TEST_F(CompactLocks, LocksOfOtherOpenFilesInThisProcessCount) {
 }
 
 // In memory a hold locks its file against every other hold; without lock
-// support the ".ldb" is all there is to go by.
+// support the lock file is all there is to go by.
 class MemoryLocks : public ::testing::Test {
  protected:
-  void SetUp() override { build_database(kSource, &env_); }
+  virtual DatabaseName name() const { return kDatabaseNames[0]; }
+
+  void SetUp() override {
+    source_ = std::string("/m/") + name().database;
+    lock_file_ = std::string("/m/") + name().lock_file;
+    build_database(source_, &env_);
+  }
 
   CompactRequest request() {
     CompactRequest r;
-    r.source_path = kSource;
+    r.source_path = source_;
     r.destination_path = "/m/out.mdb";
     r.env = &env_;
     return r;
@@ -250,12 +301,18 @@ class MemoryLocks : public ::testing::Test {
     return std::nullopt;
   }
 
-  static constexpr const char* kSource = "/m/stock.mdb";
+  std::string source_;
+  std::string lock_file_;
   MemoryEnv env_;
 };
 
+class MemoryLocksEitherName : public MemoryLocks, public ::testing::WithParamInterface<DatabaseName> {
+ protected:
+  DatabaseName name() const override { return GetParam(); }
+};
+
 TEST_F(MemoryLocks, AnotherHoldMeansInUse) {
-  auto other = env_.hold_file(kSource, false);
+  auto other = env_.hold_file(source_, false);
   ASSERT_EQ(other->test(), LockState::kFree);
   const std::optional<Error> e = refusal();
   ASSERT_TRUE(e);
@@ -264,26 +321,29 @@ TEST_F(MemoryLocks, AnotherHoldMeansInUse) {
   EXPECT_FALSE(refusal());
 }
 
-TEST_F(MemoryLocks, WithoutLockSupportAFilledLockFileRefusesAndSaysToDeleteIt) {
+TEST_P(MemoryLocksEitherName, WithoutLockSupportAFilledLockFileRefusesAndSaysToDeleteIt) {
   env_.set_locks_work(false);
-  EXPECT_FALSE(refusal()) << "no .ldb: nothing says anyone has it open";
+  EXPECT_FALSE(refusal()) << "no lock file: nothing says anyone has it open";
   env_.remove("/m/out.mdb");
 
-  env_.put("/m/stock.ldb", Bytes(2 * kLockFileEntrySize, ' '));
-  EXPECT_FALSE(refusal()) << "an .ldb naming nobody";
+  env_.put(lock_file_, Bytes(2 * kLockFileEntrySize, ' '));
+  EXPECT_FALSE(refusal()) << "a lock file naming nobody";
   env_.remove("/m/out.mdb");
 
-  env_.put("/m/stock.ldb", filled_lock_file());
+  env_.put(lock_file_, filled_lock_file());
   const std::optional<Error> e = refusal();
   ASSERT_TRUE(e);
   EXPECT_EQ(e->number(), errc::kDatabaseInUse);
-  EXPECT_EQ(e->description(), std::string("The database '/m/stock.mdb' may be in use by ") + kUsers +
+  EXPECT_EQ(e->description(), "The database '" + source_ + "' may be in use by " + kUsers +
                                   ": this file system cannot tell whether they still have it open. Once they have "
-                                  "closed it, delete the stale lock file '/m/stock.ldb' and compact again.");
+                                  "closed it, delete the stale lock file '" + lock_file_ + "' and compact again.");
 
-  env_.remove("/m/stock.ldb");
+  env_.remove(lock_file_);
   EXPECT_FALSE(refusal()) << "deleted as told";
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, MemoryLocksEitherName, ::testing::ValuesIn(kDatabaseNames),
+                         name_of);
 
 }  // namespace
 }  // namespace jet

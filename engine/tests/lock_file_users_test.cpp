@@ -1,5 +1,6 @@
-// The users named in an ".ldb": what the entries hold and how a damaged or
-// odd file still gives a clean list.
+// The users named in a lock file (".ldb", ".laccdb"): what the entries hold
+// and how a damaged or odd file still gives a clean list; and which name the
+// lock file has beside a database.
 #include <gtest/gtest.h>
 
 #include "engine/format/lock_file_users.h"
@@ -49,6 +50,28 @@ TEST(LockFileUsers, EntriesReadBackAndNeverRunIntoEachOther) {
     many.insert(many.end(), one.begin(), one.end());
   }
   EXPECT_EQ(parse_lock_file_users(many).size(), kLockFileMaxEntries);
+}
+
+// By the database's name alone: an ACE file called ".mdb" (as some are) has
+// an ".ldb", and only the last dot counts.
+TEST(LockFileUsers, TheLockFileIsNamedAfterTheDatabasesExtension) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/d/stock.mdb", "/d/stock.ldb"},
+      {"/d/stock.MDB", "/d/stock.ldb"},
+      {"/d/stock.accdb", "/d/stock.laccdb"},
+      {"/d/Stock.AccDB", "/d/Stock.laccdb"},
+      {"/d/stock.accde", "/d/stock.laccdb"},
+      {"/d/stock.accdr", "/d/stock.laccdb"},
+      {"/d/w057.mdb", "/d/w057.ldb"},
+      {"/d/stock.accdb.mdb", "/d/stock.accdb.ldb"},
+      {"/d/stock.mdb.accdb", "/d/stock.mdb.laccdb"},
+      {"/d/stock.accdbx", "/d/stock.ldb"},
+      {"/d/stock.dat", "/d/stock.ldb"},
+      {"/d/stock", "/d/stock.ldb"},
+      {"/d.accdb/stock", "/d.accdb/stock.ldb"},
+      {"stock.accdb", "stock.laccdb"},
+  };
+  for (const auto& [database, lock_file] : cases) EXPECT_EQ(lock_file_path(database), lock_file) << database;
 }
 
 }  // namespace

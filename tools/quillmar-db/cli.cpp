@@ -20,7 +20,9 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: quillmar-db [OPTIONS] COMMAND ARGUMENTS\n"
-    "Inspect, export, check and compact Microsoft Jet databases (.mdb, Access 97-2003).\n"
+    "Inspect, export, check and compact Microsoft Access databases: Jet 3 and\n"
+    "Jet 4 (.mdb, Access 97-2003) and ACE (.accdb, Access 2007, 2010, 2016, 2019\n"
+    "and later). Encrypted ACE files are not opened yet (error 3031).\n"
     "\n"
     "Commands:\n"
     "  info FILE              format, page size and count, code page, collating order,\n"

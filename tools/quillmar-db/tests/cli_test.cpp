@@ -71,6 +71,9 @@ TEST(Cli, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: quillmar-db"), std::string::npos);
   EXPECT_NE(help.out.find("--password-stdin"), std::string::npos);
+  for (const char* format : {"(.mdb, Access 97-2003)", "(.accdb, Access 2007", "not opened yet (error 3031)"}) {
+    EXPECT_NE(help.out.find(format), std::string::npos) << format;
+  }
   EXPECT_EQ(help.err, "");
   Result version = run({"--version"});
   EXPECT_EQ(version.status, 0);
@@ -184,42 +187,48 @@ TEST(Cli, CompactFailureLeavesNoDestination) {
 }
 
 // The program itself, run while another process has the database open:
-// each kind of lock on the .ldb (far beyond its end, where Jet locks) or on
-// a byte range of the .mdb.
+// each kind of lock on the lock file (far beyond its end, where Jet locks)
+// or on a byte range of the database; the lock file is ".ldb" beside an
+// ".mdb" and ".laccdb" beside an ".accdb" (by name: the file is Jet 4 in
+// both).
 TEST(Cli, CompactRefusesADatabaseInUseAndNamesItsUsers) {
   REQUIRE_CORPUS();
-  jet::testing::ScratchDir dir;
-  const fs::path source = dir / "stock.mdb";
-  const fs::path ldb = dir / "stock.ldb";
-  const fs::path destination = dir / "out.mdb";
-  fs::copy_file(corpus() / "jet4" / "testV2000.mdb", source);
-  jet::testing::write_file(ldb, jet::lock_file_entry({"FRONTDESK-PC", "Admin"}));
-  const std::string command = std::string("'") + QUILLMAR_DB_PROGRAM + "' compact '" + source.string() + "' '" +
-                              destination.string() + "' >'" + (dir / "out.txt").string() + "' 2>'" +
-                              (dir / "err.txt").string() + "'";
-  const auto compact = [&] {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  };
-  const auto errors = [&] {
-    std::ifstream in(dir / "err.txt");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
+  for (const auto& [name, lock_name] :
+       {std::pair{"stock.mdb", "stock.ldb"}, std::pair{"stock.accdb", "stock.laccdb"}}) {
+    jet::testing::ScratchDir dir;
+    const fs::path source = dir / name;
+    const fs::path lock_file = dir / lock_name;
+    const fs::path destination = dir / "out.mdb";
+    fs::copy_file(corpus() / "jet4" / "testV2000.mdb", source);
+    jet::testing::write_file(lock_file, jet::lock_file_entry({"FRONTDESK-PC", "Admin"}));
+    const std::string command = std::string("'") + QUILLMAR_DB_PROGRAM + "' compact '" + source.string() + "' '" +
+                                destination.string() + "' >'" + (dir / "out.txt").string() + "' 2>'" +
+                                (dir / "err.txt").string() + "'";
+    const auto compact = [&] {
+      const int status = std::system(command.c_str());
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const auto errors = [&] {
+      std::ifstream in(dir / "err.txt");
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
 
-  for (const char* kind : {"flock", "posix", "ofd"}) {
-    for (const bool on_ldb : {true, false}) {
-      jet::testing::LockHolder other(kind, true, on_ldb ? ldb : source, on_ldb ? 0x10000000 : 4096, 1);
-      ASSERT_TRUE(other.held()) << kind << ": " << other.answer();
-      SCOPED_TRACE(std::string(kind) + (on_ldb ? " on the .ldb" : " on the .mdb"));
-      EXPECT_EQ(compact(), 2);
-      EXPECT_EQ(errors(), "quillmar-db: error 3356: The database '" + source.string() +
-                              "' is in use by FRONTDESK-PC (Admin); close it there before compacting. "
-                              "(Quillmar Jet engine)\n");
-      EXPECT_FALSE(fs::exists(destination));
+    for (const char* kind : {"flock", "posix", "ofd"}) {
+      for (const bool on_lock_file : {true, false}) {
+        const long long start = on_lock_file ? 0x10000000 : 4096;
+        jet::testing::LockHolder other(kind, true, on_lock_file ? lock_file : source, start, 1);
+        ASSERT_TRUE(other.held()) << kind << ": " << other.answer();
+        SCOPED_TRACE(std::string(kind) + " on " + (on_lock_file ? lock_name : name));
+        EXPECT_EQ(compact(), 2);
+        EXPECT_EQ(errors(), "quillmar-db: error 3356: The database '" + source.string() +
+                                "' is in use by FRONTDESK-PC (Admin); close it there before compacting. "
+                                "(Quillmar Jet engine)\n");
+        EXPECT_FALSE(fs::exists(destination));
+      }
     }
+    EXPECT_EQ(compact(), 0) << errors();
+    EXPECT_TRUE(fs::exists(destination));
   }
-  EXPECT_EQ(compact(), 0) << errors();
-  EXPECT_TRUE(fs::exists(destination));
 }
 
 }  // namespace
