@@ -195,6 +195,7 @@ constexpr JetFormat ace(std::uint8_t version_byte, const char* name) {
 
 constexpr JetFormat kAce12 = ace(2, "ACE 12");
 constexpr JetFormat kAce14 = ace(3, "ACE 14");
+constexpr JetFormat kAce15 = ace(4, "ACE 15");
 constexpr JetFormat kAce16 = ace(5, "ACE 16");
 constexpr JetFormat kAce17 = ace(6, "ACE 17");
 
@@ -214,6 +215,7 @@ const JetFormat* format_for_version_byte(std::uint8_t version) {
     case 1: return &kJet4;
     case 2: return &kAce12;
     case 3: return &kAce14;
+    case 4: return &kAce15;
     case 5: return &kAce16;
     case 6: return &kAce17;
     default: return nullptr;

@@ -21,7 +21,7 @@ struct JetFormat {
   JetVersion version;
   const char* name;
   std::uint32_t page_size;
-  std::uint8_t version_byte = 0;             // header byte 0x14: 0 Jet 3, 1 Jet 4, 2/3/5/6 ACE
+  std::uint8_t version_byte = 0;             // header byte 0x14: 0 Jet 3, 1 Jet 4, 2-6 ACE
   bool ace = false;                          // "Standard ACE DB": Office encryption, complex columns
 
   // ---- header page (page 0)
@@ -123,7 +123,8 @@ struct JetFormat {
 
 const JetFormat& jet3_format();
 const JetFormat& jet4_format();
-// The ACE formats: version byte 2 (Access 2007), 3 (2010), 5 (2016), 6 (2019 and later).
+// The ACE formats: version byte 2 (Access 2007), 3 (2010), 4 (2013; Access
+// itself writes 3 there, other tools write 4), 5 (2016), 6 (2019 and later).
 const JetFormat& ace_format(std::uint8_t version_byte);
 // The format for the version byte of a header, or null for any other value.
 const JetFormat* format_for_version_byte(std::uint8_t version);

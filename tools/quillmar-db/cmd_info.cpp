@@ -14,6 +14,7 @@ std::string version_name(const jet::Database& db) {
     case 1: return "Jet 4 (Access 2000-2003)";
     case 2: return "ACE 12 (Access 2007)";
     case 3: return "ACE 14 (Access 2010)";
+    case 4: return "ACE 15 (Access 2013)";
     case 5: return "ACE 16 (Access 2016)";
     default: return "ACE 17 (Access 2019 and later)";
   }
