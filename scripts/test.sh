@@ -8,7 +8,7 @@ build="$root/build/test"
 
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUILLMAR_SANITIZE=ON -DQUILLMAR_WERROR=ON "${launcher[@]}"
 cmake --build "$build"
 

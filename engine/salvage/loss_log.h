@@ -32,6 +32,7 @@ class LossLog {
     entries_.push_back(Loss{code, std::move(table), std::move(description), row});
   }
   const std::vector<Loss>& entries() const { return entries_; }
+  std::vector<Loss>& mutable_entries() { return entries_; }
   bool empty() const { return entries_.empty(); }
 
  private:

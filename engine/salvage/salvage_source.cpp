@@ -1,6 +1,7 @@
 #include "engine/salvage/salvage_source.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -120,6 +121,39 @@ std::string free_name(const std::set<std::string>& taken, const std::string& wan
   return name;
 }
 
+// ACE keeps the values of each complex column (attachments, multi-value
+// fields, version history) in a hidden table named after a GUID. A loss
+// there is told as the column's: the hidden table's name alone means
+// nothing to the person reading the log.
+std::map<std::string, std::string> complex_value_tables(Database& db, const std::vector<SalvagedTable>& tables) {
+  std::map<std::string, std::string> out;
+  std::map<std::int64_t, std::string> name_of;
+  const SalvagedTable* columns = nullptr;
+  for (const SalvagedTable& t : tables) {
+    name_of[t.def.definition_page] = t.def.name;
+    if (t.def.name == "MSysComplexColumns") columns = &t;
+  }
+  if (columns == nullptr) return out;
+  const TableDef& def = columns->def;
+  for (RowPointer where : columns->rows) {
+    try {
+      const std::optional<Bytes> bytes = db.read_row_bytes(where);
+      if (!bytes) continue;
+      const Row row = db.decode_row(def, *bytes);
+      std::string column, table, flat;
+      for (std::size_t i = 0; i < def.columns.size() && i < row.size(); ++i) {
+        if (def.columns[i].name == "ColumnName") column = utf16_to_utf8(row[i].text);
+        if (def.columns[i].name == "ConceptualTableID") table = name_of[row[i].integer];
+        if (def.columns[i].name == "FlatTableID") flat = name_of[row[i].integer];
+      }
+      if (!flat.empty() && !table.empty()) out[flat] = "column '" + column + "' of table '" + table + "'";
+    } catch (const Error&) {
+      // A damaged row of the list only costs the plainer wording.
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 SalvageSource::~SalvageSource() = default;
@@ -146,6 +180,7 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
   for (SalvagedTable& t : salvaged.tables) names.insert(t.def.name);
 
   learn_catalog_owners(salvaged.tables.front());
+  const auto complex_tables = complex_value_tables(db, salvaged.tables);
 
   std::vector<std::pair<TableDef, std::vector<RowPointer>>> recovery;
   std::vector<TableDef> unnamed;
@@ -172,6 +207,12 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
   for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
 
   if (!making_->log.empty()) {
+    for (Loss& loss : making_->log.mutable_entries()) {
+      const auto it = complex_tables.find(loss.table);
+      if (it != complex_tables.end()) {
+        loss.description += " These were values of the complex " + it->second + "; its rows are kept.";
+      }
+    }
     const write::TableLayout layout = log_table_layout(db.format());
     Bytes raw = write::build_table_definition(db.format(), layout, write::TablePlacement::blank(layout),
                                               db.header().code_page);
