@@ -78,6 +78,9 @@ std::size_t fixed_data_size(const Column& column) {
     case ColumnType::DateTime: return 8;
     case ColumnType::Guid: return 16;
     case ColumnType::Numeric: return 17;
+    case ColumnType::Complex: return 4;
+    case ColumnType::BigInt: return 8;
+    case ColumnType::DateTimeExtended: return 42;
     default: return column.length;
   }
 }
@@ -135,7 +138,10 @@ bool has_typed_size(ColumnType type) {
     case ColumnType::Double:
     case ColumnType::DateTime:
     case ColumnType::Guid:
-    case ColumnType::Numeric: return true;
+    case ColumnType::Numeric:
+    case ColumnType::Complex:
+    case ColumnType::BigInt:
+    case ColumnType::DateTimeExtended: return true;
     default: return false;
   }
 }
@@ -232,6 +238,9 @@ Value decode_field(const JetFormat& f, const Column& column, const RawField& fie
     case ColumnType::Double:
     case ColumnType::DateTime: need(field, 8, column); v.real = load<double>(b); break;
     case ColumnType::Guid: need(field, 16, column); v.bytes.assign(b.begin(), b.begin() + 16); break;
+    case ColumnType::Complex: need(field, 4, column); v.integer = load<std::int32_t>(b); break;
+    case ColumnType::BigInt: need(field, 8, column); v.integer = load<std::int64_t>(b); break;
+    case ColumnType::DateTimeExtended: need(field, 42, column); v.bytes.assign(b.begin(), b.begin() + 42); break;
     case ColumnType::Numeric: {
       need(field, 17, column);
       // Sign byte, then the 128-bit magnitude as four little-endian 32-bit

@@ -38,6 +38,7 @@ struct Column {
   std::uint16_t column_id = 0;     // the descriptor's second column number
   std::uint8_t ext_flags = 0;      // Jet 4: 0x01 text kept as compressed Unicode
   std::uint16_t code_page = 0;     // Jet 3 text: code page of the column (0: the database's)
+  std::int32_t complex_id = 0;     // Complex: the column's ComplexID in MSysComplexColumns
 
   bool is_fixed() const { return (flags & 0x01) != 0; }
   bool is_nullable() const { return (flags & 0x02) != 0; }

@@ -46,10 +46,12 @@ Bytes fixed_bytes(const Column& c, const Value& v) {
       append_le(out, static_cast<std::int16_t>(v.integer));
       break;
     case ColumnType::Long:
+    case ColumnType::Complex:
       check_range(c, v.integer, INT32_MIN, INT32_MAX, "a Long");
       append_le(out, static_cast<std::int32_t>(v.integer));
       break;
-    case ColumnType::Currency: append_le(out, static_cast<std::int64_t>(v.integer)); break;
+    case ColumnType::Currency:
+    case ColumnType::BigInt: append_le(out, static_cast<std::int64_t>(v.integer)); break;
     case ColumnType::Single: append_le(out, static_cast<float>(v.real)); break;
     case ColumnType::Double:
     case ColumnType::DateTime: append_le(out, v.real); break;

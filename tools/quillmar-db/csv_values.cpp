@@ -18,6 +18,8 @@ void write_csv_value(CsvWriter& csv, const jet::Value& v, std::string& scratch) 
     case ColumnType::Byte:
     case ColumnType::Integer:
     case ColumnType::Long:
+    case ColumnType::BigInt:
+    case ColumnType::Complex:
       scratch = std::to_string(v.integer);
       csv.plain(scratch);
       return;
@@ -53,6 +55,7 @@ void write_csv_value(CsvWriter& csv, const jet::Value& v, std::string& scratch) 
     case ColumnType::Binary:
     case ColumnType::Ole:
     case ColumnType::Complex11:
+    case ColumnType::DateTimeExtended:
       append_hex(scratch, v.bytes);
       csv.quoted(scratch);
       return;
