@@ -54,8 +54,16 @@ void write_csv_value(CsvWriter& csv, const jet::Value& v, std::string& scratch) 
       return;
     case ColumnType::Binary:
     case ColumnType::Ole:
-    case ColumnType::Complex11:
     case ColumnType::DateTimeExtended:
+      // A value that is not of the stored form is kept as its bytes.
+      if (const auto date = jet::parse_extended_date_time(v.bytes)) {
+        append_extended_datetime(scratch, *date);
+      } else {
+        append_hex(scratch, v.bytes);
+      }
+      csv.quoted(scratch);
+      return;
+    case ColumnType::Complex11:
       append_hex(scratch, v.bytes);
       csv.quoted(scratch);
       return;
