@@ -205,6 +205,9 @@ IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, 
     }
     if (col.type == ColumnType::Ole && unsupported_.empty()) {
       unsupported_ = "column '" + col.name + "' is an OLE Object";
+    } else if (col.is_calculated() && unsupported_.empty()) {
+      // Access does not index calculated columns; no sample shows a key of one.
+      unsupported_ = "column '" + col.name + "' is calculated";
     } else if (!has_key_form(col.type) && unsupported_.empty()) {
       unsupported_ = "column '" + col.name + "' is of type " + std::to_string(static_cast<unsigned>(col.type)) +
                      ", whose key form is not known";

@@ -73,6 +73,22 @@ inline std::vector<CorpusFile> wild_files() {
   return out;
 }
 
+// The ACE databases (Access 2007 and later) of ace-lib/ (one feature each)
+// and ace/ (made by people for their own projects), sorted by path; empty
+// when absent. A few of ace/ are encrypted with a password nobody knows:
+// they refuse to open (3031).
+inline std::vector<CorpusFile> ace_files() {
+  std::vector<CorpusFile> out;
+  std::error_code ec;
+  for (const char* dir : {"ace-lib", "ace"}) {
+    for (const auto& f : std::filesystem::directory_iterator(corpus_dir() / dir, ec)) {
+      if (f.path().extension() == ".accdb") out.push_back(CorpusFile{f.path(), std::nullopt});
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });
+  return out;
+}
+
 inline std::optional<CorpusFile> corpus_file(const std::string& folder, const std::string& file) {
   for (const CorpusFile& c : corpus_files()) {
     if (c.path.parent_path().filename() == folder && c.path.filename() == file) return c;

@@ -3,6 +3,7 @@
 // values, and the values the public readers' test files were made with.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -101,6 +102,61 @@ TEST(AceExport, ExtendedDatesMatchTheTextAccessWroteBesideThem) {
     EXPECT_EQ(r.at("DateExt"), from_us_text(text));
     // The plain Date/Time twin holds the same moment, to the second.
     EXPECT_EQ(r.at("DateNormal").substr(0, 20), r.at("DateExt").substr(0, 20));
+  }
+}
+
+std::string unquoted(const std::string& field) {
+  return field.size() >= 2 && field.front() == '"' ? field.substr(1, field.size() - 2) : field;
+}
+
+// A calculated column's stored result against its expression (the
+// column's Expression property), worked out from the row's other fields.
+struct Calculated {
+  const char* folder;
+  const char* file;
+  const char* table;
+  const char* column;
+  std::string (*expected)(const Record&);
+};
+
+const Calculated kCalculated[] = {
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "LastFirst",  // [LastName] & ", " & [FirstName]
+     [](const Record& r) { return "\"" + unquoted(r.at("LastName")) + ", " + unquoted(r.at("FirstName")) + "\""; }},
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "LastFirstLen",  // Len([LastFirst])
+     [](const Record& r) { return std::to_string(unquoted(r.at("LastFirst")).size()); }},
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "AllNames",  // a Memo: ... & "=" & [LastFirst]
+     [](const Record& r) { return "\"" + unquoted(r.at("LastFirst")) + "=" + unquoted(r.at("LastFirst")) + "\""; }},
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "SalaryTest",  // [Salary], a Currency
+     [](const Record& r) { return r.at("Salary"); }},
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "IsRich",  // [Salary]>100000, a Yes/No
+     [](const Record& r) { return std::string(std::stod(r.at("Salary")) > 100000 ? "1" : "0"); }},
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "BoolTest",  // True
+     [](const Record&) { return std::string("1"); }},
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "DecimalTest",  // [Popularity], a Decimal
+     [](const Record& r) { return r.at("Popularity"); }},
+    {"ace-lib", "calcFieldTestV2010.accdb", "Table1", "MonthlySalary",  // [Salary]/12, a Currency
+     [](const Record& r) {
+       char text[32];
+       std::snprintf(text, sizeof text, "%.4f", std::trunc(std::stod(r.at("Salary")) / 12 * 10000) / 10000);
+       return std::string(text);
+     }},
+    {"ace-lib", "extDateTestV2019.accdb", "Table1", "DateNormalCalc",  // [DateNormal]; null stays null
+     [](const Record& r) { return r.at("DateNormal"); }},
+    {"ace", "a061.accdb", "groups", "full_name",  // [specialization] & "-" & [course] & [number]
+     [](const Record& r) {
+       return "\"" + unquoted(r.at("specialization")) + "-" + unquoted(r.at("course")) + unquoted(r.at("number")) +
+              "\"";
+     }},
+};
+
+TEST(AceExport, CalculatedColumnsHoldWhatTheirExpressionsGive) {
+  for (const Calculated& c : kCalculated) {
+    const auto file = jet::testing::corpus_dir() / c.folder / c.file;
+    QUILLMAR_REQUIRE_CORPUS(file);
+    SCOPED_TRACE(std::string(c.file) + " " + c.column);
+    const auto rows = export_table(file, c.table);
+    ASSERT_FALSE(rows.empty());
+    for (const Record& r : rows) EXPECT_EQ(r.at(c.column), c.expected(r));
   }
 }
 
