@@ -121,7 +121,7 @@ class Checker {
     for (const CatalogEntry& entry : db_.readable_catalog()) {
       if (!entry.is_table()) continue;
       try {
-        TableDef t = db_.table_at(entry.table_page(), entry.name);
+        TableDef t = db_.table_of(entry);
         if (const std::optional<std::string> why = column_placement_fault(t)) {
           if (entry.table_page() != system_catalog::kCatalogPage) placement_finding(entry.table_page(), entry.name, *why);
           continue;

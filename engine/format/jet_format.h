@@ -79,6 +79,7 @@ struct JetFormat {
   std::int32_t column_code_page_offset;      // Jet 3 text: code page (2 bytes), -1 none
   std::uint32_t column_precision_offset;     // Numeric
   std::uint32_t column_scale_offset;
+  std::int32_t column_complex_id_offset;     // ACE complex column: its ComplexID (4 bytes), -1 none
   std::uint32_t column_flags_offset;
   std::int32_t column_ext_flags_offset;      // Jet 4: 0x01 compressed Unicode; -1 none
   std::uint32_t column_fixed_offset_offset;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/format/calculated_value.h"
 #include "engine/format/damaged.h"
 #include "engine/format/text_codec.h"
 
@@ -51,10 +52,10 @@ T load(std::span<const std::uint8_t> b) {
   return v;
 }
 
-void need(const RawField& field, std::size_t n, const Column& column) {
-  if (field.bytes.size() < n) {
-    damaged("column '" + column.name + "' holds " + std::to_string(field.bytes.size()) +
-            " bytes, needs " + std::to_string(n));
+void need(std::span<const std::uint8_t> bytes, std::size_t n, const Column& column) {
+  if (bytes.size() < n) {
+    damaged("column '" + column.name + "' holds " + std::to_string(bytes.size()) + " bytes, needs " +
+            std::to_string(n));
   }
 }
 
@@ -78,6 +79,9 @@ std::size_t fixed_data_size(const Column& column) {
     case ColumnType::DateTime: return 8;
     case ColumnType::Guid: return 16;
     case ColumnType::Numeric: return 17;
+    case ColumnType::Complex: return 4;
+    case ColumnType::BigInt: return 8;
+    case ColumnType::DateTimeExtended: return 42;
     default: return column.length;
   }
 }
@@ -102,7 +106,7 @@ std::optional<std::string> column_placement_fault(const TableDef& table) {
   std::vector<std::pair<std::size_t, const Column*>> fixed;  // by first byte
   std::vector<std::pair<std::uint16_t, const Column*>> variable;
   for (const Column& c : table.columns) {
-    if (c.type == ColumnType::Boolean) continue;  // kept in the null mask
+    if (c.value_in_null_mask()) continue;
     if (c.is_fixed()) {
       fixed.emplace_back(c.fixed_offset, &c);
     } else {
@@ -135,7 +139,10 @@ bool has_typed_size(ColumnType type) {
     case ColumnType::Double:
     case ColumnType::DateTime:
     case ColumnType::Guid:
-    case ColumnType::Numeric: return true;
+    case ColumnType::Numeric:
+    case ColumnType::Complex:
+    case ColumnType::BigInt:
+    case ColumnType::DateTimeExtended: return true;
     default: return false;
   }
 }
@@ -176,7 +183,7 @@ void split_row_into(const JetFormat& f, const TableDef& table, std::span<const s
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     const Column& c = table.columns[i];
     RawField& out = fields[i];
-    if (c.type == ColumnType::Boolean) {
+    if (c.value_in_null_mask()) {
       out.null = false;
       out.boolean = not_null(c.number);
       continue;
@@ -211,29 +218,26 @@ LongValueRef parse_long_value_ref(std::span<const std::uint8_t> field) {
   return ref;
 }
 
-Value decode_field(const JetFormat& f, const Column& column, const RawField& field,
-                   std::uint16_t code_page, const LongValueResolver& resolve_long_value) {
-  Value v;
-  v.type = column.type;
-  if (column.type == ColumnType::Boolean) {
-    v.is_null = false;
-    v.integer = field.boolean ? 1 : 0;
-    return v;
-  }
-  if (field.null) return v;
-  v.is_null = false;
-  auto b = field.bytes;
+namespace {
+
+// A value as a column of its type stores it (the bytes of a calculated
+// column already unwrapped).
+void decode_stored(const JetFormat& f, const Column& column, std::span<const std::uint8_t> b,
+                   std::uint16_t code_page, const LongValueResolver& resolve_long_value, Value& v) {
   switch (column.type) {
-    case ColumnType::Byte: need(field, 1, column); v.integer = b[0]; break;
-    case ColumnType::Integer: need(field, 2, column); v.integer = load<std::int16_t>(b); break;
-    case ColumnType::Long: need(field, 4, column); v.integer = load<std::int32_t>(b); break;
-    case ColumnType::Currency: need(field, 8, column); v.integer = load<std::int64_t>(b); break;
-    case ColumnType::Single: need(field, 4, column); v.real = load<float>(b); break;
+    case ColumnType::Byte: need(b, 1, column); v.integer = b[0]; break;
+    case ColumnType::Integer: need(b, 2, column); v.integer = load<std::int16_t>(b); break;
+    case ColumnType::Long: need(b, 4, column); v.integer = load<std::int32_t>(b); break;
+    case ColumnType::Currency: need(b, 8, column); v.integer = load<std::int64_t>(b); break;
+    case ColumnType::Single: need(b, 4, column); v.real = load<float>(b); break;
     case ColumnType::Double:
-    case ColumnType::DateTime: need(field, 8, column); v.real = load<double>(b); break;
-    case ColumnType::Guid: need(field, 16, column); v.bytes.assign(b.begin(), b.begin() + 16); break;
+    case ColumnType::DateTime: need(b, 8, column); v.real = load<double>(b); break;
+    case ColumnType::Guid: need(b, 16, column); v.bytes.assign(b.begin(), b.begin() + 16); break;
+    case ColumnType::Complex: need(b, 4, column); v.integer = load<std::int32_t>(b); break;
+    case ColumnType::BigInt: need(b, 8, column); v.integer = load<std::int64_t>(b); break;
+    case ColumnType::DateTimeExtended: need(b, 42, column); v.bytes.assign(b.begin(), b.begin() + 42); break;
     case ColumnType::Numeric: {
-      need(field, 17, column);
+      need(b, 17, column);
       // Sign byte, then the 128-bit magnitude as four little-endian 32-bit
       // words, most significant word first.
       v.decimal.negative = b[0] != 0;
@@ -253,6 +257,50 @@ Value decode_field(const JetFormat& f, const Column& column, const RawField& fie
     case ColumnType::Ole: v.bytes = resolve_long_value(b); break;
     default: v.bytes.assign(b.begin(), b.end()); break;  // Binary, type 0x11, unknown types
   }
+}
+
+// A calculated column's value: unwrapped, then read as its result type
+// holds it. Yes/No results are one byte (0xFF Yes), Decimal results
+// Windows' DECIMAL; an empty value is a null result.
+Value decode_calculated(const JetFormat& f, const Column& column, std::span<const std::uint8_t> stored,
+                        std::uint16_t code_page, const LongValueResolver& resolve_long_value) {
+  Value v;
+  v.type = column.type;
+  Bytes long_value;
+  std::span<const std::uint8_t> inner;
+  if (is_long_value(column.type)) {
+    long_value = resolve_long_value(stored);
+    inner = unwrap_calculated(long_value);
+  } else {
+    inner = unwrap_calculated(stored);
+  }
+  if (inner.empty()) return v;
+  v.is_null = false;
+  switch (column.type) {
+    case ColumnType::Boolean: v.integer = inner[0] != 0 ? 1 : 0; break;
+    case ColumnType::Numeric: v.decimal = calculated_decimal(inner); break;
+    case ColumnType::Memo: v.text = decode_text(f, column, inner, code_page); break;
+    case ColumnType::Ole: v.bytes.assign(inner.begin(), inner.end()); break;
+    default: decode_stored(f, column, inner, code_page, resolve_long_value, v); break;
+  }
+  return v;
+}
+
+}  // namespace
+
+Value decode_field(const JetFormat& f, const Column& column, const RawField& field,
+                   std::uint16_t code_page, const LongValueResolver& resolve_long_value) {
+  Value v;
+  v.type = column.type;
+  if (column.value_in_null_mask()) {
+    v.is_null = false;
+    v.integer = field.boolean ? 1 : 0;
+    return v;
+  }
+  if (field.null) return v;
+  if (column.is_calculated()) return decode_calculated(f, column, field.bytes, code_page, resolve_long_value);
+  v.is_null = false;
+  decode_stored(f, column, field.bytes, code_page, resolve_long_value, v);
   return v;
 }
 

@@ -44,7 +44,8 @@ Row decode_row(const JetFormat& format, const TableDef& table, std::span<const s
 
 // Size of a fixed-length column's data: from its type, else its length.
 std::size_t fixed_data_size(const Column& column);
-// True for the types whose values have one size (numbers, dates, GUIDs).
+// True for the types whose values have one size (numbers, dates, GUIDs,
+// complex ids).
 bool has_typed_size(ColumnType type);
 
 // Why a definition cannot place its columns' values apart in a row: two

@@ -124,7 +124,9 @@ TableDef parse_table_definition(const JetFormat& f, std::span<const std::uint8_t
     if (f.column_ext_flags_offset >= 0) col.ext_flags = desc[static_cast<std::size_t>(f.column_ext_flags_offset)];
     col.fixed_offset = get_u16(desc, f.column_fixed_offset_offset);
     col.length = get_u16(desc, f.column_length_offset);
-    if (col.type == ColumnType::Numeric) {
+    if (col.type == ColumnType::Complex && f.column_complex_id_offset >= 0) {
+      col.complex_id = static_cast<std::int32_t>(get_u32(desc, static_cast<std::size_t>(f.column_complex_id_offset)));
+    } else if (col.type == ColumnType::Numeric) {
       col.precision = desc[f.column_precision_offset];
       col.scale = desc[f.column_scale_offset];
     } else if (col.type == ColumnType::Text || col.type == ColumnType::Memo) {

@@ -82,6 +82,32 @@ void append_binary(const std::uint8_t* data, std::size_t len, bool ascending, By
   throw Error(errc::kNotBuiltYet, "Cannot build an index key: " + what + ".");
 }
 
+// The types whose key form the sample files show; a type byte the model
+// does not name has none.
+bool has_key_form(ColumnType t) {
+  switch (t) {
+    case ColumnType::Ole: return false;
+    case ColumnType::Boolean:
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long:
+    case ColumnType::Currency:
+    case ColumnType::Single:
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+    case ColumnType::Binary:
+    case ColumnType::Text:
+    case ColumnType::Memo:
+    case ColumnType::Guid:
+    case ColumnType::Numeric:
+    case ColumnType::Complex11:
+    case ColumnType::Complex:
+    case ColumnType::BigInt:
+    case ColumnType::DateTimeExtended: return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, ExpansionCount expansions) {
@@ -97,6 +123,9 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, Expansion
     out.push_back(c.ascending ? kAscendingNull : kDescendingNull);
     return;
   }
+  if (c.type != ColumnType::Ole && !has_key_form(c.type)) {
+    cannot_key("column type " + std::to_string(static_cast<unsigned>(c.type)) + " has no known key form");
+  }
   out.push_back(c.ascending ? kAscendingValue : kDescendingValue);
   switch (c.type) {
     case ColumnType::Byte: {
@@ -105,8 +134,10 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, Expansion
       break;
     }
     case ColumnType::Integer: append_integer(v.integer, 2, c.ascending, out); break;
-    case ColumnType::Long: append_integer(v.integer, 4, c.ascending, out); break;
-    case ColumnType::Currency: append_integer(v.integer, 8, c.ascending, out); break;
+    case ColumnType::Long:
+    case ColumnType::Complex: append_integer(v.integer, 4, c.ascending, out); break;
+    case ColumnType::Currency:
+    case ColumnType::BigInt: append_integer(v.integer, 8, c.ascending, out); break;
     case ColumnType::Single:
       append_floating(std::bit_cast<std::uint32_t>(static_cast<float>(v.real)), 4, c.ascending, out);
       break;
@@ -124,6 +155,9 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, Expansion
       break;
     }
     case ColumnType::Binary: append_binary(v.bytes.data(), v.bytes.size(), c.ascending, out); break;
+    // Keyed as the binary of its stored text, which sorts in time order
+    // (fixed-width digits).
+    case ColumnType::DateTimeExtended: append_binary(v.bytes.data(), v.bytes.size(), c.ascending, out); break;
     case ColumnType::Text:
     case ColumnType::Memo: append_text_key(v.text, c.text_order, c.ascending, out, expansions); break;
     case ColumnType::Complex11: {
@@ -171,6 +205,12 @@ IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, 
     }
     if (col.type == ColumnType::Ole && unsupported_.empty()) {
       unsupported_ = "column '" + col.name + "' is an OLE Object";
+    } else if (col.is_calculated() && unsupported_.empty()) {
+      // Access does not index calculated columns; no sample shows a key of one.
+      unsupported_ = "column '" + col.name + "' is calculated";
+    } else if (!has_key_form(col.type) && unsupported_.empty()) {
+      unsupported_ = "column '" + col.name + "' is of type " + std::to_string(static_cast<unsigned>(col.type)) +
+                     ", whose key form is not known";
     }
     columns_.push_back(kc);
   }

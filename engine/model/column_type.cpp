@@ -19,6 +19,9 @@ std::string_view column_type_name(ColumnType t) {
     case ColumnType::Guid: return "GUID";
     case ColumnType::Numeric: return "Numeric";
     case ColumnType::Complex11: return "Type11";
+    case ColumnType::Complex: return "Complex";
+    case ColumnType::BigInt: return "Large Number";
+    case ColumnType::DateTimeExtended: return "Date/Time Extended";
   }
   return "Unknown";
 }

@@ -21,6 +21,9 @@ enum class ColumnType : std::uint8_t {
   Guid = 0x0F,      // 16 bytes (Replication ID)
   Numeric = 0x10,   // 17 bytes: sign byte + 128-bit magnitude, with precision/scale
   Complex11 = 0x11, // fixed-size attachment-like data of Access 2000 system tables; kept as raw bytes
+  Complex = 0x12,   // ACE: 4-byte id of the row's values in a hidden table (attachments, multi-value, history)
+  BigInt = 0x13,    // ACE 16 "Large Number": 8 bytes signed
+  DateTimeExtended = 0x14,  // ACE 17: 42 bytes of ASCII, days:ticks:precision (FORMAT.md)
 };
 
 // True for the types whose values live in long-value storage.

@@ -25,6 +25,9 @@ struct RowPointer {
 
 struct Column {
   std::string name;  // UTF-8
+  // For a calculated column, the type of its result when the table's
+  // properties name it (engine/format/calculated_value.h), else the
+  // descriptor's type.
   ColumnType type = ColumnType::Long;
   std::uint16_t number = 0;        // column number (gaps where columns were deleted)
   std::uint16_t var_index = 0;     // position among variable-length columns
@@ -36,8 +39,9 @@ struct Column {
   std::uint8_t scale = 0;          // Numeric
   Bytes raw;                       // the column descriptor as stored
   std::uint16_t column_id = 0;     // the descriptor's second column number
-  std::uint8_t ext_flags = 0;      // Jet 4: 0x01 text kept as compressed Unicode
+  std::uint8_t ext_flags = 0;      // Jet 4: 0x01 text kept as compressed Unicode; ACE: 0xC0 calculated
   std::uint16_t code_page = 0;     // Jet 3 text: code page of the column (0: the database's)
+  std::int32_t complex_id = 0;     // Complex: the column's ComplexID in MSysComplexColumns
 
   bool is_fixed() const { return (flags & 0x01) != 0; }
   bool is_nullable() const { return (flags & 0x02) != 0; }
@@ -45,6 +49,11 @@ struct Column {
   bool is_replication_autonumber() const { return (flags & 0x40) != 0; }  // GUID AutoNumber
   bool is_hyperlink() const { return (flags & 0x80) != 0; }
   bool is_compressed_unicode() const { return (ext_flags & 0x01) != 0; }
+  // Access 2010 and later: the stored value is computed, and wrapped.
+  bool is_calculated() const { return (ext_flags & 0xC0) != 0; }
+  // A Yes/No column keeps its value in the row's null mask; a calculated
+  // one with a Yes/No result holds it as data.
+  bool value_in_null_mask() const { return type == ColumnType::Boolean && !is_calculated(); }
 };
 
 // One column of a physical index, with its sort direction.

@@ -25,10 +25,12 @@ struct Decimal {
 struct Value {
   ColumnType type = ColumnType::Long;
   bool is_null = true;
-  std::int64_t integer = 0;  // Boolean (0/1), Byte, Integer, Long, Currency (scaled by 10 000)
+  std::int64_t integer = 0;  // Boolean (0/1), Byte, Integer, Long, Currency (scaled by 10 000), Large
+                             // Number, Complex (the id of the row's values in the column's hidden table)
   double real = 0;           // Single, Double, DateTime (days since 1899-12-30)
   std::u16string text;       // Text, Memo: UTF-16 code units (Jet 3 text decoded from its code page)
-  Bytes bytes;               // Binary, Ole, Guid (16 bytes as stored), Complex11 (raw)
+  Bytes bytes;               // Binary, Ole, Guid (16 bytes as stored), Complex11 (raw), Date/Time
+                             // Extended (the 42 stored bytes; engine/format/extended_date_time.h reads them)
   Decimal decimal;           // Numeric
 
   bool operator==(const Value&) const = default;

@@ -8,8 +8,10 @@
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/file/file_errors.h"
+#include "engine/format/calculated_value.h"
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
+#include "engine/format/property_map.h"
 #include "engine/format/row_layout.h"
 #include "engine/format/table_definition.h"
 #include "engine/format/text_codec.h"
@@ -50,6 +52,13 @@ std::int64_t int_of(const Row& row, const TableDef& t, std::string_view column) 
   return 0;
 }
 
+Bytes bytes_of(const Row& row, const TableDef& t, std::string_view column) {
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    if (t.columns[i].name == column) return row[i].bytes;
+  }
+  return {};
+}
+
 std::string text_of(const Row& row, const TableDef& t, std::string_view column) {
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     if (t.columns[i].name == column) return utf16_to_utf8(row[i].text);
@@ -65,6 +74,7 @@ CatalogEntry catalog_entry(const TableDef& catalog, RowPointer where, Row row) {
   e.name = text_of(row, catalog, "Name");
   e.type = static_cast<std::int16_t>(int_of(row, catalog, "Type"));
   e.flags = static_cast<std::uint32_t>(int_of(row, catalog, "Flags"));
+  e.properties = bytes_of(row, catalog, "LvProp");
   e.where = where;
   e.row = std::move(row);
   return e;
@@ -197,7 +207,7 @@ std::vector<TableDef> Database::tables() {
   std::vector<TableDef> out;
   for (const CatalogEntry& e : catalog()) {
     if (!e.is_table()) continue;
-    out.push_back(table_at(e.table_page(), e.name));
+    out.push_back(table_of(e));
   }
   return out;
 }
@@ -208,12 +218,24 @@ TableDef Database::table(const std::string& name) {
     for (const CatalogEntry& e : entries) {
       if (!e.is_table()) continue;
       if (pass == 0 ? e.name == name : equals_ignoring_ascii_case(e.name, name)) {
-        return table_at(e.table_page(), e.name);
+        return table_of(e);
       }
     }
   }
   throw Error(3078, "Cannot find the input table or query '" + name +
                         "'. Make sure it exists and that its name is spelled correctly.");
+}
+
+TableDef Database::table_of(const CatalogEntry& entry) {
+  TableDef t = table_at(entry.table_page(), entry.name);
+  if (std::none_of(t.columns.begin(), t.columns.end(), [](const Column& c) { return c.is_calculated(); })) return t;
+  // Properties that do not parse leave the descriptors' types; the check
+  // reads values with them and reports what does not fit.
+  try {
+    apply_calculated_result_types(t, parse_property_maps(entry.properties));
+  } catch (const DamagedData&) {
+  }
+  return t;
 }
 
 TableDef Database::table_at(PageNumber page, const std::string& name) {

@@ -59,6 +59,7 @@ struct CatalogEntry {
   std::string name;             // UTF-8
   std::int16_t type = 0;        // see object_type (sign as stored)
   std::uint32_t flags = 0;      // 0x80000000 / 0x00000002: system object
+  Bytes properties;             // LvProp as stored (engine/format/property_map.h)
   RowPointer where;             // the catalog row's address
   Row row;                      // every column of the catalog row, as decoded
 
@@ -116,7 +117,11 @@ class Database {
   // A table by name (exact, then ignoring ASCII case). Absent: 3078
   // "cannot find the input table"; damaged definition: 3049.
   TableDef table(const std::string& name);
-  // The table whose definition starts at `page`.
+  // The table a catalog row names, its calculated columns given the result
+  // types the row's properties name.
+  TableDef table_of(const CatalogEntry& entry);
+  // The table whose definition starts at `page`. Calculated columns keep
+  // their descriptors' types: use table_of where the catalog row is known.
   TableDef table_at(PageNumber page, const std::string& name = {});
 
   // Calls `visit` for every live row of the table, in page and slot order,

@@ -12,8 +12,10 @@
 
 #include "engine/error.h"
 #include "engine/file/file_errors.h"
+#include "engine/format/calculated_value.h"
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
+#include "engine/format/property_map.h"
 #include "engine/format/row_layout.h"
 #include "engine/format/table_definition.h"
 #include "engine/format/text_codec.h"
@@ -180,6 +182,7 @@ struct CatalogRow {
   std::string name;
   std::int16_t type = 0;
   std::uint32_t flags = 0;
+  Bytes properties;  // LvProp, empty when its long value is lost
 };
 
 class TableSalvager {
@@ -667,7 +670,10 @@ class TableSalvager {
 
 // A table's definition and usage-map rows, read without trusting the maps
 // (the strict reader's table_at refuses a table whose map row is gone).
-TableDef read_definition(Database& db, PageNumber first, const std::string& name) {
+// `properties` (the catalog row's LvProp) give calculated columns their
+// result types; without them, or when they are damaged, the columns keep
+// their descriptors' types.
+TableDef read_definition(Database& db, PageNumber first, const std::string& name, const Bytes& properties = {}) {
   const JetFormat& f = db.format();
   std::vector<PageNumber> chain;
   const Bytes joined =
@@ -677,6 +683,7 @@ TableDef read_definition(Database& db, PageNumber first, const std::string& name
   t.name = name;
   t.definition_page = first;
   t.definition_pages = std::move(chain);
+  if (!properties.empty()) damage_of([&] { apply_calculated_result_types(t, parse_property_maps(properties)); });
   for (const auto& slot : {std::pair{t.owned_map_row, &t.usage_map_owned}, std::pair{t.free_map_row, &t.usage_map_free}}) {
     if (slot.first.page == 0) continue;
     damage_of([&] {
@@ -728,6 +735,11 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
       if (c == "Name") out.name = utf16_to_utf8(v.text);
       if (c == "Type") out.type = static_cast<std::int16_t>(v.integer);
       if (c == "Flags") out.flags = static_cast<std::uint32_t>(v.integer);
+    }
+    const std::vector<RawField> fields = split_row(db.format(), catalog, *bytes);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (catalog.columns[i].name != "LvProp" || fields[i].null || !is_long_value(catalog.columns[i].type)) continue;
+      damage_of([&] { out.properties = db.read_long_value(fields[i].bytes); });
     }
   });
   if (why) return std::nullopt;
@@ -872,7 +884,7 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
     const PageNumber first = static_cast<PageNumber>(e.id) & 0x00FFFFFFu;
     if (!done.insert(first).second) continue;
     std::optional<TableDef> def;
-    const std::optional<std::string> why = damage_of([&] { def = read_definition(db, first, e.name); });
+    const std::optional<std::string> why = damage_of([&] { def = read_definition(db, first, e.name, e.properties); });
     if (why) {
       // Without its definition a table's rows cannot be read at all; the
       // rest of the database still can (a missing engine table is one

@@ -326,7 +326,9 @@ class Rewriter {
 
   // Gives the table's columns the General order, in its stored definition
   // (Access names the order in every column but Decimal ones, whose bytes
-  // there hold precision and scale) and in its model, so that keys are
+  // there hold precision and scale, complex ones, whose hold the column's
+  // ComplexID, and Date/Time Extended ones, whose second byte is their
+  // precision) and in its model, so that keys are
   // formed in it. Jet 3 columns name the code page as well. The model's
   // columns need not be in the order of the stored descriptors.
   void put_text_columns_in_general_order(TableDef& t, Bytes& definition,
@@ -340,7 +342,7 @@ class Rewriter {
       const std::size_t at = first + d * f.column_descriptor_size;
       if (at + f.column_descriptor_size > definition.size()) internal("a column lies beyond its definition");
       const auto type = static_cast<ColumnType>(definition[at + f.column_type_offset]);
-      if (type == ColumnType::Numeric) continue;
+      if (type == ColumnType::Numeric || type == ColumnType::Complex || type == ColumnType::DateTimeExtended) continue;
       put_u16(definition, at + f.column_sort_order_offset, kGeneralOrder);
       if (f.column_code_page_offset >= 0) {
         put_u16(definition, at + static_cast<std::size_t>(f.column_code_page_offset), kGeneralCodePage);

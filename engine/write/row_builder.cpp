@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/error.h"
+#include "engine/format/calculated_value.h"
 #include "engine/format/row_layout.h"
 #include "engine/format/text_codec.h"
 
@@ -46,10 +47,12 @@ Bytes fixed_bytes(const Column& c, const Value& v) {
       append_le(out, static_cast<std::int16_t>(v.integer));
       break;
     case ColumnType::Long:
+    case ColumnType::Complex:
       check_range(c, v.integer, INT32_MIN, INT32_MAX, "a Long");
       append_le(out, static_cast<std::int32_t>(v.integer));
       break;
-    case ColumnType::Currency: append_le(out, static_cast<std::int64_t>(v.integer)); break;
+    case ColumnType::Currency:
+    case ColumnType::BigInt: append_le(out, static_cast<std::int64_t>(v.integer)); break;
     case ColumnType::Single: append_le(out, static_cast<float>(v.real)); break;
     case ColumnType::Double:
     case ColumnType::DateTime: append_le(out, v.real); break;
@@ -74,6 +77,10 @@ Bytes fixed_bytes(const Column& c, const Value& v) {
   }
   return out;
 }
+
+// A calculated column's result as its type holds it, before wrapping (a
+// null result is an empty one, as Access stores it).
+Bytes calculated_bytes(const JetFormat& f, const Column& c, const Value& v, std::uint16_t code_page);
 
 }  // namespace
 
@@ -101,7 +108,7 @@ Bytes build_row(const JetFormat& f, const TableDef& t, const Row& row, std::uint
     column_count = std::max<std::uint32_t>(column_count, c.number + 1u);
     if (c.is_fixed()) {
       fixed_size = std::max(fixed_size, std::size_t{c.fixed_offset} + fixed_data_size(c));
-    } else if (c.type != ColumnType::Boolean) {
+    } else if (!c.value_in_null_mask()) {
       var_count = std::max<std::uint32_t>(var_count, c.var_index + 1u);
     }
   }
@@ -115,15 +122,18 @@ Bytes build_row(const JetFormat& f, const TableDef& t, const Row& row, std::uint
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     const Column& c = t.columns[i];
     const Value& v = row[i];
-    if (c.type == ColumnType::Boolean) {
+    if (c.value_in_null_mask()) {
       if (!v.is_null && v.integer != 0) mask[c.number / 8] = static_cast<std::uint8_t>(mask[c.number / 8] | (1u << (c.number % 8)));
       continue;
     }
-    if (v.is_null) continue;
-    if (v.type != c.type) refuse(c, "the value is of another type");
+    if (v.is_null && !c.is_calculated()) continue;
+    if (!v.is_null && v.type != c.type) refuse(c, "the value is of another type");
     mask[c.number / 8] = static_cast<std::uint8_t>(mask[c.number / 8] | (1u << (c.number % 8)));
     Bytes bytes;
-    if (c.type == ColumnType::Text) {
+    if (c.is_calculated()) {
+      bytes = wrap_calculated(calculated_bytes(f, c, v, code_page));
+      if (is_long_value(c.type)) bytes = store_long_value(c, bytes);
+    } else if (c.type == ColumnType::Text) {
       // The declared length is in stored bytes: two a character in Jet 4.
       const std::size_t characters = f.text_is_ucs2() ? c.length / 2u : c.length;
       if (c.length != 0 && v.text.size() > characters) refuse(c, "the text is longer than the column allows");
@@ -192,5 +202,21 @@ Bytes build_row(const JetFormat& f, const TableDef& t, const Row& row, std::uint
   if (out.size() > f.max_row_size) refuse(t.columns.front(), "the row is longer than a page holds");
   return out;
 }
+
+namespace {
+
+Bytes calculated_bytes(const JetFormat& f, const Column& c, const Value& v, std::uint16_t code_page) {
+  if (v.is_null) return {};
+  switch (c.type) {
+    case ColumnType::Boolean: return Bytes{static_cast<std::uint8_t>(v.integer != 0 ? 0xFF : 0x00)};
+    case ColumnType::Numeric: return calculated_decimal_bytes(v.decimal);
+    case ColumnType::Text:
+    case ColumnType::Memo: return encode_text(f, c, v.text, code_page);
+    case ColumnType::Ole: return v.bytes;
+    default: return fixed_bytes(c, v);
+  }
+}
+
+}  // namespace
 
 }  // namespace jet::write

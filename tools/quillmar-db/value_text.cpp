@@ -26,6 +26,41 @@ void append_two(std::string& out, long v) {
   out.push_back(static_cast<char>('0' + v % 10));
 }
 
+// "YYYY-MM-DD" of a day counted from 1899-12-30 (proleptic Gregorian calendar).
+void append_civil_date(std::string& out, long day) {
+  // 1899-12-30 is 25569 days before 1970-01-01; 719468 shifts the count to
+  // start at 0000-03-01 so leap days fall at the end of each year.
+  long z = day - 25569 + 719468;
+  long era = (z >= 0 ? z : z - 146096) / 146097;
+  long doe = z - era * 146097;
+  long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  long year = yoe + era * 400;
+  long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  long mp = (5 * doy + 2) / 153;
+  long d = doy - (153 * mp + 2) / 5 + 1;
+  long m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++year;
+
+  std::array<char, 16> ybuf{};
+  auto [end, ec] = std::to_chars(ybuf.data(), ybuf.data() + ybuf.size(), year);
+  (void)ec;
+  std::size_t width = static_cast<std::size_t>(end - ybuf.data());
+  if (year >= 0 && width < 4) out.append(4 - width, '0');
+  out.append(ybuf.data(), end);
+  out.push_back('-');
+  append_two(out, m);
+  out.push_back('-');
+  append_two(out, d);
+}
+
+void append_time_of_day(std::string& out, long seconds) {
+  append_two(out, seconds / 3600);
+  out.push_back(':');
+  append_two(out, seconds / 60 % 60);
+  out.push_back(':');
+  append_two(out, seconds % 60);
+}
+
 }  // namespace
 
 void append_utf8(std::string& out, std::u16string_view text) { out += jet::utf16_to_utf8(text); }
@@ -95,36 +130,22 @@ void append_datetime(std::string& out, double days) {
     seconds -= 86400;
     day += days < 0 ? -1 : 1;
   }
-  // Days since 1899-12-30 to a civil date (proleptic Gregorian calendar).
-  // 1899-12-30 is 25569 days before 1970-01-01; 719468 shifts the count to
-  // start at 0000-03-01 so leap days fall at the end of each year.
-  long z = day - 25569 + 719468;
-  long era = (z >= 0 ? z : z - 146096) / 146097;
-  long doe = z - era * 146097;
-  long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long year = yoe + era * 400;
-  long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  long mp = (5 * doy + 2) / 153;
-  long d = doy - (153 * mp + 2) / 5 + 1;
-  long m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++year;
-
-  std::array<char, 16> ybuf{};
-  auto [end, ec] = std::to_chars(ybuf.data(), ybuf.data() + ybuf.size(), year);
-  (void)ec;
-  std::size_t width = static_cast<std::size_t>(end - ybuf.data());
-  if (year >= 0 && width < 4) out.append(4 - width, '0');
-  out.append(ybuf.data(), end);
-  out.push_back('-');
-  append_two(out, m);
-  out.push_back('-');
-  append_two(out, d);
+  append_civil_date(out, day);
   out.push_back(' ');
-  append_two(out, seconds / 3600);
-  out.push_back(':');
-  append_two(out, seconds / 60 % 60);
-  out.push_back(':');
-  append_two(out, seconds % 60);
+  append_time_of_day(out, seconds);
+}
+
+void append_extended_datetime(std::string& out, const jet::ExtendedDateTime& value) {
+  // 0001-01-01 is day 693593 before 1899-12-30.
+  constexpr std::int64_t kDaysFrom0001To1899 = 693593;
+  constexpr std::int64_t kTicksPerSecond = 10'000'000;
+  append_civil_date(out, static_cast<long>(value.days - kDaysFrom0001To1899));
+  out.push_back(' ');
+  append_time_of_day(out, static_cast<long>(value.ticks / kTicksPerSecond));
+  out.push_back('.');
+  const std::string fraction = std::to_string(value.ticks % kTicksPerSecond);
+  out.append(7 - fraction.size(), '0');
+  out += fraction;
 }
 
 void append_guid(std::string& out, std::span<const std::uint8_t> b) {

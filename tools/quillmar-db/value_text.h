@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/format/extended_date_time.h"
 #include "engine/model/value.h"
 
 namespace quillmar_db {
@@ -31,6 +32,11 @@ void append_decimal(std::string& out, const jet::Decimal& value);
 // days since 1899-12-30; the fraction is the time of day, also for dates
 // before 1899-12-30 (-1.25 is 1899-12-29 06:00).
 void append_datetime(std::string& out, double days);
+
+// A Date/Time Extended value as "YYYY-MM-DD HH:MM:SS.fffffff": all seven
+// fraction digits its 100-nanosecond ticks hold, whatever precision the
+// column shows (the digits beyond it are zeros).
+void append_extended_datetime(std::string& out, const jet::ExtendedDateTime& value);
 
 // A 16-byte replication id as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": the
 // first three groups are stored little-endian, the rest in order.

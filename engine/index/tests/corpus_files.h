@@ -20,8 +20,9 @@ inline std::filesystem::path shared_dir() {
   return std::filesystem::path(QUILLMAR_SOURCE_DIR) / ".." / "shared";
 }
 
-// Unencrypted sample databases of one corpus folder (the RC4-encrypted one
-// has no readable pages), sorted; empty when the folder is absent.
+// Unencrypted sample databases (.mdb, .accdb) of one corpus folder (the
+// RC4-encrypted one has no readable pages), sorted; empty when the folder
+// is absent.
 inline std::vector<std::filesystem::path> corpus_files(const std::string& folder) {
   std::vector<std::filesystem::path> out;
   const auto dir = shared_dir() / "corpus" / folder;
@@ -30,7 +31,7 @@ inline std::vector<std::filesystem::path> corpus_files(const std::string& folder
   for (const auto& f : std::filesystem::directory_iterator(dir)) {
     std::string ext = f.path().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (ext == ".mdb" && f.path().filename() != "db-enc.mdb") out.push_back(f.path());
+    if ((ext == ".mdb" || ext == ".accdb") && f.path().filename() != "db-enc.mdb") out.push_back(f.path());
   }
   std::sort(out.begin(), out.end());
   return out;

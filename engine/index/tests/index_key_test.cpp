@@ -270,6 +270,58 @@ TEST(IndexKey, UnknownCharactersAndOleColumnsAreRefused) {
   EXPECT_EQ(general.key_for(Row{text(u"ab")}), (Bytes{0x7F, 0x4A, 0x4C, 0x01, 0x00}));
 }
 
+// Entries copied from ACE samples: MSysResources.Data of every file
+// (complex id 1), bigint.accdb (42), extDateTestV2019.accdb's two indexes
+// on DateExt (2020-06-17, ascending and descending).
+TEST(IndexKey, AceKindsKeyAsTheSamplesStoreThem) {
+  EXPECT_EQ(key(number(ColumnType::Complex, 1), ColumnType::Complex), (Bytes{0x7F, 0x80, 0x00, 0x00, 0x01}));
+  EXPECT_EQ(key(number(ColumnType::BigInt, 42), ColumnType::BigInt),
+            (Bytes{0x7F, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2A}));
+  expect_sorted({number(ColumnType::BigInt, INT64_MIN), number(ColumnType::BigInt, -1),
+                 number(ColumnType::BigInt, 0), number(ColumnType::BigInt, INT64_MAX)},
+                ColumnType::BigInt);
+  Value date;
+  date.type = ColumnType::DateTimeExtended;
+  date.is_null = false;
+  const std::string stored = "0000000000000737592:0000000000000000000:7";
+  date.bytes.assign(stored.begin(), stored.end());
+  date.bytes.push_back(0);
+  // Nine-byte groups of the 42 stored bytes, as for Binary.
+  const std::string ascending =
+      "7f 303030303030303009 303030303037333709 3539323a3030303009 303030303030303009 303030303030303a09 370000000000000002";
+  const std::string descending =
+      "80 cfcfcfcfcfcfcfcf09 cfcfcfcfcfc8ccc809 cac6cdc5cfcfcfcf09 cfcfcfcfcfcfcfcf09 cfcfcfcfcfcfcfc509 c8fffffffffffffffd";
+  const auto from_hex = [](std::string hex) {
+    hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+  };
+  EXPECT_EQ(key(date, ColumnType::DateTimeExtended), from_hex(ascending));
+  EXPECT_EQ(key(date, ColumnType::DateTimeExtended, false), from_hex(descending));
+}
+
+// A type byte the model does not name must not key as its flag byte alone:
+// every row would then hold the same key.
+TEST(IndexKey, ColumnsOfAnUnknownTypeAreRefused) {
+  TableDef t;
+  t.name = "T";
+  Column odd;
+  odd.name = "Value";
+  odd.type = static_cast<ColumnType>(0x48);  // unsupportedFieldsTestV2007.accdb
+  t.columns = {odd};
+  IndexData idx;
+  idx.columns = {IndexColumn{0, true}};
+  const IndexKeyEncoder enc(t, idx, Format::Jet4);
+  EXPECT_NE(enc.unsupported_reason().find("72"), std::string::npos);
+  Value v;
+  v.type = odd.type;
+  v.is_null = false;
+  v.bytes = {0xFF, 0xFE, 'b', 'a', 'z'};
+  EXPECT_THROW(enc.key_for(Row{v}), Error);
+  EXPECT_THROW(key(v, odd.type), Error);
+}
+
 TEST(IndexKey, EncoderSkipsAllNullRowsOnlyWhenTheIndexIgnoresNulls) {
   TableDef t;
   t.name = "T";

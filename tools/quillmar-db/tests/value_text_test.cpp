@@ -118,6 +118,26 @@ TEST(ValueText, DatesFarOutsideTheCalendarStayNumbers) {
   EXPECT_EQ(text_of(append_datetime, std::numeric_limits<double>::quiet_NaN()), "nan");
 }
 
+// Date/Time Extended counts days from 0001-01-01 and keeps 100 ns ticks;
+// the stored text must be exactly of its form, or it is not a date.
+TEST(ValueText, ExtendedDatesSpanTheirWholeRangeExactly) {
+  const auto parse = [](const std::string& stored) {
+    std::vector<std::uint8_t> bytes(stored.begin(), stored.end());
+    bytes.push_back(0);
+    return jet::parse_extended_date_time(bytes);
+  };
+  const auto first = parse("0000000000000000000:0000000000000000000:7");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(text_of(append_extended_datetime, *first), "0001-01-01 00:00:00.0000000");
+  const auto last = parse("0000000000003652058:0000000863999999999:7");
+  ASSERT_TRUE(last);
+  EXPECT_EQ(text_of(append_extended_datetime, *last), "9999-12-31 23:59:59.9999999");
+  EXPECT_FALSE(parse("0000000000003652058:0000000864000000000:7"));  // a whole day of ticks
+  EXPECT_FALSE(parse("000000000000365205x:0000000000000000000:7"));
+  EXPECT_FALSE(parse("0000000000003652058-0000000000000000000:7"));
+  EXPECT_FALSE(jet::parse_extended_date_time(std::vector<std::uint8_t>(41, '0')));
+}
+
 TEST(ValueText, GuidsUseTheRegistryForm) {
   const std::uint8_t g[] = {0x6A, 0x27, 0x39, 0x8E, 0xA8, 0xBC, 0xC4, 0x4A,
                             0x89, 0x1E, 0x49, 0x91, 0x1D, 0x84, 0x38, 0xDD};
