@@ -16,6 +16,7 @@
 // Jet 4 system tables it knows, so it reports ACE's complex-column rows as
 // changed. The test compares them by the names the ids stand for instead.
 #include <map>
+#include <set>
 #include <string>
 
 #include "engine/read/database.h"
@@ -30,9 +31,19 @@ std::map<std::string, std::size_t> ghost_rows_by_table(Database& db);
 // and object ids stand for; empty when the file has no such table.
 std::map<std::int64_t, std::string> complex_columns_by_name(Database& db);
 
+// Calculated columns with a Memo or OLE result: the row holds the long
+// value's reference inside the calculated wrapping, which neither reader
+// unwraps, so they show the reference (its page number changes in a copy)
+// as the value. Per table name, the columns' names; and our own reading of
+// those values, which a test compares instead.
+using ColumnsByTable = std::map<std::string, std::set<std::string>>;
+ColumnsByTable calculated_long_values(Database& db);
+std::multiset<std::string> values_of(Database& db, const ColumnsByTable& columns);
+
 // The lines of a jetdiff report that the limits above do not explain:
 // empty when the two files hold the same data as Access sees it.
 std::string unexplained_differences(const std::string& jetdiff_log,
-                                    const std::map<std::string, std::size_t>& ghosts_in_a);
+                                    const std::map<std::string, std::size_t>& ghosts_in_a,
+                                    const ColumnsByTable& opaque = {});
 
 }  // namespace jet::testing
