@@ -239,13 +239,5 @@ TEST(AceExport, ValuesOfAComplexColumnAreEscapedInTheirList) {
   EXPECT_EQ(std::string(buf, n), "\"a\\;b;c\\\\d\"\";\",\"\"\n");
 }
 
-TEST(AceExport, LargeNumbersAreWrittenInDecimal) {
-  const auto file = ace_lib("bigint.accdb");
-  QUILLMAR_REQUIRE_CORPUS(file);
-  const auto rows = export_table(file, "Table");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].at("Numeric"), "42");
-}
-
 }  // namespace
 }  // namespace quillmar_db
