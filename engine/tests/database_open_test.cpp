@@ -120,8 +120,8 @@ TEST(DatabaseOpen, FilesThatAreNotJetDatabasesAreUnrecognized) {
   Bytes ace(4096, 0);
   ace[1] = 1;
   std::memcpy(ace.data() + 4, "Standard ACE DB", 15);
-  for (const std::uint8_t version : {7, 0xFF}) {
-    ace[0x14] = version;
+  for (const int version : {7, 0xFF}) {
+    ace[0x14] = static_cast<std::uint8_t>(version);
     const std::string path = make("later.accdb", ace);
     EXPECT_EQ(open_error(path), errc::kUnrecognizedFormat);
     try {
