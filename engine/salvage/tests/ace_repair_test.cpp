@@ -78,7 +78,9 @@ TEST_P(AceRepair, ZeroedPagesCostOnlyTheirRowsAndAreLogged) {
   auto copy = open_db(copy_path);
   EXPECT_EQ(testing::read_file(copy_path)[0x14], bytes[0x14]);
   EXPECT_EQ(live_rows(*copy, table), 0u);
-  if (table != c.parent) EXPECT_EQ(live_rows(*copy, c.parent), parent_rows) << "parent rows must stay";
+  if (table != c.parent) {
+    EXPECT_EQ(live_rows(*copy, c.parent), parent_rows) << "parent rows must stay";
+  }
   // The log names the table that lost its rows.
   std::size_t logged = 0;
   const TableDef log = copy->table("MSysCompactError");
