@@ -52,30 +52,6 @@ std::map<std::string, std::size_t> ghost_rows_by_table(Database& db) {
   return out;
 }
 
-std::map<std::int64_t, std::string> complex_columns_by_name(Database& db) {
-  std::map<std::int64_t, std::string> names_by_id;
-  for (const CatalogEntry& e : db.catalog()) names_by_id[e.id] = e.name;
-  std::map<std::int64_t, std::string> out;
-  TableDef t;
-  try {
-    t = db.table("MSysComplexColumns");
-  } catch (const Error&) {
-    return out;
-  }
-  db.scan_rows(t, [&](RowPointer, const Row& row) {
-    std::string described;
-    std::int64_t complex_id = -1;
-    for (std::size_t i = 0; i < t.columns.size(); ++i) {
-      const Column& c = t.columns[i];
-      if (c.name == "ComplexID") complex_id = row[i].integer;
-      else if (c.name == "ColumnName") described += utf16_to_utf8(row[i].text) + ";";
-      else described += c.name + "=" + names_by_id[row[i].integer] + ";";
-    }
-    out[complex_id] = described;
-  });
-  return out;
-}
-
 ColumnsByTable calculated_long_values(Database& db) {
   ColumnsByTable out;
   for (const TableDef& t : db.tables()) {

@@ -14,7 +14,8 @@
 // Object ids in MSysComplexColumns: a copy renumbers table ids (a table's
 // id is its definition page), and jetdiff maps ids to names only in the
 // Jet 4 system tables it knows, so it reports ACE's complex-column rows as
-// changed. The test compares them by the names the ids stand for instead.
+// changed. The compaction audit compares them by the names the ids stand
+// for instead (compact_audit.h).
 #include <map>
 #include <set>
 #include <string>
@@ -26,10 +27,6 @@ namespace jet::testing {
 // Rows the readers see in each table (by name) beyond the table's live
 // rows: moved copies that no live pointer row points to.
 std::map<std::string, std::size_t> ghost_rows_by_table(Database& db);
-
-// Each MSysComplexColumns row as its ComplexID with the names its column
-// and object ids stand for; empty when the file has no such table.
-std::map<std::int64_t, std::string> complex_columns_by_name(Database& db);
 
 // Calculated columns with a Memo or OLE result: the row holds the long
 // value's reference inside the calculated wrapping, which neither reader
