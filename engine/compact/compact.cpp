@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engine/check/check.h"
+#include "engine/crypt/office_cipher.h"
 #include "engine/compact/source_hold.h"
 #include "engine/error.h"
 #include "engine/format/damaged.h"
@@ -164,6 +165,24 @@ double now_as_jet_date() {
   return days + 25569.0;  // 1970-01-01 is day 25569
 }
 
+// An encrypted ACE source gives an encrypted copy: the same kind and
+// parameters of encryption, fresh salts, the source's password unless the
+// request names another. Nothing of it reaches the disk decrypted, so index
+// keys stay in memory instead of spilling to scratch files.
+void seal_copy(const Database& db, const CompactRequest& request, write::RewriteOptions& rewrite) {
+  const std::optional<std::string>& password =
+      request.destination_password ? request.destination_password : request.source_password;
+  if (!password || password->empty()) {
+    throw Error(errc::kNotBuiltYet,
+                "An encrypted ACE database is compacted keeping a password: a copy without one would hold "
+                "its pages decrypted.");
+  }
+  crypt::Sealed sealed = crypt::reseal(*db.office_encryption(), utf8_to_utf16(*password), db.header().database_key);
+  rewrite.office_encryption = std::move(sealed.info);
+  rewrite.page_cipher = std::move(sealed.cipher);
+  rewrite.scratch_env = nullptr;
+}
+
 CompactResult run(const CompactRequest& request, Env& env, const salvage::SalvageOptions& salvage) {
   if (request.source_path == request.destination_path || env.file_exists(request.destination_path)) {
     throw Error(errc::kDatabaseAlreadyExists, "Database already exists.");
@@ -181,12 +200,16 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
   // known to be its row's while the rows are sound, and a damaged row, or a
   // catalog row put back, could otherwise share one key with another row.
   if (salvage.check_values) rewrite.keep_stored_text_keys = false;
-  if (request.destination_password) rewrite.new_password = utf8_to_utf16(*request.destination_password);
   rewrite.progress = request.progress;
   // Keys of large tables are sorted in runs on scratch files beside the new
   // file (removed when the copy is written).
   rewrite.scratch_env = &env;
   rewrite.scratch_path = scratch_path_for(env, request.destination_path);
+  if (db->office_encryption()) {
+    seal_copy(*db, request, rewrite);
+  } else if (request.destination_password) {
+    rewrite.new_password = utf8_to_utf16(*request.destination_password);
+  }
   if (request.key_memory) rewrite.key_memory = *request.key_memory;
   if (request.read_ahead_from_rows) rewrite.read_ahead_from_rows = *request.read_ahead_from_rows;
 

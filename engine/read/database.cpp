@@ -5,6 +5,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "engine/crypt/office_cipher.h"
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/file/file_errors.h"
@@ -106,21 +107,22 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
     if (db->page_count_ <= kCatalogPage) damaged("the file ends before the catalog");
 
     if (f.ace && db->header_.encrypted()) {
-      // ACE encrypts the whole file with a key derived from the password
-      // (Office document encryption), which this engine does not decrypt.
-      throw Error(errc::kNotAValidPassword,
-                  options.password ? "Not a valid password. This database is encrypted with a password; opening "
-                                     "encrypted ACE databases is not supported yet."
-                                   : "Not a valid password.");
-    }
-    if (db->header_.has_password()) {
-      bool ok = options.password.has_value() &&
-                utf8_to_utf16(*options.password) == db->header_.password;
-      if (!ok) throw Error(errc::kNotAValidPassword, "Not a valid password.");
+      // ACE encrypts every page after the header with a key derived from
+      // the password (Office document encryption); the password is checked
+      // against the verifier in the header before any other page is read.
+      db->office_encryption_ = crypt::read_office_encryption(db->header_.unmasked);
+      if (!options.password) throw Error(errc::kNotAValidPassword, "Not a valid password.");
+      db->cipher_ = crypt::unlock(*db->office_encryption_, utf8_to_utf16(*options.password), db->header_.database_key);
+    } else {
+      if (db->header_.has_password()) {
+        bool ok = options.password.has_value() && utf8_to_utf16(*options.password) == db->header_.password;
+        if (!ok) throw Error(errc::kNotAValidPassword, "Not a valid password.");
+      }
+      if (db->header_.encrypted()) db->cipher_ = crypt::jet_rc4_cipher(db->header_.database_key);
     }
 
-    db->cache_ = std::make_unique<PageCache>(*db->file_, f.page_size, db->page_count_,
-                                             db->header_.database_key, options.cache_pages);
+    db->cache_ = std::make_unique<PageCache>(*db->file_, f.page_size, db->page_count_, db->cipher_,
+                                             options.cache_pages);
     // The catalog's definition must be readable for the file to be usable.
     db->table_at(kCatalogPage, "MSysObjects");
     return std::move(db);
@@ -133,6 +135,8 @@ std::unique_ptr<Database> Database::open_sibling() const {
   db->env_ = env_;
   db->cache_pages_ = cache_pages_;
   db->header_ = header_;
+  db->cipher_ = cipher_;
+  db->office_encryption_ = office_encryption_;
   db->page_count_ = page_count_;
   db->file_ = env_->open_readable(path_);
   db->file_size_ = db->file_->size();
@@ -146,7 +150,7 @@ std::unique_ptr<Database> Database::open_sibling() const {
            again.unmasked == header_.unmasked;
   }
   if (!same) throw damaged_file_error(path_, "the file changed while it was open");
-  db->cache_ = std::make_unique<PageCache>(*db->file_, page_size(), page_count_, header_.database_key, cache_pages_);
+  db->cache_ = std::make_unique<PageCache>(*db->file_, page_size(), page_count_, cipher_, cache_pages_);
   return db;
 }
 

@@ -5,7 +5,7 @@
 // never written. Memory stays bounded by a fixed-size page cache.
 //
 // Every failure is a jet::Error: 3024 missing file, 3343 not a Jet 3/Jet 4
-// database, 3031 wrong password, 3049 damaged file, file-layer numbers for
+// database, 3031 wrong password, 3251 an encryption this engine cannot undo, 3049 damaged file, file-layer numbers for
 // I/O failures (engine/file/file_errors.h).
 #include <cstdint>
 #include <functional>
@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/crypt/encryption_info.h"
+#include "engine/crypt/page_cipher.h"
 #include "engine/format/header_page.h"
 #include "engine/format/jet_format.h"
 #include "engine/model/schema.h"
@@ -90,6 +92,10 @@ class Database {
   // Whole pages in the file (a partial last page is not counted).
   std::uint32_t page_count() const { return page_count_; }
   std::uint64_t file_size() const { return file_size_; }
+  // How the pages after the header are encrypted; null when they are not.
+  const std::shared_ptr<const crypt::PageCipher>& page_cipher() const { return cipher_; }
+  // The Office encryption of an encrypted ACE file (opened with its password).
+  const std::optional<crypt::OfficeEncryption>& office_encryption() const { return office_encryption_; }
 
   // A page as the engine sees it: decrypted. Page 0 comes back as stored
   // (still masked). Throws 3049 for a page beyond the file.
@@ -190,6 +196,8 @@ class Database {
   std::uint32_t page_count_ = 0;
   std::uint64_t file_size_ = 0;
   std::unique_ptr<RandomAccessFile> file_;
+  std::shared_ptr<const crypt::PageCipher> cipher_;
+  std::optional<crypt::OfficeEncryption> office_encryption_;
   std::unique_ptr<PageCache> cache_;
 };
 

@@ -5,16 +5,15 @@
 #include "engine/error.h"
 #include "engine/file/env.h"
 #include "engine/format/damaged.h"
-#include "engine/format/rc4.h"
 
 namespace jet {
 
 PageCache::PageCache(RandomAccessFile& file, std::uint32_t page_size, std::uint32_t page_count,
-                     std::uint32_t database_key, std::size_t capacity)
+                     std::shared_ptr<const crypt::PageCipher> cipher, std::size_t capacity)
     : file_(file),
       page_size_(page_size),
       page_count_(page_count),
-      database_key_(database_key),
+      cipher_(std::move(cipher)),
       capacity_(capacity < 4 ? 4 : capacity),
       read_ahead_(std::clamp<std::size_t>(capacity_ / 4, 1, kMaxReadAhead)) {}
 
@@ -32,10 +31,11 @@ void PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& 
   }
   out.resize(std::size_t{count} * page_size_);
   file_.read(std::uint64_t{first} * page_size_, out.size(), out.data());
-  if (database_key_ == 0) return;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (first + i != 0) rc4_apply_page(database_key_, first + i, out.data() + std::size_t{i} * page_size_, page_size_);
-  }
+  for (std::uint32_t i = 0; i < count; ++i) decrypt(first + i, out.data() + std::size_t{i} * page_size_);
+}
+
+void PageCache::decrypt(PageNumber page, std::uint8_t* data) const {
+  if (cipher_ && page != 0) cipher_->decrypt(page, data, page_size_);
 }
 
 void PageCache::read_into(PageNumber page, Bytes& buf) {
@@ -44,7 +44,7 @@ void PageCache::read_into(PageNumber page, Bytes& buf) {
             std::to_string(page_count_) + " pages)");
   }
   file_.read(std::uint64_t{page} * page_size_, page_size_, buf.data());
-  if (database_key_ != 0 && page != 0) rc4_apply_page(database_key_, page, buf.data(), buf.size());
+  decrypt(page, buf.data());
 }
 
 bool PageCache::continues_a_run(PageNumber page) {
@@ -100,7 +100,7 @@ void PageCache::read_run(PageNumber first, std::size_t count) {
       if (spare_.size() < kMaxReadAhead) spare_.push_back(std::move(buffers[i]));
       continue;
     }
-    if (database_key_ != 0 && page != 0) rc4_apply_page(database_key_, page, buffers[i]->data(), page_size_);
+    decrypt(page, buffers[i]->data());
     insert(page, std::move(buffers[i]));
   }
 }

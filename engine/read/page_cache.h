@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/crypt/page_cipher.h"
 #include "engine/model/schema.h"
 #include "engine/model/value.h"
 
@@ -22,9 +23,9 @@ class RandomAccessFile;
 
 class PageCache {
  public:
-  // `database_key` non-zero: pages after the header are RC4-decrypted.
+  // With `cipher`, pages after the header are decrypted through it.
   PageCache(RandomAccessFile& file, std::uint32_t page_size, std::uint32_t page_count,
-            std::uint32_t database_key, std::size_t capacity);
+            std::shared_ptr<const crypt::PageCipher> cipher, std::size_t capacity);
 
   // Throws DamagedData for a page beyond the file.
   std::shared_ptr<const Bytes> get(PageNumber page);
@@ -48,6 +49,7 @@ class PageCache {
   void insert(PageNumber page, std::shared_ptr<const Bytes> data);
   // Reads and decrypts one page into a page-sized buffer.
   void read_into(PageNumber page, Bytes& buf);
+  void decrypt(PageNumber page, std::uint8_t* data) const;
   // A page-sized buffer: one the cache let go of and nobody holds, or new.
   std::shared_ptr<Bytes> page_buffer();
   // Reads `count` pages from `first` with one call; the caller knows they
@@ -59,7 +61,7 @@ class PageCache {
   RandomAccessFile& file_;
   std::uint32_t page_size_;
   std::uint32_t page_count_;
-  std::uint32_t database_key_;
+  std::shared_ptr<const crypt::PageCipher> cipher_;
   std::size_t capacity_;
   std::size_t read_ahead_;  // pages per run, 1 when the cache is too small
   std::list<Entry> lru_;  // front: most recently used

@@ -210,6 +210,17 @@ struct TablePlan {
 
 std::size_t slots_for(const TableDefinitionLayout& l) { return 2 + l.real_index_count + 2 * l.column_map_count; }
 
+// The cipher the copy's pages are written under.
+std::shared_ptr<const crypt::PageCipher> copy_cipher(const HeaderInfo& source, const RewriteOptions& options) {
+  if (options.page_cipher) return options.page_cipher;
+  if (!source.encrypted()) return nullptr;
+  if (source.format->ace) {
+    throw Error(errc::kCannotOpenDatabase,
+                "Internal error while writing the new database: an encrypted copy without its key.");
+  }
+  return crypt::jet_rc4_cipher(source.database_key);
+}
+
 class Rewriter {
  public:
   Rewriter(RewriteSource& db, WritableFile& out, const RewriteOptions& options)
@@ -217,7 +228,7 @@ class Rewriter {
         jet_format_(*db.header().format),
         format_(WriteFormat::for_version(jet_format_.version == JetVersion::Jet4)),
         options_(options),
-        sink_(out, format_, db.header().database_key, options.progress, db.page_count()) {
+        sink_(out, format_, copy_cipher(db.header(), options), options.progress, db.page_count()) {
   }
 
   RewriteResult run() {
@@ -228,8 +239,10 @@ class Rewriter {
     for (TablePlan& plan : plans_) write_definition(plan);
     if (!spare_.empty()) internal("pages skipped for definitions were not used");
     const std::uint32_t page_count = next_page_;
-    sink_.write(0, build_header_page(options_.convert_to_general ? in_general_order(db_.header()) : db_.header(),
-                                     options_.new_password));
+    Bytes header = build_header_page(options_.convert_to_general ? in_general_order(db_.header()) : db_.header(),
+                                     options_.new_password);
+    if (options_.office_encryption) crypt::write_office_encryption(*options_.office_encryption, header);
+    sink_.write(0, header);
     sink_.write(1, build_free_page_map_page(format_, db_.page_one(), page_count));
     sink_.flush();
     if (sink_.pages_written() != page_count) internal("a page was left unwritten");

@@ -4,10 +4,14 @@
 // usage maps rebuilt, table ids following the new definition pages.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "engine/crypt/encryption_info.h"
+#include "engine/crypt/page_cipher.h"
 
 namespace jet {
 class Database;
@@ -21,6 +25,12 @@ inline constexpr const char* kOrderScratchSuffix = ".order";
 
 struct RewriteOptions {
   std::optional<std::u16string> new_password;  // none keeps the source's
+  // An encrypted ACE copy: the encryption header its header page carries and
+  // the cipher its pages go out under (crypt::reseal). Without, a Jet copy
+  // is encrypted as its source is, and an encrypted ACE source is refused:
+  // no page of it is ever written decrypted.
+  std::optional<crypt::OfficeEncryption> office_encryption;
+  std::shared_ptr<const crypt::PageCipher> page_cipher;
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
   // With scratch files, a table's index keys beyond `key_memory` bytes are
   // sorted in runs on them (created exclusively, removed at the end):

@@ -4,7 +4,6 @@
 
 #include "engine/error.h"
 #include "engine/file/env.h"
-#include "engine/format/rc4.h"
 
 namespace jet::write {
 
@@ -12,9 +11,9 @@ namespace {
 constexpr std::size_t kRunBytes = 1 << 20;  // pages gathered before one write
 }
 
-PageSink::PageSink(WritableFile& out, const WriteFormat& format, std::uint32_t database_key, Progress progress,
+PageSink::PageSink(WritableFile& out, const WriteFormat& format, std::shared_ptr<const crypt::PageCipher> cipher, Progress progress,
                    std::uint64_t expected)
-    : out_(out), format_(format), key_(database_key), progress_(std::move(progress)), expected_(expected) {}
+    : out_(out), format_(format), cipher_(std::move(cipher)), progress_(std::move(progress)), expected_(expected) {}
 
 void PageSink::write(std::uint32_t number, std::span<const std::uint8_t> page) {
   if (page.size() != format_.page_size) {
@@ -33,7 +32,7 @@ void PageSink::write(std::uint32_t number, std::span<const std::uint8_t> page) {
   }
   const std::size_t at = run_.size();
   run_.insert(run_.end(), page.begin(), page.end());
-  if (key_ != 0 && number != 0) rc4_apply_page(key_, number, run_.data() + at, page.size());
+  if (cipher_ && number != 0) cipher_->encrypt(number, run_.data() + at, page.size());
   if (progress_) progress_(count_, std::max<std::uint64_t>(expected_, count_));
 }
 

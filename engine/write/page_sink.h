@@ -6,9 +6,11 @@
 // than one per page.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
+#include "engine/crypt/page_cipher.h"
 #include "engine/model/value.h"
 #include "engine/write/write_format.h"
 
@@ -24,7 +26,8 @@ class PageSink {
 
   // `expected` is the page count progress reports against until more pages
   // than that have been written.
-  PageSink(WritableFile& out, const WriteFormat& format, std::uint32_t database_key, Progress progress,
+  // With `cipher`, pages after the header are encrypted through it.
+  PageSink(WritableFile& out, const WriteFormat& format, std::shared_ptr<const crypt::PageCipher> cipher, Progress progress,
            std::uint64_t expected);
 
   // Takes a whole page; a page number given twice is an internal error.
@@ -37,7 +40,7 @@ class PageSink {
  private:
   WritableFile& out_;
   WriteFormat format_;
-  std::uint32_t key_;
+  std::shared_ptr<const crypt::PageCipher> cipher_;
   Progress progress_;
   std::uint64_t expected_;
   std::vector<bool> written_;
