@@ -16,7 +16,10 @@
 # Each round also compacts the same file as an ACE database (Access 2007,
 # version byte 2, "Standard ACE DB"): ACE keeps Jet 4's page layout, so
 # the twin holds the same pages under an ACE header and shows whether the
-# ACE path costs more per megabyte than the Jet 4 one.
+# ACE path costs more per megabyte than the Jet 4 one. And as an encrypted
+# ACE database (Access 2010's default agile encryption: AES-256, SHA-512),
+# whose pages are decrypted as they are read and encrypted as they are
+# written: the cost of the encryption beside the plain ACE twin.
 #
 # Several sizes show whether memory grows with the file. BUILD_DIR names a
 # build holding quillmar-db and quillmar-bench-gen (default build-rel, made
@@ -30,20 +33,22 @@ rounds=${ROUNDS:-3}
 build=${BUILD_DIR:-$root/build-rel}
 tool="$build/tools/quillmar-db/quillmar-db"
 gen="$build/engine/builder/quillmar-bench-gen"
+encrypt="$build/engine/builder/quillmar-encrypt"
 # BASE_BUILD_DIR: another build whose compaction takes its turn in every
 # round as well (say, the build before a change), summed up below the table.
 base_tool=${BASE_BUILD_DIR:+$BASE_BUILD_DIR/tools/quillmar-db/quillmar-db}
 
 [ -x /usr/bin/time ] || { echo "compact-bench: /usr/bin/time (GNU time) is not installed" >&2; exit 2; }
-if [ ! -x "$tool" ] || [ ! -x "$gen" ]; then
+if [ ! -x "$tool" ] || [ ! -x "$gen" ] || [ ! -x "$encrypt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQUILLMAR_BUILD_TESTS=OFF -DQUILLMAR_BUILD_APP=OFF >/dev/null
-  cmake --build "$build" -j2 --target quillmar-db quillmar-bench-gen >/dev/null
+  cmake --build "$build" -j2 --target quillmar-db quillmar-bench-gen quillmar-encrypt >/dev/null
 fi
 
 work=${WORK:-$(mktemp -d /var/tmp/quillmar-compact-bench.XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
+printf 'bench password' > "$work/password"
 
 # Runs a command under GNU time; sets SECONDS_TAKEN, CPU_SECONDS (user +
 # system: what the command itself spent, apart from waiting for a core on a
@@ -68,8 +73,8 @@ measure "$tool" compact "$work/empty.mdb" "$work/empty-compacted.mdb"
 baseline_kib=$PEAK_KIB
 
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); baseline peak ${baseline_kib} KiB; $rounds rounds, medians"
-printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | ACE compact+sync s | ACE / Jet 4 | cp CPU s | compact CPU s | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row | bytes per added live row |\n'
-printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
+printf '| size MiB | rows | live rows | generate s | generate peak MiB | cp+sync s | compact+sync s | ratio | ACE compact+sync s | ACE / Jet 4 | encrypted ACE compact+sync s | encrypted / ACE | cp CPU s | compact CPU s | cp peak MiB | compact peak MiB | compacted MiB | bytes per live row | bytes per added live row |\n'
+printf '|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n'
 prev_kib=
 prev_live=
 rounds_seen=
@@ -84,12 +89,14 @@ for size in "${sizes[@]}"; do
   cp "$src" "$ace"
   printf 'Standard ACE DB' | dd of="$ace" bs=1 seek=4 conv=notrunc status=none
   printf '\002' | dd of="$ace" bs=1 seek=20 conv=notrunc status=none
+  encrypted="$work/bench-$size-encrypted.accdb"
+  "$encrypt" "$src" "$encrypted" agile "$work/password"
   sync
   cat "$src" > /dev/null  # both runs start from a warm page cache
 
   # The copy and the compaction take turns, ROUNDS times; each figure is the
   # median of its rounds (peaks: the largest), which steadies a shared disk.
-  cp_runs=(); cp_cpus=(); compact_runs=(); compact_cpus=(); cp_kib=0; compact_kib=0; ace_runs=()
+  cp_runs=(); cp_cpus=(); compact_runs=(); compact_cpus=(); cp_kib=0; compact_kib=0; ace_runs=(); encrypted_runs=()
   base_runs=(); base_cpus=(); base_kib=0
   for ((round = 0; round < rounds; ++round)); do
     measure sh -c "cp '$src' '$work/copy.mdb' && sync"
@@ -110,6 +117,11 @@ for size in "${sizes[@]}"; do
     rm -f "$work/compacted.accdb"
     sync
 
+    measure sh -c "'$tool' compact --password-file '$work/password' '$encrypted' '$work/compacted.accdb' && sync"
+    encrypted_runs+=("$SECONDS_TAKEN")
+    rm -f "$work/compacted.accdb"
+    sync
+
     if [ -n "$base_tool" ]; then
       measure sh -c "'$base_tool' compact '$src' '$work/compacted.mdb' && sync"
       base_runs+=("$SECONDS_TAKEN"); base_cpus+=("$CPU_SECONDS")
@@ -118,21 +130,22 @@ for size in "${sizes[@]}"; do
       sync
     fi
   done
-  rm -f "$src" "$ace"
+  rm -f "$src" "$ace" "$encrypted"
   cp_s=$(median "${cp_runs[@]}"); cp_cpu=$(median "${cp_cpus[@]}")
   ace_s=$(median "${ace_runs[@]}")
+  encrypted_s=$(median "${encrypted_runs[@]}")
   compact_s=$(median "${compact_runs[@]}"); compact_cpu=$(median "${compact_cpus[@]}")
 
-  awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" -v a="$ace_s" -v cc="$cp_cpu" -v kc="$compact_cpu" \
+  awk -v size="$size" -v rows="$rows" -v live="$live" -v g="$gen_s" -v gk="$gen_kib" -v c="$cp_s" -v k="$compact_s" -v a="$ace_s" -v e="$encrypted_s" -v cc="$cp_cpu" -v kc="$compact_cpu" \
       -v cpk="$cp_kib" -v kk="$compact_kib" -v base="$baseline_kib" -v out="$compacted" -v b="$bytes" \
       -v pk="$prev_kib" -v pl="$prev_live" 'BEGIN {
     added = (pl != "" && live > pl) ? sprintf("%.0f", (kk - pk) * 1024 / (live - pl)) : "-"
-    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.2fx | %.1f | %.1f | %.1f | %.1f | %.0f | %.0f | %s |\n",
-      b / 1048576, rows, live, g, gk / 1024, c, k, (c > 0 ? k / c : 0), a, (k > 0 ? a / k : 0), cc, kc, cpk / 1024, kk / 1024, out / 1048576,
+    printf "| %.0f | %d | %d | %.1f | %.1f | %.1f | %.1f | %.2fx | %.1f | %.2fx | %.1f | %.2fx | %.1f | %.1f | %.1f | %.1f | %.0f | %.0f | %s |\n",
+      b / 1048576, rows, live, g, gk / 1024, c, k, (c > 0 ? k / c : 0), a, (k > 0 ? a / k : 0), e, (a > 0 ? e / a : 0), cc, kc, cpk / 1024, kk / 1024, out / 1048576,
       (live > 0 ? (kk - base) * 1024 / live : 0), added }'
   prev_kib=$compact_kib
   prev_live=$live
-  rounds_seen+="$size MiB, seconds per round: cp+sync ${cp_runs[*]}; compact+sync ${compact_runs[*]}; ACE compact+sync ${ace_runs[*]}"$'\n'
+  rounds_seen+="$size MiB, seconds per round: cp+sync ${cp_runs[*]}; compact+sync ${compact_runs[*]}; ACE compact+sync ${ace_runs[*]}; encrypted ACE compact+sync ${encrypted_runs[*]}"$'\n'
   if [ -n "$base_tool" ]; then
     rounds_seen+="$size MiB, base build: compact+sync ${base_runs[*]} (median $(median "${base_runs[@]}") s), CPU median $(median "${base_cpus[@]}") s, peak $((base_kib / 1024)) MiB"$'\n'
   fi

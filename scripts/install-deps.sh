@@ -5,11 +5,13 @@ set -euo pipefail
 
 # fonts-liberation: Liberation Sans has the widths the window's captions were
 # laid out for; without it the captions fall back to the wider DejaVu Sans.
+# libssl-dev: libcrypto's AES, SHA and random bytes for encrypted ACE files.
 # librsvg2-bin renders the menu icons; desktop-file-utils, appstream and
 # man-db/groff-base check the desktop files and manual pages; dpkg-dev's
 # dpkg-shlibdeps finds the Debian package's dependencies.
 packages=(
   build-essential cmake ninja-build pkg-config ccache
+  libssl-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev

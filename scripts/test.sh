@@ -50,6 +50,17 @@ if [ -d "$shared/corpus" ]; then
   find "$shared/corpus" -name '*.mdb' -size -300k -exec cp -f {} "$fuzz/seeds/" \;
   # ACE files start at about 300 KB (their system tables); the smaller ones.
   find "$shared/corpus" -name '*.accdb' -size -420k -exec cp -f {} "$fuzz/seeds/" \;
+  # Encrypted samples go in with their passwords (the folder's README table)
+  # on a first line the targets take off, so mutations reach their pages.
+  encrypted="$shared/corpus/ace-encrypted"
+  if [ -f "$encrypted/README.md" ]; then
+    awk -F'|' '$2 ~ /\.accdb/ { gsub(/^ +| +$/, "", $2); gsub(/^ +| +$/, "", $4); print $2 "\t" $4 }' \
+      "$encrypted/README.md" | while IFS=$'\t' read -r name password; do
+      [ -f "$encrypted/$name" ] || continue
+      [ "$(stat -c %s "$encrypted/$name")" -le 430000 ] || continue
+      { printf 'PASSWORD:%s\n' "$password"; cat "$encrypted/$name"; } > "$fuzz/seeds/with-password-$name"
+    done
+  fi
 else
   echo "fuzz: no sample databases at $shared/corpus; starting from empty input"
 fi

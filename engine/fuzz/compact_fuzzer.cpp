@@ -12,6 +12,7 @@
 #include "engine/compact/compact.h"
 #include "engine/error.h"
 #include "engine/file/memory_env.h"
+#include "engine/fuzz/fuzz_input.h"
 
 namespace {
 
@@ -25,7 +26,10 @@ constexpr const char* kDestination = "/fuzz/output.mdb";
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t whole_size) {
+  const jet::fuzz::FuzzInput given = jet::fuzz::split_fuzz_input(bytes, whole_size);
+  const std::uint8_t* data = given.data;
+  const std::size_t size = given.size;
   jet::MemoryEnv env;
   const jet::Bytes input(data, data + size);
   env.put(kSource, input);
@@ -33,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.source_path = kSource;
   request.destination_path = kDestination;
   request.env = &env;
+  request.source_password = given.password;
   // Both ways the window and the command line compact: keeping the source's
   // order, and converting to the General order. One byte of the input picks,
   // so each input always takes the same path.

@@ -7,6 +7,7 @@
 #include "engine/check/check.h"
 #include "engine/error.h"
 #include "engine/file/memory_env.h"
+#include "engine/fuzz/fuzz_input.h"
 #include "engine/read/database.h"
 
 namespace {
@@ -33,13 +34,15 @@ void read_everything(jet::Database& db) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  const jet::fuzz::FuzzInput input = jet::fuzz::split_fuzz_input(bytes, size);
   jet::MemoryEnv env;
-  env.put(kPath, jet::Bytes(data, data + size));
+  env.put(kPath, jet::Bytes(input.data, input.data + input.size));
   env.set_read_only(true);  // nothing the fuzzer drives may write
   jet::OpenOptions options;
   options.env = &env;
   options.cache_pages = 16;
+  options.password = input.password;
   try {
     auto db = jet::Database::open(kPath, options);
     read_everything(*db);

@@ -129,6 +129,21 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   });
 }
 
+HeaderSummary Database::read_header(const std::string& path, Env* env) {
+  auto file = (env != nullptr ? *env : default_env()).open_readable(path);
+  HeaderSummary out;
+  out.file_size = file->size();
+  return guarded(path, [&] {
+    Bytes first(static_cast<std::size_t>(std::min<std::uint64_t>(out.file_size, 4096)));
+    if (!first.empty()) file->read(0, first.size(), first.data());
+    if (!parse_header_page(first.data(), first.size(), path, out.header)) throw unrecognized(path);
+    if (out.header.format->ace && out.header.encrypted()) {
+      out.office_encryption = crypt::read_office_encryption(out.header.unmasked);
+    }
+    return out;
+  });
+}
+
 std::unique_ptr<Database> Database::open_sibling() const {
   std::unique_ptr<Database> db(new Database());
   db->path_ = path_;

@@ -70,9 +70,19 @@ struct CatalogEntry {
   PageNumber table_page() const { return static_cast<PageNumber>(id) & 0x00FFFFFFu; }
 };
 
+// What the header page alone tells, without a password.
+struct HeaderSummary {
+  HeaderInfo header;
+  std::optional<crypt::OfficeEncryption> office_encryption;  // encrypted ACE files
+  std::uint64_t file_size = 0;
+};
+
 class Database {
  public:
   static std::unique_ptr<Database> open(const std::string& path, const OpenOptions& options = {});
+  // Reads the header page only: format, order, encryption. Errors as open's
+  // (3031 aside: no password is needed).
+  static HeaderSummary read_header(const std::string& path, Env* env = nullptr);
   // Another read-only handle on the same file, with its own file handle and
   // page cache, so that another thread may read through it while this one
   // goes on (the two share nothing mutable). It trusts what this handle

@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,15 +76,43 @@ inline std::vector<CorpusFile> wild_files() {
   return out;
 }
 
+// The passwords of a folder's README table ("| file | ... | password | ..."
+// with a column headed "password"), by file name.
+inline std::map<std::string, std::string> passwords_from_readme(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> out;
+  std::ifstream in(folder / "README.md");
+  std::string line;
+  std::optional<std::size_t> column;
+  while (std::getline(in, line)) {
+    if (line.rfind("|", 0) != 0) continue;
+    std::vector<std::string> cells;
+    std::stringstream row(line.substr(1));
+    for (std::string cell; std::getline(row, cell, '|');) {
+      const auto first = cell.find_first_not_of(' ');
+      const auto last = cell.find_last_not_of(' ');
+      cells.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
+    }
+    for (std::size_t i = 0; !column && i < cells.size(); ++i) {
+      if (cells[i] == "password") column = i;
+    }
+    if (column && *column < cells.size() && !cells.empty() && cells[0] != "file") out[cells[0]] = cells[*column];
+  }
+  return out;
+}
+
 // The ACE databases (Access 2007 and later) under ace/, ace-lib/ and
 // ace-encrypted/, sorted by path; empty when absent. The encrypted ones
-// are listed without their passwords: they can only be refused for now.
+// come with the passwords their folder's README gives.
 inline std::vector<CorpusFile> ace_files() {
   std::vector<CorpusFile> out;
   std::error_code ec;
   for (const char* dir : {"ace", "ace-lib", "ace-encrypted"}) {
+    const auto passwords = passwords_from_readme(corpus_dir() / dir);
     for (const auto& f : std::filesystem::directory_iterator(corpus_dir() / dir, ec)) {
-      if (f.path().extension() == ".accdb") out.push_back(CorpusFile{f.path(), std::nullopt});
+      if (f.path().extension() != ".accdb") continue;
+      const auto password = passwords.find(f.path().filename().string());
+      out.push_back(CorpusFile{f.path(), password == passwords.end() ? std::nullopt
+                                                                     : std::optional<std::string>(password->second)});
     }
   }
   std::sort(out.begin(), out.end(), [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });

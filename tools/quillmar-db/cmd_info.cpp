@@ -1,15 +1,18 @@
 // quillmar-db info: what kind of database a file is and what tables it holds.
+// What the header tells (format, order, encryption) needs no password; the
+// tables do.
 #include <algorithm>
 #include <set>
 
+#include "engine/error.h"
 #include "engine/read/database.h"
 #include "tools/quillmar-db/commands.h"
 
 namespace quillmar_db {
 namespace {
 
-std::string version_name(const jet::Database& db) {
-  switch (db.header().version_byte) {
+std::string version_name(const jet::HeaderInfo& header) {
+  switch (header.version_byte) {
     case 0: return "Jet 3 (Access 97)";
     case 1: return "Jet 4 (Access 2000-2003)";
     case 2: return "ACE 12 (Access 2007)";
@@ -28,28 +31,17 @@ std::string sort_order_name(std::uint32_t order) {
   return hex;
 }
 
-}  // namespace
+std::string encryption_name(const jet::HeaderSummary& summary) {
+  if (summary.office_encryption) return "yes, Office " + summary.office_encryption->describe();
+  return summary.header.encrypted() ? "yes (RC4)" : "no";
+}
 
-int run_info(const CommandContext& ctx, const std::string& path) {
-  jet::OpenOptions options;
-  options.password = ctx.password;
-  auto db = jet::Database::open(path, options);
-  const jet::HeaderInfo& header = db->header();
-  std::FILE* out = ctx.out;
-  std::fprintf(out, "File:            %s\n", path.c_str());
-  std::fprintf(out, "Format:          %s\n", version_name(*db).c_str());
-  std::fprintf(out, "Page size:       %u bytes\n", db->page_size());
-  std::fprintf(out, "Pages:           %u\n", db->page_count());
-  std::fprintf(out, "Code page:       %u\n", header.code_page);
-  std::fprintf(out, "Collating order: %s\n", sort_order_name(header.sort_order).c_str());
-  std::fprintf(out, "Encrypted:       %s\n", !header.encrypted() ? "no" : header.format->ace ? "yes (Office encryption)" : "yes (RC4)");
-  std::fprintf(out, "Password:        %s\n", header.has_password() ? "set" : "not set");
-
-  auto tables = db->tables();
+void print_tables(std::FILE* out, jet::Database& db) {
+  auto tables = db.tables();
   // The catalog's flags say which tables are the engine's own; the
   // definition's type byte says so only for the oldest of them.
   std::set<jet::PageNumber> system_pages;
-  for (const auto& entry : db->catalog()) {
+  for (const auto& entry : db.catalog()) {
     if (entry.is_table() && entry.is_system()) system_pages.insert(entry.table_page());
   }
   std::size_t width = 5;
@@ -61,6 +53,34 @@ int run_info(const CommandContext& ctx, const std::string& path) {
     const char* kind = system ? "system" : "user";
     std::fprintf(out, "  %-*s  %10u  %s\n", static_cast<int>(width), t.name.c_str(), t.row_count, kind);
   }
+}
+
+}  // namespace
+
+int run_info(const CommandContext& ctx, const std::string& path) {
+  const jet::HeaderSummary summary = jet::Database::read_header(path);
+  const jet::HeaderInfo& header = summary.header;
+  std::FILE* out = ctx.out;
+  std::fprintf(out, "File:            %s\n", path.c_str());
+  std::fprintf(out, "Format:          %s\n", version_name(header).c_str());
+  std::fprintf(out, "Page size:       %u bytes\n", header.format->page_size);
+  std::fprintf(out, "Pages:           %llu\n", static_cast<unsigned long long>(summary.file_size / header.format->page_size));
+  std::fprintf(out, "Code page:       %u\n", header.code_page);
+  std::fprintf(out, "Collating order: %s\n", sort_order_name(header.sort_order).c_str());
+  std::fprintf(out, "Encrypted:       %s\n", encryption_name(summary).c_str());
+  // An encrypted ACE file's pages are its password; the header's password
+  // field is not.
+  const bool password = summary.office_encryption || header.has_password();
+  std::fprintf(out, "Password:        %s\n", password ? "set" : "not set");
+  if (summary.office_encryption && !ctx.password) {
+    std::fprintf(out, "Tables:          (the password is needed: --password-file or --password-stdin)\n");
+    return kExitOk;
+  }
+
+  jet::OpenOptions options;
+  options.password = ctx.password;
+  auto db = jet::Database::open(path, options);
+  print_tables(out, *db);
   return kExitOk;
 }
 

@@ -13,8 +13,8 @@ namespace quillmar_db {
 namespace {
 
 constexpr const char* kSource = "quillmar-db password input";
-// Jet passwords hold at most 20 characters; anything far longer is a
-// wrong file given by mistake, not a password.
+// Jet passwords hold at most 20 characters, those of encrypted ACE files
+// 255; anything far longer is a wrong file given by mistake, not a password.
 constexpr std::size_t kMaxBytes = 4096;
 
 std::string read_all(std::FILE* in, const std::string& what) {

@@ -53,7 +53,7 @@ class PatternFile : public RandomAccessFile {
 
 TEST(PageCache, ReadsRunsAheadAndStaysWithinItsSize) {
   PatternFile file(1000);
-  PageCache cache(file, kPageSize, 1000, 0, 40);
+  PageCache cache(file, kPageSize, 1000, nullptr, 40);
   for (PageNumber p = 0; p < 1000; ++p) {
     ASSERT_EQ(*cache.get(p), file.page(p)) << p;
     ASSERT_LE(cache.size(), 40u);
@@ -67,7 +67,7 @@ TEST(PageCache, ReadsRunsAheadAndStaysWithinItsSize) {
 // caller still holds: its bytes must stay those of its page.
 TEST(PageCache, PagesStillHeldAreNeverReused) {
   PatternFile file(1000);
-  PageCache cache(file, kPageSize, 1000, 0, 16);
+  PageCache cache(file, kPageSize, 1000, nullptr, 16);
   std::vector<std::shared_ptr<const Bytes>> held;
   for (PageNumber p = 0; p < 1000; ++p) {
     auto page = cache.get(p);
@@ -81,7 +81,7 @@ TEST(PageCache, PagesStillHeldAreNeverReused) {
 
 TEST(PageCache, ScatteredReadsDoNotReadAhead) {
   PatternFile file(1000);
-  PageCache cache(file, kPageSize, 1000, 0, 40);
+  PageCache cache(file, kPageSize, 1000, nullptr, 40);
   std::mt19937 rng(7);
   for (int i = 0; i < 300; ++i) {
     const auto p = static_cast<PageNumber>(rng() % 1000);
@@ -93,7 +93,7 @@ TEST(PageCache, ScatteredReadsDoNotReadAhead) {
 
 TEST(PageCache, TwoInterleavedScansBothReadAhead) {
   PatternFile file(1000);
-  PageCache cache(file, kPageSize, 1000, 0, 64);
+  PageCache cache(file, kPageSize, 1000, nullptr, 64);
   for (PageNumber p = 0; p < 400; ++p) {
     ASSERT_EQ(*cache.get(p), file.page(p));
     ASSERT_EQ(*cache.get(500 + p), file.page(500 + p));
@@ -104,7 +104,7 @@ TEST(PageCache, TwoInterleavedScansBothReadAhead) {
 TEST(PageCache, AFailingPageInsideARunFailsAloneAndTheRunEndsAtTheFileEnd) {
   PatternFile file(100);
   file.bad_offset = 55 * kPageSize + 3;
-  PageCache cache(file, kPageSize, 100, 0, 40);
+  PageCache cache(file, kPageSize, 100, nullptr, 40);
   for (PageNumber p = 0; p < 100; ++p) {
     if (p == 55) {
       EXPECT_THROW(cache.get(p), Error);
@@ -117,8 +117,8 @@ TEST(PageCache, AFailingPageInsideARunFailsAloneAndTheRunEndsAtTheFileEnd) {
 
 TEST(PageCache, EncryptedPagesReadAheadDecryptLikeSinglePages) {
   PatternFile file(200);
-  PageCache ahead(file, kPageSize, 200, 0x6B39DAC7u, 64);
-  PageCache single(file, kPageSize, 200, 0x6B39DAC7u, 4);  // too small to read ahead
+  PageCache ahead(file, kPageSize, 200, crypt::jet_rc4_cipher(0x6B39DAC7u), 64);
+  PageCache single(file, kPageSize, 200, crypt::jet_rc4_cipher(0x6B39DAC7u), 4);  // too small to read ahead
   for (PageNumber p = 0; p < 200; ++p) {
     ASSERT_EQ(*ahead.get(p), single.read_uncached(p)) << p;
   }
@@ -130,7 +130,7 @@ TEST(PageCache, EncryptedPagesReadAheadDecryptLikeSinglePages) {
 // is damage, not a short read.
 TEST(PageCache, UncachedRunsMatchSinglePages) {
   PatternFile file(100);
-  PageCache cache(file, kPageSize, 100, 0x6B39DAC7u, 8);
+  PageCache cache(file, kPageSize, 100, crypt::jet_rc4_cipher(0x6B39DAC7u), 8);
   Bytes run;
   file.reads = 0;
   cache.read_uncached_run(0, 30, run);

@@ -127,6 +127,24 @@ TEST(Cli, InfoDescribesTheFile) {
   EXPECT_NE(enc.out.find("Encrypted:       yes"), std::string::npos);
 }
 
+// An encrypted ACE file: its kind of encryption is in the clear, its tables
+// need the password, and a wrong one is refused.
+TEST(Cli, InfoTellsTheEncryptionOfAnAceFileWithoutItsPassword) {
+  const fs::path db = corpus() / "ace-encrypted" / "db2013-enc.accdb";
+  if (!fs::exists(db)) GTEST_SKIP() << "sample database absent: " << db;
+  Result header = run({"info", db.string()});
+  ASSERT_EQ(header.status, 0) << header.err;
+  EXPECT_NE(header.out.find("Encrypted:       yes, Office agile (version 4.4, AES-256 CBC, SHA512, 100000 rounds)"),
+            std::string::npos) << header.out;
+  EXPECT_NE(header.out.find("the password is needed"), std::string::npos) << header.out;
+  Result tables = run({"--password-stdin", "info", db.string()}, "1234\n");
+  ASSERT_EQ(tables.status, 0) << tables.err;
+  EXPECT_NE(tables.out.find("  MSysObjects"), std::string::npos) << tables.out;
+  Result wrong = run({"--password-stdin", "info", db.string()}, "12345\n");
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_NE(wrong.err.find("error 3031"), std::string::npos) << wrong.err;
+}
+
 TEST(Cli, ExportWritesEveryTypeInTheAgreedForm) {
   REQUIRE_CORPUS();
   Result r = run({"export", (corpus() / "jet3" / "testV1997.mdb").string(), "Table1"});
