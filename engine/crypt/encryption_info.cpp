@@ -15,6 +15,7 @@ namespace {
 
 // EncryptionHeader flags.
 constexpr std::uint32_t kFlagCryptoApi = 0x04;
+constexpr std::uint32_t kFlagDocProps = 0x08;  // set in the files Access 2007-2010 encrypted
 constexpr std::uint32_t kFlagExternal = 0x10;
 constexpr std::uint32_t kFlagAes = 0x20;
 // Algorithm ids of the CryptoAPI.
@@ -274,6 +275,61 @@ Bytes stored_bytes(const OfficeEncryption& info) {
   return out;
 }
 
+CryptoApiInfo crypto_api_defaults(std::uint32_t flags, std::uint32_t algorithm, std::uint32_t key_bits,
+                                  std::uint32_t provider, std::u16string_view provider_name, std::size_t hash_size) {
+  CryptoApiInfo api;
+  api.flags = flags;
+  api.algorithm_id = algorithm;
+  api.hash_algorithm_id = kAlgSha1;
+  api.key_bits = key_bits;
+  api.provider_type = provider;
+  for (std::uint32_t v : {flags, 0u, algorithm, kAlgSha1, key_bits, provider, 0u, 0u}) append_u32(api.header, v);
+  for (char16_t c : provider_name) {
+    api.header.push_back(static_cast<std::uint8_t>(c));
+    api.header.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  api.header.push_back(0);
+  api.header.push_back(0);
+  api.salt.assign(16, 0);
+  api.encrypted_verifier.assign(16, 0);
+  api.verifier_hash_size = 20;
+  api.encrypted_verifier_hash.assign(hash_size, 0);
+  return api;
+}
+
+AgileInfo agile_defaults() {
+  AgileKey key;
+  key.salt_size = 16;
+  key.block_size = 16;
+  key.key_bits = 256;
+  key.hash_size = 64;
+  key.cipher = "AES";
+  key.chaining = "ChainingModeCBC";
+  key.hash = HashKind::Sha512;
+  key.salt.assign(16, 0);
+  AgileInfo agile;
+  agile.data = key;
+  agile.password = key;
+  agile.spin_count = 100'000;
+  // Placeholders of the right lengths; resealing puts the real values in.
+  const std::string salt = base64_encode(Bytes(16, 0));
+  const std::string two_blocks = base64_encode(Bytes(32, 0));
+  const std::string params =
+      "saltSize=\"16\" blockSize=\"16\" keyBits=\"256\" hashSize=\"64\" cipherAlgorithm=\"AES\" "
+      "cipherChaining=\"ChainingModeCBC\" hashAlgorithm=\"SHA512\" saltValue=\"" + salt + "\"";
+  agile.descriptor =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+      "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\" "
+      "xmlns:p=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\" "
+      "xmlns:c=\"http://schemas.microsoft.com/office/2006/keyEncryptor/certificate\">"
+      "<keyData " + params + "/><keyEncryptors><keyEncryptor "
+      "uri=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\"><p:encryptedKey spinCount=\"100000\" " +
+      params + " encryptedVerifierHashInput=\"" + salt + "\" encryptedVerifierHashValue=\"" +
+      base64_encode(Bytes(64, 0)) + "\" encryptedKeyValue=\"" + two_blocks +
+      "\"/></keyEncryptor></keyEncryptors></encryption>";
+  return agile;
+}
+
 }  // namespace
 
 OfficeEncryption read_office_encryption(std::span<const std::uint8_t> header_page) {
@@ -312,6 +368,29 @@ void write_office_encryption(const OfficeEncryption& info, Bytes& header_page) {
             header_page.begin() + static_cast<std::ptrdiff_t>(start + std::max(old_size, stored.size())), 0);
   put_u16(header_page, kEncryptionInfoOffset, static_cast<std::uint16_t>(stored.size()));
   std::copy(stored.begin(), stored.end(), header_page.begin() + static_cast<std::ptrdiff_t>(start));
+}
+
+OfficeEncryption default_office_encryption(OfficeKind kind) {
+  OfficeEncryption info;
+  info.kind = kind;
+  info.major = 4;
+  info.minor = kind == OfficeKind::Agile ? 4 : 2;
+  switch (kind) {
+    case OfficeKind::Rc4CryptoApi:
+      info.api = crypto_api_defaults(kFlagCryptoApi | kFlagDocProps, kAlgRc4, 128, 1, u"Microsoft Enhanced Cryptographic Provider v1.0", 20);
+      break;
+    case OfficeKind::StandardAes:
+      info.api = crypto_api_defaults(kFlagCryptoApi | kFlagAes, kAlgAes128, 128, 0x18,
+                                     u"Microsoft Enhanced RSA and AES Cryptographic Provider", 32);
+      break;
+    case OfficeKind::AesWithoutSpin:
+      info.api = crypto_api_defaults(kFlagCryptoApi | kFlagDocProps, kAlgAes256, 256, 0x18, u"Microsoft Enhanced RSA and AES Cryptographic Provider", 32);
+      break;
+    case OfficeKind::Agile:
+      info.agile = agile_defaults();
+      break;
+  }
+  return info;
 }
 
 std::string OfficeEncryption::describe() const {

@@ -76,6 +76,10 @@ struct OfficeEncryption {
 // Error 3251 naming it.
 OfficeEncryption read_office_encryption(std::span<const std::uint8_t> header_page);
 
+// The encryption header Access writes for `kind` by default, salts and
+// verifier still zero: a template for crypt::reseal.
+OfficeEncryption default_office_encryption(OfficeKind kind);
+
 // Puts `info` into a header page (unmasked or stored: the region is clear).
 void write_office_encryption(const OfficeEncryption& info, Bytes& header_page);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <string>
 
 #include "engine/error.h"
@@ -34,6 +35,46 @@ Bytes round_up_to_block(Bytes bytes, std::size_t block) {
   bytes.resize((bytes.size() + block - 1) / block * block, 0);
   return bytes;
 }
+
+// Each page's key (CryptoAPI kinds) or IV (agile) is hashed from its number,
+// and a compaction reads many pages more than once (the copy, its index
+// keys, the check of what it wrote): the ones made last are kept, by page
+// number, in slots that threads share under a lock per group of slots.
+class PageMaterialCache {
+ public:
+  template <typename Make>
+  Bytes get(std::uint32_t page, Make make) const {
+    Shard& shard = shards_[page % kShards];
+    Slot& slot = shard.slots[(page / kShards) % kSlotsPerShard];
+    {
+      std::lock_guard<std::mutex> lock(shard.mutex);
+      if (slot.page_plus_one == page + 1u) return Bytes(slot.bytes.begin(), slot.bytes.begin() + slot.size);
+    }
+    Bytes made = make();
+    if (made.size() <= kMaxBytes) {
+      std::lock_guard<std::mutex> lock(shard.mutex);
+      slot.page_plus_one = page + 1u;
+      slot.size = static_cast<std::uint8_t>(made.size());
+      std::copy(made.begin(), made.end(), slot.bytes.begin());
+    }
+    return made;
+  }
+
+ private:
+  static constexpr std::size_t kShards = 64;
+  static constexpr std::size_t kSlotsPerShard = 512;  // 32 768 pages, about 1.5 MB
+  static constexpr std::size_t kMaxBytes = 32;
+  struct Slot {
+    std::uint32_t page_plus_one = 0;  // 0: empty
+    std::uint8_t size = 0;
+    std::array<std::uint8_t, kMaxBytes> bytes{};
+  };
+  struct Shard {
+    std::mutex mutex;
+    std::array<Slot, kSlotsPerShard> slots;
+  };
+  mutable std::unique_ptr<Shard[]> shards_ = std::make_unique<Shard[]>(kShards);
+};
 
 // --- RC4 CryptoAPI and standard AES ---------------------------------------
 
@@ -88,9 +129,11 @@ class CryptoApiCipher : public PageCipher {
 
  private:
   void apply(std::uint32_t page, std::uint8_t* data, std::size_t n, Direction direction) const {
-    std::uint8_t block[4];
-    page_block(database_key_, page, block);
-    const Bytes key = keys_.key(block);
+    const Bytes key = keys_of_pages_.get(page, [&] {
+      std::uint8_t block[4];
+      page_block(database_key_, page, block);
+      return keys_.key(block);
+    });
     if (keys_.rc4()) {
       rc4_apply(key, data, n);
     } else {
@@ -99,6 +142,7 @@ class CryptoApiCipher : public PageCipher {
   }
   CryptoApiKeys keys_;
   std::uint32_t database_key_;
+  PageMaterialCache keys_of_pages_;
 };
 
 // The verifier and its SHA-1 hash, encrypted under the key of block 0:
@@ -158,13 +202,16 @@ class AgileCipher : public PageCipher {
 
  private:
   Bytes iv(std::uint32_t page) const {
-    std::uint8_t block[4];
-    page_block(database_key_, page, block);
-    return fit(digest(data_.hash, {data_.salt, block}), data_.block_size, 0x36);
+    return ivs_.get(page, [&] {
+      std::uint8_t block[4];
+      page_block(database_key_, page, block);
+      return fit(digest(data_.hash, {data_.salt, block}), data_.block_size, 0x36);
+    });
   }
   AgileKey data_;
   Bytes key_;
   std::uint32_t database_key_;
+  PageMaterialCache ivs_;
 };
 
 // The keys the password gives the password key encryptor, one per block key.
@@ -217,67 +264,6 @@ Sealed reseal_agile(const OfficeEncryption& info, std::u16string_view password, 
   return out;
 }
 
-// --- Defaults for new files -----------------------------------------------
-
-void append_u32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-CryptoApiInfo crypto_api_defaults(std::uint32_t flags, std::uint32_t algorithm, std::uint32_t key_bits,
-                                  std::uint32_t provider, std::u16string_view provider_name, std::size_t hash_size) {
-  CryptoApiInfo api;
-  api.flags = flags;
-  api.algorithm_id = algorithm;
-  api.hash_algorithm_id = 0x8004;
-  api.key_bits = key_bits;
-  api.provider_type = provider;
-  for (std::uint32_t v : {flags, 0u, algorithm, 0x8004u, key_bits, provider, 0u, 0u}) append_u32(api.header, v);
-  for (char16_t c : provider_name) {
-    api.header.push_back(static_cast<std::uint8_t>(c));
-    api.header.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  api.header.push_back(0);
-  api.header.push_back(0);
-  api.salt.assign(16, 0);
-  api.encrypted_verifier.assign(16, 0);
-  api.verifier_hash_size = 20;
-  api.encrypted_verifier_hash.assign(hash_size, 0);
-  return api;
-}
-
-AgileInfo agile_defaults() {
-  AgileKey key;
-  key.salt_size = 16;
-  key.block_size = 16;
-  key.key_bits = 256;
-  key.hash_size = 64;
-  key.cipher = "AES";
-  key.chaining = "ChainingModeCBC";
-  key.hash = HashKind::Sha512;
-  key.salt.assign(16, 0);
-  AgileInfo agile;
-  agile.data = key;
-  agile.password = key;
-  agile.spin_count = 100'000;
-  // Placeholders of the right lengths; resealing puts the real values in.
-  const std::string salt = base64_encode(Bytes(16, 0));
-  const std::string two_blocks = base64_encode(Bytes(32, 0));
-  const std::string params =
-      "saltSize=\"16\" blockSize=\"16\" keyBits=\"256\" hashSize=\"64\" cipherAlgorithm=\"AES\" "
-      "cipherChaining=\"ChainingModeCBC\" hashAlgorithm=\"SHA512\" saltValue=\"" + salt + "\"";
-  agile.descriptor =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
-      "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\" "
-      "xmlns:p=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\" "
-      "xmlns:c=\"http://schemas.microsoft.com/office/2006/keyEncryptor/certificate\">"
-      "<keyData " + params + "/><keyEncryptors><keyEncryptor "
-      "uri=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\"><p:encryptedKey spinCount=\"100000\" " +
-      params + " encryptedVerifierHashInput=\"" + salt + "\" encryptedVerifierHashValue=\"" +
-      base64_encode(Bytes(64, 0)) + "\" encryptedKeyValue=\"" + two_blocks +
-      "\"/></keyEncryptor></keyEncryptors></encryption>";
-  return agile;
-}
-
 }  // namespace
 
 std::shared_ptr<const PageCipher> unlock(const OfficeEncryption& info, std::u16string_view password,
@@ -292,25 +278,7 @@ Sealed reseal(const OfficeEncryption& info, std::u16string_view password, std::u
 }
 
 Sealed new_office_encryption(OfficeKind kind, std::u16string_view password, std::uint32_t database_key) {
-  OfficeEncryption info;
-  info.kind = kind;
-  info.major = 4;
-  info.minor = kind == OfficeKind::Agile ? 4 : 2;
-  switch (kind) {
-    case OfficeKind::Rc4CryptoApi:
-      info.api = crypto_api_defaults(0x0C, 0x6801, 128, 1, u"Microsoft Enhanced Cryptographic Provider v1.0", 20);
-      break;
-    case OfficeKind::StandardAes:
-      info.api = crypto_api_defaults(0x24, 0x660E, 128, 0x18, u"Microsoft Enhanced RSA and AES Cryptographic Provider", 32);
-      break;
-    case OfficeKind::AesWithoutSpin:
-      info.api = crypto_api_defaults(0x0C, 0x6610, 256, 0x18, u"Microsoft Enhanced RSA and AES Cryptographic Provider", 32);
-      break;
-    case OfficeKind::Agile:
-      info.agile = agile_defaults();
-      break;
-  }
-  return reseal(info, password, database_key);
+  return reseal(default_office_encryption(kind), password, database_key);
 }
 
 }  // namespace jet::crypt

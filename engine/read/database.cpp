@@ -173,8 +173,8 @@ Bytes Database::read_page(PageNumber page) {
   return guarded(path_, [&] { return cache_->read_uncached(page); });
 }
 
-void Database::read_pages(PageNumber first, std::uint32_t count, Bytes& out) {
-  guarded(path_, [&] { cache_->read_uncached_run(first, count, out); });
+void Database::read_pages(PageNumber first, std::uint32_t count, Bytes& out, std::uint32_t head) {
+  guarded(path_, [&] { cache_->read_uncached_run(first, count, out, head); });
 }
 
 std::shared_ptr<const Bytes> Database::page(PageNumber page) {

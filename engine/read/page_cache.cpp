@@ -23,7 +23,7 @@ Bytes PageCache::read_uncached(PageNumber page) {
   return buf;
 }
 
-void PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& out) {
+void PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& out, std::uint32_t head) {
   if (count == 0) return;
   if (first >= page_count_ || count > page_count_ - first) {
     damaged("pages " + std::to_string(first) + "-" + std::to_string(std::uint64_t{first} + count - 1) +
@@ -31,7 +31,14 @@ void PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& 
   }
   out.resize(std::size_t{count} * page_size_);
   file_.read(std::uint64_t{first} * page_size_, out.size(), out.data());
-  for (std::uint32_t i = 0; i < count; ++i) decrypt(first + i, out.data() + std::size_t{i} * page_size_);
+  if (!cipher_) return;
+  const std::uint32_t decrypted = head == 0 || head > page_size_ ? page_size_ : head;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint8_t* page = out.data() + std::size_t{i} * page_size_;
+    if (first + i == 0) continue;
+    cipher_->decrypt(first + i, page, decrypted);
+    std::fill(page + decrypted, page + page_size_, std::uint8_t{0});
+  }
 }
 
 void PageCache::decrypt(PageNumber page, std::uint8_t* data) const {

@@ -32,8 +32,10 @@ class PageCache {
   Bytes read_uncached(PageNumber page);
   // `count` pages from `first` with one read, decrypted, into `out`,
   // bypassing the cache: for a pass that looks at every page once. Throws
-  // DamagedData when the run passes the end of the file.
-  void read_uncached_run(PageNumber first, std::uint32_t count, Bytes& out);
+  // DamagedData when the run passes the end of the file. With `head` (a
+  // multiple of 16), an encrypted page is decrypted that far only and the
+  // rest of it reads as zeros: for a pass that looks at page headers.
+  void read_uncached_run(PageNumber first, std::uint32_t count, Bytes& out, std::uint32_t head = 0);
 
   std::size_t size() const { return lru_.size(); }
   std::uint64_t misses() const { return misses_; }

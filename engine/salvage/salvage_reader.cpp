@@ -119,13 +119,18 @@ void survey_page(const JetFormat& f, PageNumber p, std::span<const std::uint8_t>
 // Pages the survey reads at once (256 KB of Jet 4 pages), past the cache:
 // it looks at each page once.
 constexpr std::uint32_t kSurveyRun = 64;
+// What the survey reads of a page: its type, owner or continuation, row
+// count and the slots of up to kSurveyedSlots rows, all in the first 142
+// bytes. Encrypted pages are decrypted this far only.
+constexpr std::uint32_t kSurveyedHead = 256;
+static_assert(14 + 2 * kSurveyedSlots <= kSurveyedHead);
 
 void survey_range(Database& db, PageNumber from, PageNumber to, PageSurvey& s) {
   const JetFormat& f = db.format();
   Bytes run;
   for (PageNumber first = from; first < to; first += kSurveyRun) {
     const std::uint32_t count = std::min(kSurveyRun, to - first);
-    if (damage_of([&] { db.read_pages(first, count, run); })) {
+    if (damage_of([&] { db.read_pages(first, count, run, kSurveyedHead); })) {
       // Read one by one, so that only the pages that cannot be read are missed.
       for (PageNumber p = first; p < first + count; ++p) {
         std::shared_ptr<const Bytes> page;
