@@ -14,6 +14,20 @@ std::uint16_t data_page_row_count(const JetFormat& f, std::span<const std::uint8
   return count;
 }
 
+void check_row_offsets_in_order(const JetFormat& f, std::span<const std::uint8_t> page) {
+  const std::uint16_t count = data_page_row_count(f, page);
+  const std::size_t table_end = f.data_row_table_offset + std::size_t{count} * 2;
+  std::size_t previous = page.size();
+  for (std::uint16_t r = 0; r < count; ++r) {
+    const std::size_t offset = get_u16(page, f.data_row_table_offset + std::size_t{r} * 2) & kRowOffsetMask;
+    if (offset > previous || offset < table_end) {
+      damaged("the row offsets of the page are out of order (row " + std::to_string(r) + " at " +
+              std::to_string(offset) + ")");
+    }
+    previous = offset;
+  }
+}
+
 RowSlot data_page_slot(const JetFormat& f, std::span<const std::uint8_t> page, std::uint16_t slot) {
   std::uint16_t count = data_page_row_count(f, page);
   if (slot >= count) damaged("row " + std::to_string(slot) + " does not exist on its page");

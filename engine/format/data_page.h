@@ -24,6 +24,13 @@ struct RowSlot {
 // Number of row slots; damaged when the slot table would not fit.
 std::uint16_t data_page_row_count(const JetFormat& format, std::span<const std::uint8_t> page);
 
+// Throws DamagedData unless the page's rows are laid out as Access lays
+// them: each row's offset (deleted rows' included) at or below the one
+// before it, none inside the row table. Every long-value page of the
+// sample files is so; one whose offsets were garbled is not, even where
+// each row on its own would look possible.
+void check_row_offsets_in_order(const JetFormat& format, std::span<const std::uint8_t> page);
+
 // Bounds of slot `slot`: from its offset to the previous slot's offset (or
 // the page end for slot 0). Damaged when the slot does not exist or a live
 // row's bounds fall outside the row area; a deleted row with such bounds

@@ -453,6 +453,9 @@ Bytes Database::long_value_of(std::span<const std::uint8_t> field) {
   auto row_at = [&](std::uint32_t stored) {
     RowPointer where = decode_row_pointer(stored);
     auto page = cache_->get(where.page);
+    // A long-value page with garbled offsets would hand out slices of
+    // other values, or of nothing, as this one.
+    check_row_offsets_in_order(f, *page);
     RowSlot slot = data_page_slot(f, *page, where.row);
     return std::make_pair(page, slot);
   };

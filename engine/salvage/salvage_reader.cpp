@@ -22,6 +22,7 @@
 #include "engine/format/usage_map.h"
 #include "engine/index/index_findings.h"
 #include "engine/index/index_tree_reader.h"
+#include "engine/model/access_tables.h"
 #include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
 #include "engine/write/index_rebuild.h"
@@ -752,12 +753,14 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
 }
 
 // Table definitions that no catalog row names (the row was lost with a
-// damaged catalog page): each whose rows can be read comes back as
-// Recovered_Table_<page>, since the name lived only in the catalog.
-// The engine's own tables are the exception: their design tells their
-// name, and the copy needs them under it (an engine table under another
-// name would be a table of the user's). One whose design is not known, or
-// whose name another table already has, is left out (logged).
+// damaged catalog page): each comes back as Recovered_Table_<page>, since
+// the name lived only in the catalog, with its rows or, when it has none,
+// empty (its design is the user's work too).
+// The engine's and Access's own tables are the exception: their design
+// tells their name, and the copy needs them under it (one of them under
+// another name would be a table of the user's). An engine table whose
+// design is not known, or one whose name another table already has, is
+// left out (logged).
 // Definitions of deleted tables sit on pages the database's map marks free.
 void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<PageNumber>& table_pages,
                             const std::set<PageNumber>& named, std::set<std::string>& names, SalvagedDatabase& out,
@@ -783,14 +786,39 @@ void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<Page
       out.tables.push_back(std::move(t));
       continue;
     }
-    if (pages.data_pages_by_owner.count(p) == 0) continue;
+    if (const std::optional<system_catalog::AccessTable> access = system_catalog::access_table_by_design(*def)) {
+      if (names.count(access->name)) {
+        out.log.add(kLossDamaged, def->name,
+                    "A table at page " + std::to_string(p) + " that no catalog row names has the design of " +
+                        access->name + ", which the catalog names at another page; it was left out.");
+        continue;
+      }
+      def->name = access->name;
+      names.insert(access->name);
+      table_pages.insert(p);
+      SalvagedTable t = TableSalvager(db, pages, table_pages, out.log, false, options).run(std::move(*def));
+      t.named_by_catalog = false;
+      t.access_flags = access->flags;
+      out.log.add(kLossDamaged, access->name,
+                  "The catalog row of " + access->name + " (page " + std::to_string(p) +
+                      ") was lost; the table was given back under its name, known by its design.");
+      out.tables.push_back(std::move(t));
+      continue;
+    }
     table_pages.insert(p);
     LossLog log;
     SalvagedTable t = TableSalvager(db, pages, table_pages, log, false, options).run(std::move(*def));
-    if (t.rows.empty() && t.set_aside.empty()) continue;
-    out.log.add(kLossSetAside, name,
-                "The definition of a table at page " + std::to_string(p) + " is named by no catalog row; its " +
-                    rows_text(t.rows.size()) + were(t.rows.size()) + " put into table " + name + " for you to check and rename.");
+    if (t.rows.empty() && t.set_aside.empty()) {
+      out.log.add(kLossSetAside, name,
+                  "The definition of a table at page " + std::to_string(p) +
+                      " is named by no catalog row and holds no rows; its design was kept as table " + name +
+                      " for you to check and rename.");
+    } else {
+      out.log.add(kLossSetAside, name,
+                  "The definition of a table at page " + std::to_string(p) + " is named by no catalog row; its " +
+                      rows_text(t.rows.size()) + were(t.rows.size()) + " put into table " + name +
+                      " for you to check and rename.");
+    }
     for (const Loss& loss : log.entries()) out.log.add(loss.code, loss.table, loss.description, loss.row);
     t.named_by_catalog = false;
     out.tables.push_back(std::move(t));

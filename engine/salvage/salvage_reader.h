@@ -41,6 +41,9 @@ struct SalvagedTable {
   // False for a table found by its definition page alone (its catalog row
   // is lost): the copy gives it a catalog row of its own.
   bool named_by_catalog = true;
+  // For such a table that is one of Access's own, found by its design: the
+  // flags its catalog row gets.
+  std::optional<std::uint32_t> access_flags;
 };
 
 struct SalvageOptions {

@@ -10,6 +10,7 @@
 #include "engine/format/damaged.h"
 #include "engine/format/row_layout.h"
 #include "engine/format/table_definition.h"
+#include "engine/model/access_tables.h"
 #include "engine/format/text_codec.h"
 #include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
@@ -183,7 +184,7 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
   const auto complex_tables = complex_value_tables(db, salvaged.tables);
 
   std::vector<std::pair<TableDef, std::vector<RowPointer>>> recovery;
-  std::vector<TableDef> unnamed;
+  std::vector<std::pair<TableDef, std::optional<std::uint32_t>>> unnamed;
   for (SalvagedTable& t : salvaged.tables) {
     for (auto& [where, values] : t.repaired) making_->built.emplace(where, build(t.def, values));
     if (!t.set_aside.empty()) {
@@ -198,11 +199,11 @@ void SalvageSource::build_view(SalvagedDatabase& salvaged, double now) {
       def.name = name;
       recovery.emplace_back(std::move(def), std::move(t.set_aside));
     }
-    if (!t.named_by_catalog) unnamed.push_back(t.def);
+    if (!t.named_by_catalog) unnamed.emplace_back(t.def, t.access_flags);
     making_->rows[t.def.definition_page] = std::move(t.rows);
     making_->tables.push_back(std::move(t.def));
   }
-  for (const TableDef& def : unnamed) add_table_catalog_row(def, now);
+  for (const auto& [def, access_flags] : unnamed) add_table_catalog_row(def, access_flags, now);
   add_lost_standard_objects(salvaged.catalog_objects, now);
   for (auto& [def, rows] : recovery) add_table(std::move(def), std::move(rows), now);
 
@@ -287,7 +288,7 @@ void SalvageSource::add_table(TableDef def, std::vector<RowPointer> rows, double
   def.definition_page = next_table_++;
   def.definition_pages = {def.definition_page};
   def.row_count = static_cast<std::uint32_t>(rows.size());
-  add_table_catalog_row(def, now);
+  add_table_catalog_row(def, std::nullopt, now);
   making_->rows[def.definition_page] = std::move(rows);
   making_->tables.push_back(std::move(def));
 }
@@ -345,11 +346,18 @@ void SalvageSource::add_lost_standard_objects(const std::vector<CatalogObject>& 
 
 // A table's row: the engine's own tables are flagged and owned as such;
 // the user's are remembered, for their permissions.
-void SalvageSource::add_table_catalog_row(const TableDef& def, double now) {
+void SalvageSource::add_table_catalog_row(const TableDef& def, std::optional<std::uint32_t> access_flags,
+                                          double now) {
   const auto id = static_cast<std::int32_t>(def.definition_page);
   const bool engines = def.is_system();
-  add_catalog_row({id, system_catalog::kTablesContainerId, def.name, system_catalog::kTypeTable,
-                   engines ? system_catalog::kEngineObjectFlags : 0u, engines},
+  std::uint32_t flags = engines ? system_catalog::kEngineObjectFlags : 0u;
+  bool owned_by_engine = engines;
+  if (access_flags) {
+    flags = *access_flags;
+    owned_by_engine = system_catalog::AccessTable{def.name, flags}.owned_by_engine();
+  }
+  add_catalog_row({id, system_catalog::kTablesContainerId, def.name, system_catalog::kTypeTable, flags,
+                   owned_by_engine},
                   now);
   if (!engines) added_ids_.push_back(id);
 }

@@ -71,7 +71,8 @@ class SalvageSource : public write::RewriteSource {
   void add_table(TableDef def, std::vector<RowPointer> rows, double now);
   void learn_catalog_owners(const SalvagedTable& catalog);
   void add_lost_standard_objects(const std::vector<CatalogObject>& kept, double now);
-  void add_table_catalog_row(const TableDef& def, double now);
+  // `access_flags`: the table is one of Access's own, its row gets these flags.
+  void add_table_catalog_row(const TableDef& def, std::optional<std::uint32_t> access_flags, double now);
   void add_catalog_row(const NewCatalogRow& object, double now);
   void give_added_tables_permissions();
   Bytes build(const TableDef& table, const Row& values);
