@@ -95,6 +95,9 @@ std::string make_backup(jet::Env& env, const std::string& database, int database
   // short never leaves a half backup that looks whole.
   const std::string partial = (fs::path(folder) / (kPartialPrefix + fs::path(target).filename().string())).string();
   try {
+    // Left by a run killed within this second; we hold the database, so
+    // it is no one else's.
+    if (env.file_exists(partial)) env.remove(partial);
     copy_bytes(env, database, partial);
     Fd copy{::open(partial.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
     if (copy.fd < 0) throw jet::Error(3043, "Cannot open the backup '" + partial + "': " + std::strerror(errno) + ".", kMaintainSource);
