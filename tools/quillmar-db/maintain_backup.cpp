@@ -37,6 +37,7 @@ struct Fd {
   }
 };
 
+// Unsynced: the caller syncs once the metadata is set too.
 void copy_bytes(jet::Env& env, const std::string& from, const std::string& to) {
   auto in = env.open_readable(from);
   auto out = env.create_exclusive(to);
@@ -47,7 +48,6 @@ void copy_bytes(jet::Env& env, const std::string& from, const std::string& to) {
     in->read(at, n, buffer.data());
     out->append(buffer.data(), n);
   }
-  out->sync();
   out->close();
 }
 
@@ -136,7 +136,7 @@ std::vector<std::string> prune_backups(jet::Env& env, const std::string& folder,
     env.remove(backups[i].second);
     removed.push_back(backups[i].second);
   }
-  if (!removed.empty()) env.sync_directory(folder);
+  // Not synced: a removal undone by a crash costs nothing.
   return removed;
 }
 

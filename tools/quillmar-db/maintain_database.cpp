@@ -7,11 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <exception>
 #include <memory>
+#include <thread>
+#include <utility>
 
 #include "engine/compact/compact.h"
 #include "engine/compact/source_hold.h"
 #include "engine/file/env.h"
+#include "engine/file/env_wrapper.h"
 #include "engine/read/database.h"
 #include "tools/quillmar-db/file_metadata.h"
 #include "tools/quillmar-db/maintain_backup.h"
@@ -62,12 +66,63 @@ void undo(jet::Env& env, const std::string& temporary, const std::string& backup
   }
 }
 
-void gives_copy_the_originals_metadata(int original_fd, const std::string& temporary) {
-  Fd copy{::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-  if (copy.fd < 0) fail_errno("Cannot open the compacted copy '" + temporary + "'", errno);
-  copy_file_metadata(original_fd, copy.fd, temporary);
-  if (::fsync(copy.fd) != 0) fail_errno("Cannot sync the compacted copy '" + temporary + "'", errno);
-}
+// Gives the compacted copy the original's owner, mode and attributes as it
+// is created, so that the engine's sync of the copy makes them durable too.
+class CopyTakesOriginalsMetadata : public jet::EnvWrapper {
+ public:
+  CopyTakesOriginalsMetadata(jet::Env& target, std::string copy, int original_fd)
+      : EnvWrapper(target), copy_(std::move(copy)), original_fd_(original_fd) {}
+
+  std::unique_ptr<jet::WritableFile> create_exclusive(const std::string& path) override {
+    auto file = EnvWrapper::create_exclusive(path);
+    if (path == copy_) {
+      Fd copy{::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+      if (copy.fd < 0) fail_errno("Cannot open the compacted copy '" + path + "'", errno);
+      copy_file_metadata(original_fd_, copy.fd, path);
+    }
+    return file;
+  }
+
+ private:
+  std::string copy_;
+  int original_fd_;
+};
+
+// The backup, made on a second thread while the copy is compacted: both
+// only read the held database.
+class BackupAlongside {
+ public:
+  BackupAlongside(jet::Env& env, const MaintainTarget& target, int original_fd, std::time_t now)
+      : thread_([this, &env, &target, original_fd, now] {
+          try {
+            path_ = make_backup(env, target.path, original_fd, target.backup_folder, now);
+          } catch (...) {
+            failure_ = std::current_exception();
+          }
+        }) {}
+  ~BackupAlongside() { join(); }
+
+  // The backup's path once it is on disk; throws what made it fail.
+  const std::string& wait() {
+    join();
+    if (failure_) std::rethrow_exception(failure_);
+    return path_;
+  }
+  // The backup's path, or empty; never throws.
+  const std::string& made() {
+    join();
+    return path_;
+  }
+
+ private:
+  void join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  std::string path_;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
 
 void run(const MaintainTarget& target, const MaintainSettings& settings, std::time_t now, MaintainOutcome& out) {
   jet::Env& env = settings.env != nullptr ? *settings.env : jet::default_env();
@@ -87,43 +142,45 @@ void run(const MaintainTarget& target, const MaintainSettings& settings, std::ti
   }
   out.bytes_before = static_cast<std::uint64_t>(st.st_size);
 
-  // The password, before anything is written.
-  jet::OpenOptions options;
-  options.password = settings.password;
-  options.env = &env;
-  jet::Database::open(path, options);
-
   if (settings.dry_run) {
+    // Whether the password opens it.
+    jet::OpenOptions options;
+    options.password = settings.password;
+    options.env = &env;
+    jet::Database::open(path, options);
     out.status = MaintainStatus::WouldCompact;
     out.backup = target.backup_folder;
     return;
   }
 
+  // The copy comes first, so that a database the password does not open,
+  // or that cannot be compacted, gets no backup; the backup is on disk
+  // before the original is replaced, and the hold keeps the two the same.
   const std::string temporary = temporary_path_for(path);
   remove_leftovers(env, temporary);
-  out.backup = make_backup(env, path, original.fd, target.backup_folder, now);
+  BackupAlongside backup(env, target, original.fd, now);
   try {
+    CopyTakesOriginalsMetadata copy_env(env, temporary, original.fd);
     jet::CompactRequest request;
     request.source_path = path;
     request.destination_path = temporary;
     request.source_password = settings.password;
-    request.env = &env;
+    request.env = &copy_env;
     request.source_hold = &hold;
     const jet::CompactResult result = jet::compact_database(request);
     out.losses = result.losses;
     out.bytes_after = result.bytes_after;
     if (!result.losses.empty() && !settings.repair) {
-      undo(env, temporary, out.backup);
-      out.backup.clear();
+      undo(env, temporary, backup.made());
       out.status = MaintainStatus::NotRepaired;
       return;
     }
-    gives_copy_the_originals_metadata(original.fd, temporary);
+    out.backup = backup.wait();
     // Whoever opened it since the engine's last look would lose their work.
     hold.test_again();
     env.rename(temporary, path);
   } catch (...) {
-    undo(env, temporary, out.backup);
+    undo(env, temporary, backup.made());
     out.backup.clear();
     throw;
   }

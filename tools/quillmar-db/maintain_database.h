@@ -1,8 +1,8 @@
 #pragma once
 // One database through maintain: held against other users from start to
-// end; backed up; compacted into a temporary file beside it, which the
-// engine syncs and checks; given the original's owner, mode and attributes;
-// renamed over the original. The original is changed only by that rename,
+// end; compacted into a temporary file beside it that has the original's
+// owner, mode and attributes, which the engine syncs and checks; backed up
+// meanwhile; renamed over the original. The original is changed only by that rename,
 // and only once its replacement is on disk and checked clean.
 #include <ctime>
 #include <optional>
