@@ -14,7 +14,7 @@ help=$("$tool" --help) || { echo "FAIL: $tool --help"; exit 1; }
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 commands=$(sed -n '/^Commands:/,/^$/p' <<<"$help" | sed -n 's/^  \([a-z][a-z-]*\) .*/\1/p')
-options=$(sed -n '/^Options:/,/^$/p' <<<"$help" | grep -oE '(^|[ ,])--?[A-Za-z][A-Za-z-]*' | tr -d ' ,')
+options=$(sed -n '/^Options.*:$/,/^$/p' <<<"$help" | grep -oE '(^|[ ,])--?[A-Za-z][A-Za-z-]*' | tr -d ' ,')
 [ -n "$commands" ] && [ -n "$options" ] || { echo "FAIL: no commands or options found in --help"; exit 1; }
 
 if command -v man >/dev/null 2>&1; then
@@ -64,7 +64,7 @@ for extension in $extensions; do
   expected+=$'\n'"$scratch/files/a$extension"$'\n'"$scratch/files/B${extension^^}"
 done
 expected=$(sort <<<"$expected")
-for command in info check export compact; do
+for command in info check export compact maintain; do
   offered=$(complete_words quillmar-db "$command" "$scratch/files/" | sort)
   [ "$offered" = "$expected" ] || fail "completion of databases for '$command': got [$offered], want [$expected]"
 done

@@ -20,6 +20,8 @@ expected=(
   bin/quillmar-db
   share/man/man1/quillmar-db.1.gz
   share/bash-completion/completions/quillmar-db
+  share/doc/quillmar/examples/quillmar-maintain.service
+  share/doc/quillmar/examples/quillmar-maintain.timer
 )
 if [ "$with_app" = ON ]; then
   expected+=(
@@ -48,6 +50,9 @@ out=$("$usr/bin/quillmar-db" --version) || fail "installed quillmar-db --version
 [ "$out" = "quillmar-db $version" ] || fail "installed quillmar-db --version says '$out'"
 zcat "$usr/share/man/man1/quillmar-db.1.gz" | grep -q "^\.TH QUILLMAR-DB 1 .*Quillmar $version" ||
   fail "quillmar-db(1) does not carry version $version"
+
+grep -qx "ExecStart=/usr/bin/quillmar-db maintain .*" "$usr/share/doc/quillmar/examples/quillmar-maintain.service" ||
+  fail "the example service does not run /usr/bin/quillmar-db maintain"
 
 if [ "$with_app" = ON ]; then
   desktop=$usr/share/applications/$id.desktop

@@ -187,7 +187,15 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
   if (request.source_path == request.destination_path || env.file_exists(request.destination_path)) {
     throw Error(errc::kDatabaseAlreadyExists, "Database already exists.");
   }
-  SourceHold hold(env, request.source_path);
+  // A second hold of ours on the same file would find the first one's lock.
+  std::optional<SourceHold> own_hold;
+  SourceHold* held = request.source_hold;
+  if (held != nullptr) {
+    held->test_again();
+  } else {
+    held = &own_hold.emplace(env, request.source_path);
+  }
+  SourceHold& hold = *held;
 
   OpenOptions options;
   options.password = request.source_password;

@@ -10,6 +10,7 @@
 namespace jet {
 
 class Env;
+class SourceHold;
 
 struct CompactRequest {
   std::string source_path;
@@ -31,6 +32,11 @@ struct CompactRequest {
   // Tables with at least this many rows are read ahead by a second thread
   // while their pages are written; none: the engine's default.
   std::optional<std::size_t> read_ahead_from_rows;
+  // The caller's hold on the source, for a caller that keeps the source
+  // held beyond the run (to back it up first, or to put the copy in its
+  // place before anyone can open it); compaction tests it at the start and
+  // the end as it does its own. Null: compaction holds the source itself.
+  SourceHold* source_hold = nullptr;
 };
 
 // Something of a damaged source the copy does not carry as it was: rows of

@@ -31,6 +31,11 @@ constexpr const char* kHelp =
     "  export FILE TABLE      the table as CSV (RFC 4180) with a header row\n"
     "  check FILE             integrity findings: errors (damage) and notes\n"
     "  compact SRC DST        write a compacted copy of SRC to the new file DST\n"
+    "  maintain PATH...       back up, compact and repair, check and put in place\n"
+    "                         each .mdb and .accdb file named or in the folders\n"
+    "                         named, keeping its owner, group, mode, ACL and\n"
+    "                         attributes; databases in use are skipped, their\n"
+    "                         users named\n"
     "\n"
     "Options:\n"
     "  --password-file FILE   read the database password from FILE\n"
@@ -43,6 +48,17 @@ constexpr const char* kHelp =
     "  -h, --help             show this help and exit\n"
     "  -V, --version          show the version and exit\n"
     "\n"
+    "Options of maintain:\n"
+    "  -r, --recursive        also search the folders below the folders named\n"
+    "  --backup-dir DIR       keep the backups below DIR (default: a folder\n"
+    "                         .quillmar-backups beside each database)\n"
+    "  --keep N               backups kept per database (default 7); older ones go\n"
+    "                         after a successful run\n"
+    "  --no-repair            leave a database that needs a repair as it was and\n"
+    "                         report it\n"
+    "  --json                 one JSON object per database on standard output\n"
+    "  -n, --dry-run          say what would be done, change nothing\n"
+    "\n"
     "A password is never taken on the command line. One line break at the end\n"
     "of the password file or input is ignored.\n"
     "\n"
@@ -52,7 +68,8 @@ constexpr const char* kHelp =
     "written exactly.\n"
     "\n"
     "Exit status: 0 success (check: no errors), 1 check found errors,\n"
-    "2 failure (unreadable database, bad usage, write error).\n"
+    "2 failure (unreadable database, bad usage, write error). Maintain: 0 all\n"
+    "done, 1 some skipped, repaired or left unrepaired, 2 some failed.\n"
     "Errors go to standard error as: quillmar-db: error NUMBER: DESCRIPTION (SOURCE)\n";
 
 void print_error(std::FILE* err, int number, const std::string& description, const std::string& source) {
@@ -82,6 +99,8 @@ int dispatch(const CliArgs& args, CommandContext& ctx, std::FILE* in) {
       return run_check(ctx, op[0]);
     case Command::Compact:
       return run_compact(ctx, op[0], op[1]);
+    case Command::Maintain:
+      return run_maintain(ctx, args.maintain, op);
     default:
       return kExitOk;
   }

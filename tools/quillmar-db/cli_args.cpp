@@ -16,6 +16,7 @@ struct CommandEntry {
   Command command;
   std::size_t operands;
   std::string_view operand_names;
+  bool more_operands = false;  // `operands` is the least
 };
 
 constexpr CommandEntry kCommands[] = {
@@ -23,6 +24,7 @@ constexpr CommandEntry kCommands[] = {
     {"export", Command::Export, 2, "FILE TABLE"},
     {"check", Command::Check, 1, "FILE"},
     {"compact", Command::Compact, 2, "SOURCE DESTINATION"},
+    {"maintain", Command::Maintain, 1, "one or more files or folders", true},
     {"help", Command::Help, 0, ""},
 };
 
@@ -54,6 +56,41 @@ std::optional<std::string_view> option_value(std::span<const std::string_view> a
   return std::nullopt;
 }
 
+unsigned parse_keep(std::string_view text) {
+  unsigned value = 0;
+  bool ok = !text.empty() && text.size() <= 4;
+  for (const char c : text) {
+    if (c < '0' || c > '9') ok = false;
+    if (ok) value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (!ok || value == 0) usage_error("--keep takes a number of backups from 1 to 9999, not '" + std::string(text) + "'.");
+  return value;
+}
+
+// The options of maintain; false when `arg` is none of them.
+bool parse_maintain_option(std::span<const std::string_view> args, std::size_t& i, CliArgs& out) {
+  const std::string_view arg = args[i];
+  MaintainArgs& m = out.maintain;
+  if (arg == "--recursive" || arg == "-r") {
+    m.recursive = true;
+  } else if (arg == "--no-repair") {
+    m.repair = false;
+  } else if (arg == "--json") {
+    m.json = true;
+  } else if (arg == "--dry-run" || arg == "-n") {
+    m.dry_run = true;
+  } else if (const auto keep = option_value(args, i, "--keep", "--keep needs a number.")) {
+    m.keep = parse_keep(*keep);
+  } else if (const auto dir = option_value(args, i, "--backup-dir", "--backup-dir needs a folder.")) {
+    if (dir->empty()) usage_error("--backup-dir needs a folder.");
+    m.backup_dir = std::string(*dir);
+  } else {
+    return false;
+  }
+  out.maintain_options_given.emplace_back(arg.substr(0, arg.find('=')));
+  return true;
+}
+
 }  // namespace
 
 CliArgs parse_args(std::span<const std::string_view> args) {
@@ -78,7 +115,9 @@ CliArgs parse_args(std::span<const std::string_view> args) {
       version = true;
     } else if (arg == "--no-progress") {
       out.progress = false;
+    } else if (parse_maintain_option(args, i, out)) {
     } else if (const auto order = option_value(args, i, "--sort-order", "--sort-order needs 'source' or 'general'.")) {
+      out.sort_order_given = true;
       if (order == "source") {
         out.sort_order = SortOrder::Source;
       } else if (order == "general") {
@@ -120,11 +159,20 @@ CliArgs parse_args(std::span<const std::string_view> args) {
   if (entry == nullptr) usage_error("Unknown command '" + positional.front() + "'.");
   command = entry->command;
   positional.erase(positional.begin());
-  if (entry->command != Command::Help && positional.size() != entry->operands) {
+  const bool operands_fit = entry->more_operands ? positional.size() >= entry->operands
+                                                 : positional.size() == entry->operands;
+  if (entry->command != Command::Help && !operands_fit) {
     usage_error("'" + std::string(entry->name) + "' takes " + std::string(entry->operand_names) + ".");
   }
   if (out.password_from == PasswordFrom::File && out.password_file == "-") {
     usage_error("Use --password-stdin to read the password from standard input.");
+  }
+  if (entry->command != Command::Maintain && !out.maintain_options_given.empty()) {
+    usage_error(out.maintain_options_given.front() + " belongs to 'maintain'.");
+  }
+  // Converting the order of a share's databases is a decision per file.
+  if (entry->command == Command::Maintain && out.sort_order_given) {
+    usage_error("--sort-order belongs to 'compact'; 'maintain' keeps each database's order.");
   }
   out.command = *command;
   out.operands = std::move(positional);

@@ -1,10 +1,17 @@
 #pragma once
-// The four commands of quillmar-db. Each writes its result to `out` and
+// The commands of quillmar-db. Each writes its result to `out` and
 // throws jet::Error on failure; the caller prints the error and picks the
 // exit status.
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "tools/quillmar-db/cli_args.h"
+
+namespace jet {
+class Env;
+}
 
 namespace quillmar_db {
 
@@ -24,5 +31,8 @@ int run_info(const CommandContext& ctx, const std::string& path);
 int run_export(const CommandContext& ctx, const std::string& path, const std::string& table);
 int run_check(const CommandContext& ctx, const std::string& path);
 int run_compact(const CommandContext& ctx, const std::string& source, const std::string& destination);
+// `env` null: the real file system.
+int run_maintain(const CommandContext& ctx, const MaintainArgs& args, const std::vector<std::string>& operands,
+                 jet::Env* env = nullptr);
 
 }  // namespace quillmar_db
