@@ -752,6 +752,27 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
   return out;
 }
 
+// The object ids the permissions table (MSysACEs) holds rows for, as far as
+// its rows can be read.
+std::set<std::int32_t> ids_with_permissions(Database& db, const std::vector<SalvagedTable>& tables) {
+  std::set<std::int32_t> out;
+  for (const SalvagedTable& t : tables) {
+    if (system_catalog::engine_table_name(t.def) != std::optional<std::string>("MSysACEs")) continue;
+    const Column* object = t.def.find_column("ObjectId");
+    if (object == nullptr) continue;
+    const auto at = static_cast<std::size_t>(object - t.def.columns.data());
+    for (RowPointer where : t.rows) {
+      damage_of([&] {
+        if (const std::optional<Bytes> bytes = db.read_row_bytes(where)) {
+          const Row row = values_without_long_ones(db, t.def, *bytes);
+          if (!row[at].is_null) out.insert(static_cast<std::int32_t>(row[at].integer));
+        }
+      });
+    }
+  }
+  return out;
+}
+
 // Table definitions that no catalog row names (the row was lost with a
 // damaged catalog page): each comes back as Recovered_Table_<page>, since
 // the name lived only in the catalog, with its rows or, when it has none,
@@ -761,10 +782,22 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
 // another name would be a table of the user's). An engine table whose
 // design is not known, or one whose name another table already has, is
 // left out (logged).
-// Definitions of deleted tables sit on pages the database's map marks free.
+// Definitions of deleted tables mostly sit on pages the database's map
+// marks free, but not always: real files keep some on pages still marked
+// used. Such a leftover holds no rows, so an empty definition is taken for
+// a table only when the permissions (MSysACEs) still list its id and no
+// catalog row of another object holds that id.
 void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<PageNumber>& table_pages,
-                            const std::set<PageNumber>& named, std::set<std::string>& names, SalvagedDatabase& out,
-                            const SalvageOptions& options) {
+                            const std::set<PageNumber>& named, const std::set<std::int32_t>& catalog_ids,
+                            std::set<std::string>& names, SalvagedDatabase& out, const SalvageOptions& options) {
+  // Empty ones wait until the permissions table is found, which may itself
+  // be among the definitions found here.
+  struct Empty {
+    PageNumber page;
+    SalvagedTable table;
+    LossLog log;
+  };
+  std::vector<Empty> empty;
   for (PageNumber p : pages.definition_pages) {
     if (named.count(p) || pages.continuations.count(p) || pages.free.count(p)) continue;
     std::optional<TableDef> def;
@@ -809,19 +842,31 @@ void recover_unnamed_tables(Database& db, const PageSurvey& pages, std::set<Page
     LossLog log;
     SalvagedTable t = TableSalvager(db, pages, table_pages, log, false, options).run(std::move(*def));
     if (t.rows.empty() && t.set_aside.empty()) {
-      out.log.add(kLossSetAside, name,
-                  "The definition of a table at page " + std::to_string(p) +
-                      " is named by no catalog row and holds no rows; its design was kept as table " + name +
-                      " for you to check and rename.");
-    } else {
-      out.log.add(kLossSetAside, name,
-                  "The definition of a table at page " + std::to_string(p) + " is named by no catalog row; its " +
-                      rows_text(t.rows.size()) + were(t.rows.size()) + " put into table " + name +
-                      " for you to check and rename.");
+      empty.push_back(Empty{p, std::move(t), std::move(log)});
+      continue;
     }
+    out.log.add(kLossSetAside, name,
+                "The definition of a table at page " + std::to_string(p) + " is named by no catalog row; its " +
+                    rows_text(t.rows.size()) + were(t.rows.size()) + " put into table " + name +
+                    " for you to check and rename.");
     for (const Loss& loss : log.entries()) out.log.add(loss.code, loss.table, loss.description, loss.row);
     t.named_by_catalog = false;
     out.tables.push_back(std::move(t));
+  }
+  const std::set<std::int32_t> permitted = ids_with_permissions(db, out.tables);
+  for (Empty& e : empty) {
+    const auto id = static_cast<std::int32_t>(e.page);
+    if (permitted.count(id) == 0 || catalog_ids.count(id) != 0) {
+      table_pages.erase(e.page);
+      continue;
+    }
+    out.log.add(kLossSetAside, e.table.def.name,
+                "The definition of a table at page " + std::to_string(e.page) +
+                    " is named by no catalog row and holds no rows; its design was kept as table " +
+                    e.table.def.name + " for you to check and rename.");
+    for (const Loss& loss : e.log.entries()) out.log.add(loss.code, loss.table, loss.description, loss.row);
+    e.table.named_by_catalog = false;
+    out.tables.push_back(std::move(e.table));
   }
 }
 
@@ -934,7 +979,11 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
     names.insert(e.name);
     out.tables.push_back(TableSalvager(db, pages, table_pages, out.log, system, options).run(std::move(*def)));
   }
-  recover_unnamed_tables(db, pages, table_pages, done, names, out, options);
+  std::set<std::int32_t> catalog_ids;
+  for (const CatalogRow& e : entries) {
+    if (!out.dropped_catalog_rows.count(e.where)) catalog_ids.insert(e.id);
+  }
+  recover_unnamed_tables(db, pages, table_pages, done, catalog_ids, names, out, options);
   drop_rows_claiming_found_tables(entries, out);
   for (const CatalogRow& e : entries) {
     if (out.dropped_catalog_rows.count(e.where) == 0) out.catalog_objects.push_back({e.id, e.parent_id, e.name});
