@@ -17,6 +17,7 @@
 #include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
 #include "engine/format/jet_format.h"
+#include "engine/format/property_map.h"
 #include "engine/format/row_layout.h"
 #include "engine/format/table_definition.h"
 #include "engine/index/index_check.h"
@@ -119,6 +120,7 @@ class Checker {
     const std::optional<std::string> catalog_fault = column_placement_fault(db_.catalog_table());
     if (catalog_fault) placement_finding(system_catalog::kCatalogPage, "MSysObjects", *catalog_fault);
     for (const CatalogEntry& entry : db_.readable_catalog()) {
+      check_properties(entry);
       if (!entry.is_table()) continue;
       try {
         TableDef t = db_.table_of(entry);
@@ -142,6 +144,23 @@ class Checker {
     }
     owned_.resize(tables_.size());
     all_rows_passed_.assign(tables_.size(), true);
+  }
+
+  // A property value that reads but is not one: the outside readers refuse
+  // the object (or the file) over it, and compacting drops it.
+  void check_properties(const CatalogEntry& entry) {
+    if (entry.properties.empty()) return;
+    try {
+      check_property_blob(entry.properties);
+    } catch (const DamagedData& e) {
+      Finding f;
+      f.page = entry.where.page;
+      f.table = "MSysObjects";
+      f.kind = "properties";
+      f.message = "the properties of '" + entry.name + "' do not read as properties (" + e.what() +
+                  "); compacting drops them, and Access applies its defaults";
+      report_.findings.push_back(std::move(f));
+    }
   }
 
   void placement_finding(PageNumber page, const std::string& table, const std::string& why) {

@@ -50,6 +50,25 @@ const Property* PropertyMap::find(std::string_view property) const {
   return nullptr;
 }
 
+void check_property_blob(std::span<const std::uint8_t> stored) {
+  static constexpr std::uint8_t kJet3Signature[] = {'K', 'K', 'D', 0};
+  static constexpr std::uint8_t kSignature[] = {'M', 'R', '2', 0};
+  const bool jet3 = stored.size() >= 4 && std::equal(kJet3Signature, kJet3Signature + 4, stored.begin());
+  const bool later = stored.size() >= 4 && std::equal(kSignature, kSignature + 4, stored.begin());
+  if (!jet3 && !later) damaged("property value without a known signature");
+  for (std::size_t at = 4; at < stored.size();) {
+    const std::uint32_t size = get_u32(stored, at);
+    if (size < kBlockHeaderSize) damaged("property block too short");
+    get_bytes(stored, at, size);
+    const std::uint16_t kind = get_u16(stored, at + 4);
+    if (kind != kNamesBlock && kind != kTableMapBlock && kind != kColumnMapBlock) {
+      damaged("property block of an unknown kind");
+    }
+    at += size;
+  }
+  if (later) parse_property_maps(stored);
+}
+
 std::vector<PropertyMap> parse_property_maps(std::span<const std::uint8_t> stored) {
   static constexpr std::uint8_t kSignature[] = {'M', 'R', '2', 0};
   std::vector<PropertyMap> maps;

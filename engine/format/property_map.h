@@ -31,4 +31,10 @@ struct PropertyMap {
 // value.
 std::vector<PropertyMap> parse_property_maps(std::span<const std::uint8_t> stored);
 
+// Throws DamagedData unless `stored` is a property value as Access writes
+// one: the signature of its version ("MR2" Jet 4 and ACE, "KKD" Jet 3),
+// then names and map blocks that fill it exactly (Jet 4 and ACE entries
+// read as well). Every LvProp of the sample files is so.
+void check_property_blob(std::span<const std::uint8_t> stored);
+
 }  // namespace jet

@@ -249,10 +249,48 @@ class TableSalvager {
     place_unlisted_rows();
     set_aside_duplicate_keys();
     log_damaged_pages();
+    if (t_->definition_page == kCatalogPage) drop_unparsable_properties();
     return out;
   }
 
  private:
+  // A catalog row's property blob (LvProp) that reads but does not parse as
+  // properties is garbage to every reader: the outside ones refuse the
+  // table or the whole file over it. The copy gets none for that object
+  // (Access then applies its defaults), logged. The catalog is small, so
+  // this runs on the quick pass too, where values are otherwise not read.
+  void drop_unparsable_properties() {
+    const Column* column = t_->find_column("LvProp");
+    if (column == nullptr || !is_long_value(column->type)) return;
+    const auto at = static_cast<std::size_t>(column - t_->columns.data());
+    const auto long_value = [this](std::span<const std::uint8_t> field) { return db_.read_long_value(field); };
+    for (RowPointer where : out_->rows) {
+      if (out_->repaired.count(where)) continue;
+      damage_of([&] {
+        const std::optional<Bytes> bytes = db_.read_row_bytes(where);
+        if (!bytes) return;
+        const std::vector<RawField> fields = split_row(f_, *t_, *bytes);
+        if (at >= fields.size() || fields[at].null) return;
+        const Bytes blob = db_.read_long_value(fields[at].bytes);
+        if (!damage_of([&] { check_property_blob(blob); })) return;
+        Row values(t_->columns.size());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+          values[i].type = t_->columns[i].type;
+          if (i != at) values[i] = decode_field(f_, t_->columns[i], fields[i], db_.header().code_page, long_value);
+        }
+        const std::size_t name_at = t_->find_column("Name") != nullptr
+                                        ? static_cast<std::size_t>(t_->find_column("Name") - t_->columns.data())
+                                        : fields.size();
+        const std::string object = name_at < values.size() ? utf16_to_utf8(values[name_at].text) : "";
+        log_.add(kLossDamaged, t_->name,
+                 "The properties of '" + object + "' (catalog row at page " + std::to_string(where.page) +
+                     ", slot " + std::to_string(where.row) + ") do not read as properties; the copy has none for it.",
+                 where);
+        out_->repaired.emplace(where, std::move(values));
+      });
+    }
+  }
+
   // A row that reads, with the values it loses (long values that cannot
   // be read, made NULL) and why.
   struct ReadRow {

@@ -4,10 +4,12 @@
 // kept), never as data that the outside readers then choke on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "engine/format/data_page.h"
 #include "engine/salvage/tests/repair_fixture.h"
@@ -94,6 +96,48 @@ TEST_F(Repair, LongValuePageWithGarbledOffsetsLosesItsValuesNotItsRows) {
     const JetDiff diff = jetdiff(original_, compacted_, dir_);
     if (std::filesystem::exists(testing::jetdiff_tool())) {
       EXPECT_TRUE(diff.ran) << "an outside reader cannot read the copy:\n" << diff.log;
+    }
+  }
+}
+
+// A catalog row's property blob that reads but is not properties (its
+// bytes overwritten where they lie): the object keeps its row, the copy has
+// no properties for it, the loss is logged, and the outside readers read
+// the copy (they refuse a table, or the whole file, over such a blob).
+TEST_F(Repair, PropertyBlobThatDoesNotParseIsDropped) {
+  for (const auto& [folder, file, object] : {std::tuple{"jet4", "testV2003.mdb", "Table1"},
+                                             std::tuple{"ace-lib", "testV2010.accdb", "Table1"}}) {
+    SCOPED_TRACE(file);
+    if (!take(folder, file)) GTEST_SKIP() << "sample database absent: " << original_;
+    Bytes blob;
+    for (const CatalogEntry& e : source_->catalog()) {
+      if (e.name == object) blob = e.properties;
+    }
+    ASSERT_GE(blob.size(), 16u);
+    Bytes bytes = testing::read_file(damaged_);
+    const auto at = std::search(bytes.begin(), bytes.end(), blob.begin(), blob.begin() + 16);
+    ASSERT_NE(at, bytes.end()) << "the blob is not stored in one piece";
+    std::fill_n(at, 4, std::uint8_t{'X'});
+    testing::write_file(damaged_, bytes);
+
+    // The check names it before the copy is made.
+    const CheckReport before = check_database(*open_db(damaged_));
+    EXPECT_TRUE(std::any_of(before.findings.begin(), before.findings.end(),
+                            [](const Finding& f) { return f.kind == "properties"; }));
+    const CompactResult result = compact();
+    const bool logged = std::any_of(result.losses.begin(), result.losses.end(), [](const CompactLoss& l) {
+      return l.description.find("do not read as properties") != std::string::npos;
+    });
+    EXPECT_TRUE(logged);
+    auto copy = open_db(compacted_);
+    for (const CatalogEntry& e : copy->catalog()) {
+      if (e.name == object) {
+        EXPECT_TRUE(e.properties.empty()) << "the copy kept the garbled blob";
+      }
+    }
+    EXPECT_EQ(row_counts(*copy).at(object), row_counts(*source_).at(object));
+    if (std::filesystem::exists(testing::jetdiff_tool())) {
+      EXPECT_TRUE(jetdiff(original_, compacted_, dir_).ran) << "an outside reader cannot read the copy";
     }
   }
 }
