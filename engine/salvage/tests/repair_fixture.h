@@ -16,6 +16,7 @@
 #include "engine/check/check.h"
 #include "engine/compact/compact.h"
 #include "engine/error.h"
+#include "engine/format/data_page.h"
 #include "engine/format/text_codec.h"
 #include "engine/read/database.h"
 #include "engine/tests/corpus_files.h"
@@ -99,6 +100,20 @@ inline std::size_t ace_rows(Database& db, const std::string& table) {
   std::size_t n = 0;
   db.scan_rows(aces, [&](RowPointer, const Row& row) { n += row[0].integer == id; });
   return n;
+}
+
+// Makes every column of the row at `where` NULL (its null mask zeroed), as
+// a garbled row reads.
+inline void blank_row(const std::filesystem::path& file, Database& db, RowPointer where) {
+  Bytes bytes = testing::read_file(file);
+  const std::size_t page_at = std::size_t{where.page} * db.page_size();
+  const RowSlot slot =
+      data_page_slot(db.format(), std::span<const std::uint8_t>(bytes.data() + page_at, db.page_size()), where.row);
+  const std::size_t columns = db.format().version == JetVersion::Jet4
+                                  ? std::size_t{bytes[page_at + slot.start]} | std::size_t{bytes[page_at + slot.start + 1]} << 8
+                                  : bytes[page_at + slot.start];
+  std::fill_n(bytes.begin() + std::ptrdiff_t(page_at + slot.end - (columns + 7) / 8), (columns + 7) / 8, 0);
+  testing::write_file(file, bytes);
 }
 
 inline void zero_page(const std::filesystem::path& file, PageNumber page, std::uint32_t page_size) {

@@ -22,14 +22,7 @@ void blank_catalog_row(const std::filesystem::path& file, Database& db, const st
     if (utf16_to_utf8(row[2].text) == object) at = where;
   });
   ASSERT_TRUE(at) << object;
-  Bytes bytes = testing::read_file(file);
-  const std::size_t page_at = std::size_t{at->page} * db.page_size();
-  const RowSlot slot = data_page_slot(db.format(), std::span<const std::uint8_t>(bytes.data() + page_at, db.page_size()), at->row);
-  const std::size_t columns = db.format().version == JetVersion::Jet4
-                                  ? std::size_t{bytes[page_at + slot.start]} | std::size_t{bytes[page_at + slot.start + 1]} << 8
-                                  : bytes[page_at + slot.start];
-  std::fill_n(bytes.begin() + std::ptrdiff_t(page_at + slot.end - (columns + 7) / 8), (columns + 7) / 8, 0);
-  testing::write_file(file, bytes);
+  blank_row(file, db, *at);
 }
 
 struct CatalogEntryView {

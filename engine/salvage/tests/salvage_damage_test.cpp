@@ -759,15 +759,7 @@ TEST_F(Repair, CatalogRowForItselfBlankedIsWrittenAgain) {
       if (row[0].integer == 2 && !row[0].is_null) own = where;
     });
     ASSERT_TRUE(own);
-    Bytes bytes = testing::read_file(damaged_);
-    const std::size_t page_at = std::size_t{own->page} * source_->page_size();
-    const std::span<const std::uint8_t> page(bytes.data() + page_at, source_->page_size());
-    const RowSlot slot = data_page_slot(source_->format(), page, own->row);
-    const std::size_t columns = source_->format().version == JetVersion::Jet4
-                                    ? std::size_t{bytes[page_at + slot.start]} | std::size_t{bytes[page_at + slot.start + 1]} << 8
-                                    : bytes[page_at + slot.start];
-    std::fill_n(bytes.begin() + std::ptrdiff_t(page_at + slot.end - (columns + 7) / 8), (columns + 7) / 8, 0);
-    testing::write_file(damaged_, bytes);
+    blank_row(damaged_, *source_, *own);
 
     compact();
     auto db = open_db(compacted_);
