@@ -457,6 +457,9 @@ class TableSalvager {
         if ((keyed && options_.check_values) || has_typed_size(c.type)) {
           decode_field(f_, c, fields[i], db_.header().code_page, no_long_value);
         }
+        if (options_.check_values && c.type == ColumnType::Text) {
+          damage_of([&] { note_invalid_text(where, c, decode_field(f_, c, fields[i], db_.header().code_page, no_long_value), out); });
+        }
         continue;
       }
       if (!options_.check_values) continue;
@@ -467,6 +470,9 @@ class TableSalvager {
           db_.read_long_value(fields[i].bytes);
         }
       });
+      if (!why && c.type == ColumnType::Memo) {
+        damage_of([&] { note_invalid_text(where, c, decode_field(f_, c, fields[i], db_.header().code_page, long_value), out); });
+      }
       if (!why) continue;
       broken.push_back(i);
       out.losses.push_back(std::string(c.type == ColumnType::Memo ? "Memo " : "OLE object ") + c.name +
@@ -483,6 +489,27 @@ class TableSalvager {
     }
     out.repaired = std::move(values);
     return out;
+  }
+
+  // Text that is not valid UTF-16 (a half of a surrogate pair alone) is
+  // kept as stored, since it may be what was written, but a damaged file's
+  // text of that kind is more likely garbage: logged for the user to look at.
+  void note_invalid_text(RowPointer where, const Column& c, const Value& v, ReadRow& out) {
+    const std::u16string& text = v.text;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      const bool high = text[k] >= 0xD800 && text[k] <= 0xDBFF;
+      const bool low = text[k] >= 0xDC00 && text[k] <= 0xDFFF;
+      const bool paired = high && k + 1 < text.size() && text[k + 1] >= 0xDC00 && text[k + 1] <= 0xDFFF;
+      if (paired) {
+        ++k;
+        continue;
+      }
+      if (!high && !low) continue;
+      out.losses.push_back("Text " + c.name + " of the row at page " + std::to_string(where.page) + ", slot " +
+                           std::to_string(where.row) + " of table " + t_->name +
+                           " is not valid text (a lone half of a surrogate pair); it was kept as stored.");
+      return;
+    }
   }
 
   void lost_row(RowPointer where, const std::string& why) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <tuple>
 
+#include "engine/builder/database_builder.h"
 #include "engine/format/data_page.h"
 #include "engine/salvage/tests/repair_fixture.h"
 
@@ -140,6 +141,52 @@ TEST_F(Repair, PropertyBlobThatDoesNotParseIsDropped) {
       EXPECT_TRUE(jetdiff(original_, compacted_, dir_).ran) << "an outside reader cannot read the copy";
     }
   }
+}
+
+// Text that is not valid UTF-16 in a file being repaired is kept as stored
+// and logged. A built file: one table's text holds a lone surrogate half,
+// another table's long value is lost with its page, so that the copy fails
+// on it and the repair reads every value.
+TEST(RepairText, LoneSurrogateIsKeptAndLogged) {
+  ScratchDir dir;
+  const auto path = dir / "built.mdb";
+  {
+    build::DatabaseBuilder builder(path.string());
+    build::TableDesign notes{"Notes", {{"ID", ColumnType::Long, 0, true}, {"Body", ColumnType::Text, 50, false}}, {}};
+    build::TableDesign other{"Other", {{"ID", ColumnType::Long, 0, true}, {"Body", ColumnType::Memo, 0, false}}, {}};
+    const std::size_t a = builder.add_table(notes);
+    const std::size_t b = builder.add_table(other);
+    for (const auto& [table, text] : {std::pair{a, std::u16string(u"ab") + char16_t(0xD800) + u"cd"},
+                                      std::pair{b, std::u16string(3000, u'x')}}) {
+      Row row(2);
+      row[0].type = ColumnType::Long;
+      row[1].type = table == a ? ColumnType::Text : ColumnType::Memo;
+      row[1].is_null = false;
+      row[1].text = text;
+      builder.append_row(table, row);
+    }
+    builder.finish();
+  }
+  const Bytes bytes = testing::read_file(path);
+  PageNumber long_values = 0;
+  for (PageNumber p = 1; p < bytes.size() / 4096; ++p) {
+    const std::uint8_t* page = bytes.data() + std::size_t{p} * 4096;
+    if (page[0] == 0x01 && std::equal(page + 4, page + 8, "LVAL")) long_values = p;
+  }
+  ASSERT_NE(long_values, 0u);
+  zero_page(path, long_values, 4096);
+  CompactRequest request;
+  request.source_path = path.string();
+  request.destination_path = (dir / "copy.mdb").string();
+  const CompactResult result = compact_database(request);
+  const bool logged = std::any_of(result.losses.begin(), result.losses.end(), [](const CompactLoss& l) {
+    return l.table == "Notes" && l.description.find("not valid text") != std::string::npos;
+  });
+  EXPECT_TRUE(logged);
+  auto copy = open_db(dir / "copy.mdb");
+  std::u16string kept;
+  copy->scan_rows(copy->table("Notes"), [&](RowPointer, const Row& row) { kept = row[1].text; });
+  EXPECT_EQ(kept, std::u16string(u"ab") + char16_t(0xD800) + u"cd");
 }
 
 }  // namespace
