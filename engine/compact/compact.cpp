@@ -15,6 +15,7 @@
 #include "engine/format/damaged.h"
 #include "engine/file/env.h"
 #include "engine/format/text_codec.h"
+#include "engine/index/learned_orders.h"
 #include "engine/read/database.h"
 #include "engine/salvage/salvage_source.h"
 #include "engine/write/code_page_conversion.h"
@@ -204,6 +205,12 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
 
   write::RewriteOptions rewrite;
   choose_collating_order(*db, request.destination_language, rewrite);
+  // Keys in the source's own order other than General, for rows the copy
+  // must key itself (a repair's new catalog rows, an index rebuilt): as far
+  // as the source's stored entries show them.
+  const index::LearnedOrders learned =
+      rewrite.convert_to_general ? index::LearnedOrders{} : index::LearnedOrders::learn(*db);
+  rewrite.learned_orders = &learned;
   // The repairing pass keys every row it can itself: a stored key is only
   // known to be its row's while the rows are sound, and a damaged row, or a
   // catalog row put back, could otherwise share one key with another row.

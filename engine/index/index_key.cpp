@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/error.h"
+#include "engine/index/learned_orders.h"
 
 namespace jet::index {
 namespace {
@@ -159,7 +160,13 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, Expansion
     // (fixed-width digits).
     case ColumnType::DateTimeExtended: append_binary(v.bytes.data(), v.bytes.size(), c.ascending, out); break;
     case ColumnType::Text:
-    case ColumnType::Memo: append_text_key(v.text, c.text_order, c.ascending, out, expansions); break;
+    case ColumnType::Memo:
+      if (c.learned != nullptr && !c.learned->keys_like_general(c.learned_order, v.text)) {
+        cannot_key("text in sort order " + std::to_string(c.learned_order) +
+                   " holds a character whose key this file's own index entries do not show");
+      }
+      append_text_key(v.text, c.text_order, c.ascending, out, expansions);
+      break;
     case ColumnType::Complex11: {
       if (v.bytes.size() != 4) cannot_key("an attachment-like column is not 4 bytes");
       std::uint32_t raw = 0;
@@ -173,7 +180,7 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, Expansion
 }
 
 IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format,
-                                 std::optional<TextOrder> text_order)
+                                 std::optional<TextOrder> text_order, const LearnedOrders* learned)
     : ignore_nulls_(index.ignores_nulls()) {
   for (const IndexColumn& ic : index.columns) {
     std::size_t pos = table.columns.size();
@@ -198,7 +205,11 @@ IndexKeyEncoder::IndexKeyEncoder(const TableDef& table, const IndexData& index, 
       }
       // 0 appears in files some other tools wrote; Access reads it as the
       // format's default, the General order.
-      if (col.collation != kGeneralSortOrder && col.collation != 0 && unsupported_.empty()) {
+      const bool other_order = col.collation != kGeneralSortOrder && col.collation != 0;
+      if (other_order && learned != nullptr && learned->knows(col.collation)) {
+        kc.learned = learned;
+        kc.learned_order = col.collation;
+      } else if (other_order && unsupported_.empty()) {
         unsupported_ = "column '" + col.name + "' uses sort order " + std::to_string(col.collation) +
                        ", not the General order";
       }

@@ -14,12 +14,18 @@
 
 namespace jet::index {
 
+class LearnedOrders;
+
 // One column of the key as the encoder sees it.
 struct KeyColumn {
   std::size_t position = 0;  // index into the table's columns and a Row
   ColumnType type = ColumnType::Long;
   bool ascending = true;
   TextOrder text_order = TextOrder::GeneralLegacy;
+  // Text in an order the file's own keys taught: keyed as General, each
+  // text checked to hold only characters seen keyed that way.
+  const LearnedOrders* learned = nullptr;
+  std::uint32_t learned_order = 0;
 };
 
 // Appends one column's part of a key: flag byte and value bytes. Throws
@@ -34,8 +40,11 @@ class IndexKeyEncoder {
   // Text columns key in the sort order their definition names, unless
   // `text_order` is given: compaction writes its copy in the General order
   // whatever the source used, and keys it that way.
+  // With `learned`, text in another order keys as General where the file's
+  // own keys showed that order does (LearnedOrders), and is refused
+  // otherwise.
   IndexKeyEncoder(const TableDef& table, const IndexData& index, Format format,
-                  std::optional<TextOrder> text_order = std::nullopt);
+                  std::optional<TextOrder> text_order = std::nullopt, const LearnedOrders* learned = nullptr);
 
   // Empty when a column's sort order or type has no known key form; the
   // index then cannot be rebuilt and must be carried over or reported.

@@ -223,10 +223,15 @@ TEST_P(AceCorpus, ReadsChecksAndCompactsIntoTheSameVersion) {
   const auto again = dir / "again.accdb";
   request.source_path = dst.string();
   request.destination_path = again.string();
-  compact_database(request);
+  EXPECT_TRUE(compact_database(request).losses.empty()) << "a compacted file needs no repair";
   // An encrypted copy gets fresh salts each time, so only its pages as
-  // read can be the same.
-  if (!encrypted) {
+  // read can be the same. A repaired copy's second compaction keeps every
+  // row (a repair's log would show otherwise) but not always every byte:
+  // the definitions the repair built get their free space counted anew.
+  bool repaired = false;
+  for (const TableDef& t : copy->tables()) repaired = repaired || t.name == "MSysCompactError";
+  EXPECT_EQ(testing::read_file(again).size(), copy_bytes.size());
+  if (!encrypted && !repaired) {
     EXPECT_EQ(testing::read_file(again), copy_bytes) << "a compacted file is its own compaction";
   }
 

@@ -928,7 +928,7 @@ class Rewriter {
   // keys for this index.
   std::optional<IndexKeys> keys_for(const TableDef& t, const IndexData& data, std::string& reason) {
     try {
-      return IndexKeys(format_, t, data);
+      return IndexKeys(format_, t, data, options_.convert_to_general ? nullptr : options_.learned_orders);
     } catch (const Error& e) {
       if (e.number() != errc::kNotBuiltYet) throw;
       reason = e.description();

@@ -19,6 +19,10 @@ class Env;
 class WritableFile;
 }  // namespace jet
 
+namespace jet::index {
+class LearnedOrders;
+}
+
 namespace jet::write {
 
 inline constexpr const char* kOrderScratchSuffix = ".order";
@@ -52,6 +56,9 @@ struct RewriteOptions {
   // The new file gets the General collating order (0x0409): the header,
   // every text column and every text key. Text keys are then all formed.
   bool convert_to_general = false;
+  // Orders other than General whose keys the source's own entries taught:
+  // text in them is keyed as General where those entries show it is.
+  const index::LearnedOrders* learned_orders = nullptr;
 };
 
 struct RewriteResult {

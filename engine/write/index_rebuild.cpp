@@ -14,8 +14,10 @@ struct IndexKeys::Impl {
   index::IndexKeyEncoder encoder;
 };
 
-IndexKeys::IndexKeys(const WriteFormat& format, const TableDef& table, const IndexData& index)
-    : impl_(std::make_unique<Impl>(Impl{index::IndexKeyEncoder(table, index, index_format(format))})) {
+IndexKeys::IndexKeys(const WriteFormat& format, const TableDef& table, const IndexData& index,
+                     const index::LearnedOrders* learned)
+    : impl_(std::make_unique<Impl>(
+          Impl{index::IndexKeyEncoder(table, index, index_format(format), std::nullopt, learned)})) {
   if (!impl_->encoder.unsupported_reason().empty()) {
     throw Error(errc::kNotBuiltYet, "Cannot rebuild an index of table " + table.name + ": " +
                                         impl_->encoder.unsupported_reason());

@@ -11,6 +11,10 @@
 #include "engine/write/long_value_writer.h"
 #include "engine/write/write_format.h"
 
+namespace jet::index {
+class LearnedOrders;
+}
+
 namespace jet::write {
 
 struct IndexKeyEntry {
@@ -23,7 +27,10 @@ struct IndexKeyEntry {
 // then stops rather than write an index that disagrees with its rows.
 class IndexKeys {
  public:
-  IndexKeys(const WriteFormat& format, const TableDef& table, const IndexData& index);
+  // `learned`: the orders other than General whose keys the source's own
+  // entries taught (index/learned_orders.h); none refuses them all.
+  IndexKeys(const WriteFormat& format, const TableDef& table, const IndexData& index,
+            const index::LearnedOrders* learned = nullptr);
   ~IndexKeys();
   IndexKeys(IndexKeys&&) noexcept;
   IndexKeys& operator=(IndexKeys&&) noexcept;

@@ -116,6 +116,29 @@ inline void blank_row(const std::filesystem::path& file, Database& db, RowPointe
   testing::write_file(file, bytes);
 }
 
+// Fills the root page of the first text index of a user table with rows
+// with garbage past its header; the table's name and the page.
+inline std::optional<std::pair<std::string, PageNumber>> garble_text_index(Database& db, const std::filesystem::path& file) {
+  for (const TableDef& t : db.tables()) {
+    if (t.is_system() || t.row_count == 0) continue;
+    for (const IndexData& d : t.index_data) {
+      const bool on_text = std::any_of(d.columns.begin(), d.columns.end(), [&](const IndexColumn& ic) {
+        const Column* c = nullptr;
+        for (const Column& col : t.columns) c = col.number == ic.column_number ? &col : c;
+        return c != nullptr && c->type == ColumnType::Text;
+      });
+      if (!on_text || d.first_page == 0) continue;
+      Bytes bytes = testing::read_file(file);
+      for (std::size_t i = 8; i < db.page_size(); ++i) {
+        bytes[std::size_t{d.first_page} * db.page_size() + i] = static_cast<std::uint8_t>(i * 37 + 11);
+      }
+      testing::write_file(file, bytes);
+      return std::pair{t.name, d.first_page};
+    }
+  }
+  return std::nullopt;
+}
+
 inline void zero_page(const std::filesystem::path& file, PageNumber page, std::uint32_t page_size) {
   Bytes bytes = testing::read_file(file);
   std::fill_n(bytes.begin() + std::ptrdiff_t{page} * page_size, page_size, 0);
