@@ -2,70 +2,15 @@
 // Writes a fresh copy of an open database into a new file: every table's
 // live rows packed onto adjacent pages, long values rewritten, indexes and
 // usage maps rebuilt, table ids following the new definition pages.
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "engine/crypt/encryption_info.h"
-#include "engine/crypt/page_cipher.h"
+// WRITE_FORMAT.md ("The compactor's parts") shows the parts it runs.
+#include "engine/write/rewrite_options.h"
 
 namespace jet {
 class Database;
-class Env;
 class WritableFile;
 }  // namespace jet
 
-namespace jet::index {
-class LearnedOrders;
-}
-
 namespace jet::write {
-
-inline constexpr const char* kOrderScratchSuffix = ".order";
-
-struct RewriteOptions {
-  std::optional<std::u16string> new_password;  // none keeps the source's
-  // An encrypted ACE copy: the encryption header its header page carries and
-  // the cipher its pages go out under (crypt::reseal). Without, a Jet copy
-  // is encrypted as its source is, and an encrypted ACE source is refused:
-  // no page of it is ever written decrypted.
-  std::optional<crypt::OfficeEncryption> office_encryption;
-  std::shared_ptr<const crypt::PageCipher> page_cipher;
-  std::function<void(std::uint64_t done, std::uint64_t total)> progress;
-  // With scratch files, a table's index keys beyond `key_memory` bytes are
-  // sorted in runs on them (created exclusively, removed at the end):
-  // `scratch_path` for index keys, that path followed by
-  // kOrderScratchSuffix for the primary keys that order the rows. Those
-  // take half the budget; they may be gathered for the next table while
-  // the index keys of one are still held. Without, all stay in memory.
-  Env* scratch_env = nullptr;
-  std::string scratch_path;
-  std::size_t key_memory = std::size_t{16} << 20;
-  // Tables with at least this many rows are copied by two threads: one
-  // reads, decodes and keys rows ahead of the other, which writes them.
-  std::size_t read_ahead_from_rows = 4096;
-  // Where an index holds text, each row the source's stored index lists
-  // once keeps the key stored for it; other rows get keys we form. Text
-  // keys depend on the collating order, and the ones Access wrote are right
-  // by definition. Needs a source with stored indexes (compaction).
-  bool keep_stored_text_keys = false;
-  // The new file gets the General collating order (0x0409): the header,
-  // every text column and every text key. Text keys are then all formed.
-  bool convert_to_general = false;
-  // Orders other than General whose keys the source's own entries taught:
-  // text in them is keyed as General where those entries show it is.
-  const index::LearnedOrders* learned_orders = nullptr;
-};
-
-struct RewriteResult {
-  std::uint32_t page_count = 0;
-  // Live rows written per table, by table name.
-  std::vector<std::pair<std::string, std::uint64_t>> rows;
-};
 
 RewriteResult rewrite_database(Database& source, WritableFile& out, const RewriteOptions& options);
 

@@ -18,6 +18,8 @@ namespace jet::write {
 inline constexpr std::uint32_t kLongValueFlagInline = 0x80000000u;
 inline constexpr std::uint32_t kLongValueFlagSingleRow = 0x40000000u;
 inline constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFFu;
+// A long-value field's reference, before any data held inline.
+inline constexpr std::uint32_t kLongValueHeaderSize = 12;
 
 using LongValueReference = std::array<std::uint8_t, 12>;
 

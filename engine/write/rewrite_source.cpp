@@ -4,6 +4,7 @@
 
 namespace jet::write {
 
+DatabaseSource::DatabaseSource(Database& db) : db_(db) {}
 DatabaseSource::DatabaseSource(std::unique_ptr<Database> owned) : owned_(std::move(owned)), db_(*owned_) {}
 DatabaseSource::~DatabaseSource() = default;
 

@@ -55,7 +55,7 @@ class RewriteSource {
 // The source for compaction: an open database, read-only.
 class DatabaseSource : public RewriteSource {
  public:
-  explicit DatabaseSource(Database& db) : db_(db) {}
+  explicit DatabaseSource(Database& db);
   explicit DatabaseSource(std::unique_ptr<Database> owned);
   ~DatabaseSource() override;
   const HeaderInfo& header() override;

@@ -1,0 +1,170 @@
+#include "engine/write/stored_index_entries.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "engine/format/damaged.h"
+#include "engine/index/index_findings.h"
+#include "engine/index/index_tree_reader.h"
+#include "engine/write/key_pipeline.h"
+#include "engine/write/rewrite_context.h"
+#include "engine/write/rewrite_options.h"
+#include "engine/write/rewrite_source.h"
+#include "engine/write/row_finder.h"
+#include "engine/write/row_keys.h"
+
+namespace jet::write {
+
+namespace {
+
+// Follows a walk over a stored index in key order and tells when an entry
+// repeats the key of the one before it in an index that must be unique (a
+// sound one never does; keys of all NULL aside, which it may repeat). The
+// walk checks key order, so repeats meet side by side.
+class UniqueKeyRepeats {
+ public:
+  UniqueKeyRepeats(const TableDef& t, const IndexData& data)
+      : unique_(index::detail::must_be_unique(t, data)), columns_(data.columns.size()) {}
+
+  bool repeats(std::span<const std::uint8_t> key) {
+    if (!unique_) return false;
+    const bool repeat = !previous_.empty() && std::ranges::equal(key, previous_) &&
+                        !index::detail::all_null_key(key, columns_);
+    previous_.assign(key.begin(), key.end());
+    return repeat;
+  }
+
+ private:
+  bool unique_;
+  std::size_t columns_;
+  Bytes previous_;
+};
+
+Error carry_refusal(const TableDef& t, const IndexData& data, const std::string& reason, const std::string& why) {
+  return Error(errc::kNotBuiltYet, reason + " The stored index " + index_name(t, data) + " of table " + t.name +
+                                       " cannot stand in: " + why +
+                                       "; converting the database to the General order rebuilds it.");
+}
+
+// Walks the stored entries that are to stand in for keys we cannot form;
+// a tree that cannot be read cannot stand in, and the refusal names it.
+void walk_entries_to_carry(RewriteSource& source, const WriteFormat& format, const TableDef& t, const IndexData& data,
+                           const std::string& reason, const std::function<void(const index::EntryView&)>& visit) {
+  try {
+    walk_stored_entries(source, format, t, data, visit);
+  } catch (const Error& e) {
+    if (e.number() != errc::kCannotOpenDatabase) throw;
+    // The damaged-file error keeps where the reader gave up in its source.
+    const std::string& where = e.source();
+    const std::size_t open = where.find(" (");
+    const std::string detail =
+        open != std::string::npos && where.back() == ')' ? where.substr(open + 2, where.size() - open - 3) : "damaged";
+    throw carry_refusal(t, data, reason, "it cannot be read (" + detail + ")");
+  } catch (const DamagedData& e) {
+    throw carry_refusal(t, data, reason, std::string("it cannot be read (") + e.what() + ")");
+  }
+}
+
+}  // namespace
+
+void walk_stored_entries(RewriteSource& source, const WriteFormat& format, const TableDef& t, const IndexData& data,
+                         const std::function<void(const index::EntryView&)>& visit) {
+  index::walk_index_tree([&source](PageNumber p) { return std::make_shared<const Bytes>(source.read_page(p)); },
+                         data.first_page, format.jet4 ? index::Format::Jet4 : index::Format::Jet3, t.definition_page,
+                         visit);
+}
+
+std::vector<std::uint32_t> stored_order(RewriteSource& source, const WriteFormat& format, const TableDef& t,
+                                        const IndexData& primary, const RowTable& rows, const std::string& reason) {
+  const RowFinder rows_by_place(rows.old_at);
+  KeyList listed;
+  walk_entries_to_carry(source, format, t, primary, reason, [&](const index::EntryView& e) {
+    const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+    if (at) listed.add(e.key, *at);  // else a deleted row's leftover entry
+  });
+  listed.sort();
+  std::vector<std::uint32_t> order;
+  std::vector<bool> seen(rows.old_at.size(), false);
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const auto at = static_cast<std::uint32_t>(listed.tag(i));
+    if (seen[at]) throw carry_refusal(t, primary, reason, "it lists a row twice");
+    seen[at] = true;
+    order.push_back(at);
+  }
+  if (order.size() != rows.old_at.size()) {
+    throw Error(errc::kCannotOpenDatabase, "Damaged table " + t.name + ": its primary key does not cover every row.");
+  }
+  return order;
+}
+
+std::vector<std::uint8_t> rows_with_stored_keys(RewriteSource& source, const WriteFormat& format, const TableDef& t,
+                                                const IndexData& data, const RowTable& rows,
+                                                std::vector<std::uint8_t>& lead) {
+  constexpr std::uint8_t kNotCarried = 2;
+  std::vector<std::uint8_t> listed(rows.old_at.size(), 0);
+  lead.assign(rows.old_at.size(), 0);
+  const RowFinder rows_by_place(rows.old_at);
+  UniqueKeyRepeats repeats(t, data);
+  std::optional<std::uint32_t> previous_row;
+  try {
+    walk_stored_entries(source, format, t, data, [&](const index::EntryView& e) {
+      const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+      if (repeats.repeats(e.key)) {
+        if (previous_row) listed[*previous_row] = kNotCarried;
+        if (at) listed[*at] = kNotCarried;
+      }
+      previous_row = at;
+      if (!at || listed[*at] >= kNotCarried) return;
+      ++listed[*at];
+      lead[*at] = e.key.empty() ? 0 : e.key[0];
+    });
+  } catch (const Error& e) {
+    if (e.number() != errc::kCannotOpenDatabase) throw;
+    return {};
+  } catch (const DamagedData&) {
+    lead.clear();
+    return {};
+  }
+  for (std::uint8_t& n : listed) n = n == 1 ? 1 : 0;
+  return listed;
+}
+
+void carry_over(RewriteContext& ctx, const TableDef& t, IndexCopy& index, const RowTable& rows,
+                const std::vector<RowPointer>& new_at, std::size_t lists) {
+  if (ctx.options.convert_to_general && has_text_key(t, *index.data)) {
+    // The stored keys follow the source's order, not the new one.
+    throw Error(errc::kNotBuiltYet, "Cannot convert index " + index_name(t, *index.data) + " of table " + t.name +
+                                        " to the General order: " + index.reason);
+  }
+  const RowFinder rows_by_place(rows.old_at);
+  std::vector<bool> seen(rows.old_at.size(), false);
+  std::uint64_t carried = 0;
+  // A unique index that repeats a key is damaged, and without keys of our
+  // own there is no telling which of the rows the key is not.
+  UniqueKeyRepeats repeats(t, *index.data);
+  walk_entries_to_carry(ctx.db, ctx.format, t, *index.data, index.reason, [&](const index::EntryView& e) {
+    const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+    if (!at) return;  // a deleted row's leftover entry
+    if (seen[*at]) throw carry_refusal(t, *index.data, index.reason, "it lists a row twice");
+    if (repeats.repeats(e.key)) throw carry_refusal(t, *index.data, index.reason, "it lists two rows under one key");
+    seen[*at] = true;
+    ctx.index_keys.add(index.entries, index.runs, e.key, place_tag(new_at[*at]), ctx.index_keys.limit(lists));
+    ++carried;
+  });
+  if (carried != index.listed) throw carry_refusal(t, *index.data, index.reason, "it does not list every row");
+}
+
+void carry_stored_keys(RewriteContext& ctx, const TableDef& t, IndexCopy& index, const RowTable& rows,
+                       const std::vector<RowPointer>& new_at, std::size_t lists) {
+  const RowFinder rows_by_place(rows.old_at);
+  walk_stored_entries(ctx.db, ctx.format, t, *index.data, [&](const index::EntryView& e) {
+    const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+    if (!at || index.stored[*at] != 1) return;
+    index.stored[*at] = 0;
+    ctx.index_keys.add(index.entries, index.runs, e.key, place_tag(new_at[*at]), ctx.index_keys.limit(lists));
+  });
+}
+
+}  // namespace jet::write
