@@ -11,6 +11,7 @@
 #include "engine/write/data_page_builder.h"
 #include "engine/write/key_pipeline.h"
 #include "engine/write/object_ids.h"
+#include "engine/write/rewrite_options.h"
 #include "engine/write/rewrite_source.h"
 #include "engine/write/row_keys.h"
 #include "engine/write/stored_index_entries.h"
