@@ -1,5 +1,6 @@
 // quillmar-db as a user runs it: arguments in, text and exit status out.
 #include "tools/quillmar-db/cli.h"
+#include "tools/quillmar-db/tests/cli_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -21,38 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string read_stream(std::FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  return text;
-}
+using Result = testing::CliRun;
 
 Result run(std::vector<std::string> args, const std::string& input = "") {
-  args.insert(args.begin(), "quillmar-db");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  std::FILE* in = std::tmpfile();
-  std::fwrite(input.data(), 1, input.size(), in);
-  std::rewind(in);
-  Result r;
-  r.status = run_cli(static_cast<int>(argv.size()), argv.data(), out, err, in);
-  r.out = read_stream(out);
-  r.err = read_stream(err);
-  std::fclose(out);
-  std::fclose(err);
-  std::fclose(in);
-  return r;
+  return testing::run_cli_args(std::move(args), input);
 }
 
 fs::path corpus() {

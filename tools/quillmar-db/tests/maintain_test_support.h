@@ -16,6 +16,7 @@
 #include "engine/read/database.h"
 #include "engine/tests/corpus_files.h"
 #include "tools/quillmar-db/cli.h"
+#include "tools/quillmar-db/tests/cli_runner.h"
 
 namespace quillmar_db::testing {
 
@@ -24,38 +25,6 @@ namespace fs = std::filesystem;
 #define REQUIRE_MAINTAIN_CORPUS()                                                                         \
   if (!fs::exists(jet::testing::corpus_dir() / "jet3" / "testV1997.mdb"))                                 \
   GTEST_SKIP() << "sample databases not found at " << jet::testing::corpus_dir() << " (set QUILLMAR_SHARED)"
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-inline std::string read_all(std::FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  return text;
-}
-
-inline CliRun run_cli_args(std::vector<std::string> args) {
-  args.insert(args.begin(), "quillmar-db");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  std::FILE* in = std::tmpfile();
-  CliRun r;
-  r.status = run_cli(static_cast<int>(argv.size()), argv.data(), out, err, in);
-  r.out = read_all(out);
-  r.err = read_all(err);
-  std::fclose(out);
-  std::fclose(err);
-  std::fclose(in);
-  return r;
-}
 
 inline fs::path copy_sample(const std::string& sample, const fs::path& to) {
   fs::create_directories(to.parent_path());
