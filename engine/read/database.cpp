@@ -291,6 +291,37 @@ bool Database::read_row_into(RowPointer where, Bytes& out) {
   });
 }
 
+void Database::read_rows_at(std::span<const RowPointer> rows,
+                            const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
+  const JetFormat& f = format();
+  Bytes run;
+  std::size_t i = 0;
+  while (i < rows.size()) {
+    // The rows on a stretch of pages that follow each other in the file.
+    const PageNumber first = rows[i].page;
+    PageNumber last = first;
+    std::size_t end = i + 1;
+    for (; end < rows.size(); ++end) {
+      const PageNumber p = rows[end].page;
+      if (p != last && (p != last + 1 || p - first >= PageCache::kMaxReadAhead)) break;
+      last = p;
+    }
+    guarded(path_, [&] { cache_->read_uncached_run(first, last - first + 1, run); });
+    for (; i < end; ++i) {
+      const RowPointer where = rows[i];
+      const std::optional<std::span<const std::uint8_t>> bytes = guarded(path_, [&] {
+        const std::span<const std::uint8_t> page(run.data() + std::size_t{where.page - first} * f.page_size,
+                                                 f.page_size);
+        const RowSlot slot = data_page_slot(f, page, where.row);
+        if (slot.deleted) return std::optional<std::span<const std::uint8_t>>{};
+        if (slot.overflow) return row_span_at(where, held_for_overflow_);
+        return std::optional<std::span<const std::uint8_t>>{page.subspan(slot.start, slot.end - slot.start)};
+      });
+      if (bytes) visit(where, *bytes);
+    }
+  }
+}
+
 std::optional<Bytes> Database::row_bytes_at(RowPointer where) {
   std::shared_ptr<const Bytes> page;
   const std::optional<std::span<const std::uint8_t>> bytes = row_span_at(where, page);

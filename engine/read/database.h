@@ -172,6 +172,14 @@ class Database {
   std::optional<Bytes> read_row_bytes(RowPointer where);
   // The same into `out` (its buffer reused); false for a deleted row.
   bool read_row_into(RowPointer where, Bytes& out);
+  // The live rows among `rows` as stored (overflow followed), in the order
+  // given, for a pass that reads each page once: their pages are read past
+  // the cache, those next to each other in the file with one call, and no
+  // page is read that holds none of them (read-ahead would bring in the
+  // long-value pages between a table's data pages). The span is valid only
+  // during the call; errors are those of read_row_into.
+  void read_rows_at(std::span<const RowPointer> rows,
+                    const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit);
   // Resolves a long-value field (the 12-byte header plus any inline data
   // as stored in the row) into the value's bytes.
   Bytes read_long_value(std::span<const std::uint8_t> field);
@@ -203,6 +211,8 @@ class Database {
       const std::function<void(RowPointer, const Error&)>* on_damage = nullptr);
 
   std::string path_;
+  // The page an overflowing row was last read from by read_rows_at.
+  std::shared_ptr<const Bytes> held_for_overflow_;
   Env* env_ = nullptr;
   std::size_t cache_pages_ = 0;
   HeaderInfo header_;

@@ -15,7 +15,8 @@ PageCache::PageCache(RandomAccessFile& file, std::uint32_t page_size, std::uint3
       page_count_(page_count),
       cipher_(std::move(cipher)),
       capacity_(capacity < 4 ? 4 : capacity),
-      read_ahead_(std::clamp<std::size_t>(capacity_ / 4, 1, kMaxReadAhead)) {}
+      most_read_ahead_(std::clamp<std::size_t>(capacity_ / 4, 1, kMaxReadAhead)),
+      read_ahead_(most_read_ahead_) {}
 
 Bytes PageCache::read_uncached(PageNumber page) {
   Bytes buf(page_size_);
@@ -63,21 +64,37 @@ bool PageCache::continues_a_run(PageNumber page) {
   return false;
 }
 
-void PageCache::insert(PageNumber page, std::shared_ptr<const Bytes> data) {
+void PageCache::judge_read_ahead(bool used) {
+  ++(used ? ahead_used_ : ahead_unused_);
+  // Judged over a few runs' worth of pages: shorter runs when less than
+  // half was used, longer when nearly all was.
+  if (ahead_used_ + ahead_unused_ < 2 * kMaxReadAhead) return;
+  if (ahead_unused_ > ahead_used_) {
+    read_ahead_ = std::max(std::min(kMinReadAhead, most_read_ahead_), read_ahead_ / 2);
+  } else if (ahead_unused_ * 8 < ahead_used_) {
+    read_ahead_ = std::min(most_read_ahead_, read_ahead_ * 2);
+  }
+  ahead_used_ = 0;
+  ahead_unused_ = 0;
+}
+
+void PageCache::insert(PageNumber page, std::shared_ptr<const Bytes> data, bool ahead) {
   if (lru_.size() < capacity_) {
-    lru_.emplace_front(page, std::move(data));
+    lru_.push_front(Entry{page, std::move(data), ahead});
     index_[page] = lru_.begin();
     return;
   }
   // Full: the least recently used entry's list and index nodes take the new
   // page, and its buffer is kept for reuse when no caller still holds it.
   const auto last = std::prev(lru_.end());
-  auto node = index_.extract(last->first);
-  if (last->second.use_count() == 1 && spare_.size() < kMaxReadAhead) {
-    spare_.push_back(std::const_pointer_cast<Bytes>(std::move(last->second)));
+  auto node = index_.extract(last->page);
+  if (last->unused_ahead) judge_read_ahead(false);
+  if (last->data.use_count() == 1 && spare_.size() < kMaxReadAhead) {
+    spare_.push_back(std::const_pointer_cast<Bytes>(std::move(last->data)));
   }
-  last->first = page;
-  last->second = std::move(data);
+  last->page = page;
+  last->data = std::move(data);
+  last->unused_ahead = ahead;
   lru_.splice(lru_.begin(), lru_, last);
   node.key() = page;
   node.mapped() = lru_.begin();
@@ -108,7 +125,7 @@ void PageCache::read_run(PageNumber first, std::size_t count) {
       continue;
     }
     decrypt(page, buffers[i]->data());
-    insert(page, std::move(buffers[i]));
+    insert(page, std::move(buffers[i]), i != 0);
   }
 }
 
@@ -116,7 +133,11 @@ std::shared_ptr<const Bytes> PageCache::get(PageNumber page) {
   auto it = index_.find(page);
   if (it != index_.end()) {
     lru_.splice(lru_.begin(), lru_, it->second);
-    return it->second->second;
+    if (it->second->unused_ahead) {
+      it->second->unused_ahead = false;
+      judge_read_ahead(true);
+    }
+    return it->second->data;
   }
   ++misses_;
   if (page < page_count_ && read_ahead_ > 1 && continues_a_run(page)) {
@@ -133,7 +154,7 @@ std::shared_ptr<const Bytes> PageCache::get(PageNumber page) {
       for (PageNumber& end : run_ends_) {
         if (end == page) end = static_cast<PageNumber>(page + count);
       }
-      return lru_.front().second;
+      return lru_.front().data;
     }
   }
   std::shared_ptr<Bytes> data = page_buffer();

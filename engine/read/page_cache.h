@@ -6,6 +6,11 @@
 // the file, long-value chains), and one read call per page costs more than
 // the copying. So a miss that continues a run of misses reads ahead: the
 // next pages come in with one read call, a quarter of the cache at most.
+// Pages read ahead that leave the cache unused make the runs shorter: a
+// table whose pages lie between another table's (as in any file that grew
+// by several tables at once) would otherwise have the whole file read, and
+// in an encrypted file decrypted, once per table. Runs grow again while
+// what they bring in is used.
 #include <array>
 #include <cstdint>
 #include <list>
@@ -42,13 +47,22 @@ class PageCache {
   // Read calls made for misses (a read-ahead run is one call).
   std::uint64_t reads() const { return reads_; }
 
-  // Most pages one read-ahead brings in (256 KB of 4 KB pages).
+  // Most pages one read-ahead brings in (256 KB of 4 KB pages), and the
+  // fewest once runs were made shorter.
   static constexpr std::size_t kMaxReadAhead = 64;
+  static constexpr std::size_t kMinReadAhead = 2;
 
  private:
-  using Entry = std::pair<PageNumber, std::shared_ptr<const Bytes>>;
+  struct Entry {
+    PageNumber page;
+    std::shared_ptr<const Bytes> data;
+    bool unused_ahead;  // read ahead, not asked for yet
+  };
 
-  void insert(PageNumber page, std::shared_ptr<const Bytes> data);
+  void insert(PageNumber page, std::shared_ptr<const Bytes> data, bool ahead = false);
+  // Counts a page read ahead as used or as gone unused, and every so many
+  // pages makes the runs shorter or longer by what was used.
+  void judge_read_ahead(bool used);
   // Reads and decrypts one page into a page-sized buffer.
   void read_into(PageNumber page, Bytes& buf);
   void decrypt(PageNumber page, std::uint8_t* data) const;
@@ -65,7 +79,10 @@ class PageCache {
   std::uint32_t page_count_;
   std::shared_ptr<const crypt::PageCipher> cipher_;
   std::size_t capacity_;
-  std::size_t read_ahead_;  // pages per run, 1 when the cache is too small
+  std::size_t most_read_ahead_;  // pages per run at most, 1 when the cache is too small
+  std::size_t read_ahead_;       // pages per run now
+  std::size_t ahead_used_ = 0;
+  std::size_t ahead_unused_ = 0;
   std::list<Entry> lru_;  // front: most recently used
   std::unordered_map<PageNumber, std::list<Entry>::iterator> index_;
   // The page after each of the last few runs of misses; several so that a

@@ -431,14 +431,16 @@ void SalvageSource::scan_raw_rows(const TableDef& table,
                                   const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
   const auto it = view_->rows.find(table.definition_page);
   if (it == view_->rows.end()) return;
-  Bytes bytes;  // one buffer for the rows read from the file
-  for (RowPointer where : it->second) {
-    const auto built = view_->built.find(where);
-    if (built != view_->built.end()) {
-      visit(where, built->second);
-    } else if (db_.read_row_into(where, bytes)) {
-      visit(where, bytes);
-    }
+  // Rows the salvage built itself come from memory, the others from the
+  // file in stretches between them, in the order listed.
+  const std::vector<RowPointer>& rows = it->second;
+  std::size_t from_file = 0;
+  for (std::size_t i = 0; i <= rows.size(); ++i) {
+    const auto built = i < rows.size() ? view_->built.find(rows[i]) : view_->built.end();
+    if (i < rows.size() && built == view_->built.end()) continue;
+    db_.read_rows_at(std::span<const RowPointer>(rows).subspan(from_file, i - from_file), visit);
+    if (i < rows.size()) visit(rows[i], built->second);
+    from_file = i + 1;
   }
 }
 

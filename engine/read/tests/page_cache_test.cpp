@@ -26,6 +26,7 @@ class PatternFile : public RandomAccessFile {
   }
   void read(std::uint64_t offset, std::size_t n, std::uint8_t* dst) override {
     ++reads;
+    bytes_read += n;
     if (offset + n > bytes_.size()) throw damaged_file_error(path_, "read past the end of the file");
     if (bad_offset >= offset && bad_offset < offset + n) throw Error(3043, "Disk or network error.");
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, dst);
@@ -44,6 +45,7 @@ class PatternFile : public RandomAccessFile {
   }
 
   int reads = 0;
+  std::uint64_t bytes_read = 0;
   std::uint64_t bad_offset = ~std::uint64_t{0};
 
  private:
@@ -89,6 +91,27 @@ TEST(PageCache, ScatteredReadsDoNotReadAhead) {
   }
   EXPECT_EQ(static_cast<std::uint64_t>(file.reads), cache.reads());
   EXPECT_LE(cache.reads(), cache.misses() + 10);  // a chance neighbour may start a run
+}
+
+// A table whose pages lie two in every eight, with another's between: the
+// read-ahead that brought in mostly pages nobody asked for shrinks, so the
+// scan reads little more than its own pages; a whole-file scan after it
+// reads ahead in long runs again.
+TEST(PageCache, ReadAheadShrinksWhenItsPagesGoUnusedAndGrowsBack) {
+  constexpr PageNumber kPages = 8000;
+  PatternFile file(kPages);
+  PageCache cache(file, kPageSize, kPages, nullptr, 256);
+  std::uint64_t asked = 0;
+  for (PageNumber p = 0; p + 1 < kPages; p += 8) {
+    for (PageNumber q : {p, p + 1}) {
+      ASSERT_EQ(*cache.get(q), file.page(q)) << q;
+      asked += kPageSize;
+    }
+  }
+  EXPECT_LT(file.bytes_read, 2 * asked);  // 4x the pages asked for without shrinking
+  file.reads = 0;
+  for (PageNumber p = 0; p < kPages; ++p) ASSERT_EQ(*cache.get(p), file.page(p)) << p;
+  EXPECT_LT(file.reads, static_cast<int>(kPages / 16));
 }
 
 TEST(PageCache, TwoInterleavedScansBothReadAhead) {
