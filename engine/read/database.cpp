@@ -173,9 +173,12 @@ Bytes Database::read_page(PageNumber page) {
   return guarded(path_, [&] { return cache_->read_uncached(page); });
 }
 
-void Database::read_pages(PageNumber first, std::uint32_t count, Bytes& out, std::uint32_t head) {
-  guarded(path_, [&] { cache_->read_uncached_run(first, count, out, head); });
+std::span<const std::uint8_t> Database::read_pages(PageNumber first, std::uint32_t count, Bytes& scratch,
+                                                   std::shared_ptr<const void>& keep, std::uint32_t head) {
+  return guarded(path_, [&] { return cache_->read_uncached_run(first, count, scratch, keep, head); });
 }
+
+void Database::check_reads_were_whole() const { cache_->check_mapping(); }
 
 std::shared_ptr<const Bytes> Database::page(PageNumber page) {
   return guarded(path_, [&] { return cache_->get(page); });
@@ -294,7 +297,9 @@ bool Database::read_row_into(RowPointer where, Bytes& out) {
 void Database::read_rows_at(std::span<const RowPointer> rows,
                             const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
   const JetFormat& f = format();
-  Bytes run;
+  Bytes scratch;
+  std::shared_ptr<const void> keep;
+  std::span<const std::uint8_t> run;
   std::size_t i = 0;
   while (i < rows.size()) {
     // The rows on a stretch of pages that follow each other in the file.
@@ -306,12 +311,11 @@ void Database::read_rows_at(std::span<const RowPointer> rows,
       if (p != last && (p != last + 1 || p - first >= PageCache::kMaxReadAhead)) break;
       last = p;
     }
-    guarded(path_, [&] { cache_->read_uncached_run(first, last - first + 1, run); });
+    run = guarded(path_, [&] { return cache_->read_uncached_run(first, last - first + 1, scratch, keep); });
     for (; i < end; ++i) {
       const RowPointer where = rows[i];
       const std::optional<std::span<const std::uint8_t>> bytes = guarded(path_, [&] {
-        const std::span<const std::uint8_t> page(run.data() + std::size_t{where.page - first} * f.page_size,
-                                                 f.page_size);
+        const std::span<const std::uint8_t> page = run.subspan(std::size_t{where.page - first} * f.page_size, f.page_size);
         const RowSlot slot = data_page_slot(f, page, where.row);
         if (slot.deleted) return std::optional<std::span<const std::uint8_t>>{};
         if (slot.overflow) return row_span_at(where, held_for_overflow_);
@@ -320,6 +324,7 @@ void Database::read_rows_at(std::span<const RowPointer> rows,
       if (bytes) visit(where, *bytes);
     }
   }
+  cache_->check_mapping();
 }
 
 std::optional<Bytes> Database::row_bytes_at(RowPointer where) {

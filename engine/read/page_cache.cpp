@@ -4,6 +4,7 @@
 
 #include "engine/error.h"
 #include "engine/file/env.h"
+#include "engine/file/file_errors.h"
 #include "engine/format/damaged.h"
 
 namespace jet {
@@ -24,21 +25,43 @@ Bytes PageCache::read_uncached(PageNumber page) {
   return buf;
 }
 
-void PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& out, std::uint32_t head) {
-  if (count == 0) return;
+std::span<const std::uint8_t> PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& scratch,
+                                                           std::shared_ptr<const void>& keep, std::uint32_t head) {
+  keep.reset();
+  if (count == 0) return {};
   if (first >= page_count_ || count > page_count_ - first) {
     damaged("pages " + std::to_string(first) + "-" + std::to_string(std::uint64_t{first} + count - 1) +
             " are beyond the end of the file (" + std::to_string(page_count_) + " pages)");
   }
-  out.resize(std::size_t{count} * page_size_);
-  file_.read(std::uint64_t{first} * page_size_, out.size(), out.data());
-  if (!cipher_) return;
+  const std::size_t bytes = std::size_t{count} * page_size_;
+  if (!cipher_ && mappable_) {
+    if (std::shared_ptr<const MappedBytes> mapped = file_.map(std::uint64_t{first} * page_size_, bytes)) {
+      check_mapping();
+      const std::span<const std::uint8_t> run = mapped->bytes();
+      keep = std::move(mapped);
+      return run;
+    }
+    mappable_ = false;
+  }
+  scratch.resize(bytes);
+  file_.read(std::uint64_t{first} * page_size_, bytes, scratch.data());
+  if (!cipher_) return scratch;
   const std::uint32_t decrypted = head == 0 || head > page_size_ ? page_size_ : head;
   for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint8_t* page = out.data() + std::size_t{i} * page_size_;
+    std::uint8_t* page = scratch.data() + std::size_t{i} * page_size_;
     if (first + i == 0) continue;
     cipher_->decrypt(first + i, page, decrypted);
     std::fill(page + decrypted, page + page_size_, std::uint8_t{0});
+  }
+  return scratch;
+}
+
+void PageCache::check_mapping() const {
+  // A page gone from under a mapping reads as zeros rather than failing,
+  // so whoever read through one asks afterwards.
+  if (file_.mapped_reads_cut_short()) {
+    throw Error(errc::kDiskOrNetworkError,
+                "Disk or network error (the file '" + file_.path() + "' was cut short while it was being read).");
   }
 }
 
