@@ -1,6 +1,8 @@
 #include "engine/check/page_walk.h"
 
 #include <algorithm>
+#include <optional>
+#include <span>
 
 #include "engine/error.h"
 #include "engine/format/damaged.h"
@@ -17,7 +19,7 @@ std::string hex_byte(std::uint8_t b) {
   return std::string("0x") + kDigits[b >> 4] + kDigits[b & 0x0F];
 }
 
-bool all_zero(const Bytes& page) {
+bool all_zero(std::span<const std::uint8_t> page) {
   return std::all_of(page.begin(), page.end(), [](std::uint8_t b) { return b == 0; });
 }
 
@@ -46,16 +48,42 @@ PageWalker::PageWalker(const WalkSetup& setup, Database& db, ChainedPages& chain
 
 Stretch PageWalker::walk(PageNumber first, PageNumber end) {
   Stretch out;
-  for (PageNumber p = first; p < end; ++p) {
-    // A row's long-value chain that led here has already read this page
-    // and found it a long-value page: no need to read it again. (Its
-    // ledger entry, which the claims are being made in, is not read.)
-    if (chained_.marked(p)) continue;
-    const std::size_t logged = out.claims.entries().size();
-    visit_page(p, out);
-    const auto& claims = out.claims.entries();
-    for (std::size_t i = logged; i < claims.size(); ++i) chained_.mark(claims[i].page);
+  // Pages come in runs past the cache, most of them looked at once and no
+  // further than their heads (long-value pages, whose rows the chains read,
+  // are most of a file): a mapped file's run costs no copy, and of an
+  // encrypted one only the heads are decrypted, the pages that need more
+  // being read whole through the cache.
+  const bool heads_only = db_.page_cipher() != nullptr;
+  Bytes scratch;
+  std::shared_ptr<const void> keep;
+  for (PageNumber run_first = first; run_first < end; run_first += kWalkRun) {
+    const PageNumber count = std::min(kWalkRun, end - run_first);
+    std::optional<std::span<const std::uint8_t>> run;
+    try {
+      run = db_.read_pages(run_first, count, scratch, keep, heads_only ? kWalkedHead : 0);
+    } catch (const Error&) {
+      run.reset();  // page by page, so that only the pages that fail are missed
+    }
+    for (PageNumber p = run_first; p < run_first + count; ++p) {
+      // A row's long-value chain that led here has already read this page
+      // and found it a long-value page: no need to read it again. (Its
+      // ledger entry, which the claims are being made in, is not read.)
+      if (chained_.marked(p)) continue;
+      const std::size_t logged = out.claims.entries().size();
+      const std::size_t page_size = setup_.format.page_size;
+      const auto page = run ? run->subspan(std::size_t{p - run_first} * page_size, page_size)
+                            : std::span<const std::uint8_t>{};
+      if (run && !(heads_only && needs_whole_page(page))) {
+        visit_page(p, page, out);
+      } else {
+        visit_page(p, out);
+      }
+      const auto& claims = out.claims.entries();
+      for (std::size_t i = logged; i < claims.size(); ++i) chained_.mark(claims[i].page);
+    }
   }
+  keep.reset();
+  db_.check_reads_were_whole();
   return out;
 }
 
@@ -76,6 +104,11 @@ void PageWalker::add(Stretch& out, Severity severity, PageNumber page, int table
 // whenever it is made. For the same reason the ledger answers the
 // questions about the visited page as it would in page order. The entries
 // of long-value pages are never read or written here.
+bool PageWalker::needs_whole_page(std::span<const std::uint8_t> head) const {
+  // A data page's rows, and whether a page of type 0 is blank throughout.
+  return head[0] == page_type::kHeader || (head[0] == page_type::kData && !is_long_value_page(setup_.format, head));
+}
+
 void PageWalker::visit_page(PageNumber p, Stretch& out) {
   std::shared_ptr<const Bytes> page;
   try {
@@ -87,10 +120,14 @@ void PageWalker::visit_page(PageNumber p, Stretch& out) {
     add(out, Severity::Error, p, -1, "page", "the page cannot be read: " + e.description());
     return;
   }
-  std::uint8_t type = (*page)[0];
+  visit_page(p, *page, out);
+}
+
+void PageWalker::visit_page(PageNumber p, std::span<const std::uint8_t> page, Stretch& out) {
+  std::uint8_t type = page[0];
   switch (type) {
     case page_type::kData:
-      visit_data_page(p, *page, out);
+      visit_data_page(p, page, out);
       return;
     case page_type::kTableDefinition:
       if (setup_.ledger.owner(p).role == Role::None) {
@@ -99,7 +136,7 @@ void PageWalker::visit_page(PageNumber p, Stretch& out) {
       return;
     case page_type::kIndexNode:
     case page_type::kIndexLeaf: {
-      auto it = setup_.table_by_page.find(get_u32(*page, setup_.format.page_owner_offset));
+      auto it = setup_.table_by_page.find(get_u32(page, setup_.format.page_owner_offset));
       if (setup_.free.count(p) != 0) {
         // An index page given back (index rebuilt or dropped): old bytes only.
         return;
@@ -117,7 +154,7 @@ void PageWalker::visit_page(PageNumber p, Stretch& out) {
       }
       return;
     case page_type::kHeader:
-      if (all_zero(*page)) {
+      if (all_zero(page)) {
         ++totals_.blank_pages;
       } else {
         add(out, Severity::Note, p, -1, "page-owner", "page of type 0x00 that is not blank, away from the header");
@@ -129,7 +166,7 @@ void PageWalker::visit_page(PageNumber p, Stretch& out) {
   }
 }
 
-void PageWalker::visit_data_page(PageNumber p, const Bytes& page, Stretch& out) {
+void PageWalker::visit_data_page(PageNumber p, std::span<const std::uint8_t> page, Stretch& out) {
   const JetFormat& f = setup_.format;
   if (is_long_value_page(f, page)) {
     out.long_value_pages.push_back(p);

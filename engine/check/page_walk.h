@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <span>
 #include <set>
 #include <vector>
 
@@ -98,8 +99,16 @@ class PageWalker {
   WalkTotals& totals() { return totals_; }
 
  private:
+  // Reads the page through the cache, then visits it.
   void visit_page(PageNumber p, Stretch& out);
-  void visit_data_page(PageNumber p, const Bytes& page, Stretch& out);
+  void visit_page(PageNumber p, std::span<const std::uint8_t> page, Stretch& out);
+  void visit_data_page(PageNumber p, std::span<const std::uint8_t> page, Stretch& out);
+  // Whether visiting a page takes more than its head (kWalkedHead bytes).
+  bool needs_whole_page(std::span<const std::uint8_t> head) const;
+
+  // Pages read at once, and what of an encrypted page is decrypted first.
+  static constexpr PageNumber kWalkRun = 64;
+  static constexpr std::uint32_t kWalkedHead = 256;
   void add(Stretch& out, Severity severity, PageNumber page, int table, std::string kind, std::string message) const;
 
   const WalkSetup& setup_;

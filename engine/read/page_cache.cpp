@@ -34,19 +34,32 @@ std::span<const std::uint8_t> PageCache::read_uncached_run(PageNumber first, std
             " are beyond the end of the file (" + std::to_string(page_count_) + " pages)");
   }
   const std::size_t bytes = std::size_t{count} * page_size_;
-  if (!cipher_ && mappable_) {
+  const std::uint32_t decrypted = head == 0 || head > page_size_ ? page_size_ : head;
+  if ((!cipher_ || decrypted < page_size_) && mappable_) {
     if (std::shared_ptr<const MappedBytes> mapped = file_.map(std::uint64_t{first} * page_size_, bytes)) {
       check_mapping();
       const std::span<const std::uint8_t> run = mapped->bytes();
-      keep = std::move(mapped);
-      return run;
+      if (!cipher_) {
+        keep = std::move(mapped);
+        return run;
+      }
+      // Encrypted heads: only they are copied out and decrypted.
+      scratch.resize(bytes);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t at = std::size_t{i} * page_size_;
+        const std::size_t take = first + i == 0 ? page_size_ : decrypted;
+        std::copy_n(run.begin() + static_cast<std::ptrdiff_t>(at), take, scratch.begin() + static_cast<std::ptrdiff_t>(at));
+        std::fill_n(scratch.begin() + static_cast<std::ptrdiff_t>(at + take), page_size_ - take, std::uint8_t{0});
+        if (first + i != 0) cipher_->decrypt(first + i, scratch.data() + at, decrypted);
+      }
+      check_mapping();
+      return scratch;
     }
     mappable_ = false;
   }
   scratch.resize(bytes);
   file_.read(std::uint64_t{first} * page_size_, bytes, scratch.data());
   if (!cipher_) return scratch;
-  const std::uint32_t decrypted = head == 0 || head > page_size_ ? page_size_ : head;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint8_t* page = scratch.data() + std::size_t{i} * page_size_;
     if (first + i == 0) continue;

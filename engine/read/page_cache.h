@@ -42,8 +42,8 @@ class PageCache {
   // brings in only the parts of pages that are looked at; otherwise the
   // pages are read with one call into `scratch`. Throws DamagedData when
   // the run passes the end of the file. With `head` (a multiple of 16), an
-  // encrypted page is decrypted that far only and the rest of it reads as
-  // zeros: for a pass that looks at page headers.
+  // encrypted page is copied and decrypted that far only and the rest of
+  // it reads as zeros: for a pass that looks at page headers.
   std::span<const std::uint8_t> read_uncached_run(PageNumber first, std::uint32_t count, Bytes& scratch,
                                                   std::shared_ptr<const void>& keep, std::uint32_t head = 0);
   // Throws (3043) once the file was cut short under a mapping: what was

@@ -199,21 +199,27 @@ TEST(PageCache, UncachedRunsMatchSinglePages) {
   }
 }
 
-// A run read for its page heads: each encrypted page decrypted that far, the
-// rest zero; the header page as stored.
+// A run read for its page heads, from the file or its mapping: each
+// encrypted page decrypted that far, the rest zero; the header page as
+// stored.
 TEST(PageCache, HeadRunsDecryptOnlyTheHeads) {
-  PatternFile file(40);
-  PageCache cache(file, kPageSize, 40, crypt::jet_rc4_cipher(0x6B39DAC7u), 8);
-  constexpr std::uint32_t kHead = 32;
-  Bytes scratch;
-  std::shared_ptr<const void> keep;
-  const std::span<const std::uint8_t> run = cache.read_uncached_run(0, 40, scratch, keep, kHead);
-  for (PageNumber p = 0; p < 40; ++p) {
-    const Bytes whole = cache.read_uncached(p);
-    const auto at = run.begin() + std::ptrdiff_t{p} * kPageSize;
-    const std::size_t head = p == 0 ? kPageSize : kHead;
-    ASSERT_TRUE(std::equal(at, at + std::ptrdiff_t(head), whole.begin())) << p;
-    ASSERT_TRUE(std::all_of(at + std::ptrdiff_t(head), at + kPageSize, [](std::uint8_t b) { return b == 0; })) << p;
+  for (const bool mapped : {false, true}) {
+    SCOPED_TRACE(mapped ? "mappable" : "read");
+    PatternFile file(40);
+    file.mappable = mapped;
+    PageCache cache(file, kPageSize, 40, crypt::jet_rc4_cipher(0x6B39DAC7u), 8);
+    constexpr std::uint32_t kHead = 32;
+    Bytes scratch(40 * kPageSize, 0xEE);  // whatever a previous run left
+    std::shared_ptr<const void> keep;
+    const std::span<const std::uint8_t> run = cache.read_uncached_run(0, 40, scratch, keep, kHead);
+    EXPECT_EQ(file.reads, mapped ? 0 : 1);
+    for (PageNumber p = 0; p < 40; ++p) {
+      const Bytes whole = cache.read_uncached(p);
+      const auto at = run.begin() + std::ptrdiff_t{p} * kPageSize;
+      const std::size_t head = p == 0 ? kPageSize : kHead;
+      ASSERT_TRUE(std::equal(at, at + std::ptrdiff_t(head), whole.begin())) << p;
+      ASSERT_TRUE(std::all_of(at + std::ptrdiff_t(head), at + kPageSize, [](std::uint8_t b) { return b == 0; })) << p;
+    }
   }
 }
 
