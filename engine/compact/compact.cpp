@@ -205,16 +205,15 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
 
   write::RewriteOptions rewrite;
   choose_collating_order(*db, request.destination_language, rewrite);
-  // Keys in the source's own order other than General, for rows the copy
-  // must key itself (a repair's new catalog rows, an index rebuilt): as far
-  // as the source's stored entries show them.
-  const index::LearnedOrders learned =
-      rewrite.convert_to_general ? index::LearnedOrders{} : index::LearnedOrders::learn(*db);
-  rewrite.learned_orders = &learned;
   // The repairing pass keys every row it can itself: a stored key is only
   // known to be its row's while the rows are sound, and a damaged row, or a
   // catalog row put back, could otherwise share one key with another row.
-  if (salvage.check_values) rewrite.keep_stored_text_keys = false;
+  // Text it cannot key (names in the order's own script) keeps the stored
+  // key of a row the repair left as it was, once proven that row's.
+  if (salvage.check_values) {
+    rewrite.keep_stored_text_keys = false;
+    rewrite.stored_keys_where_unformed = true;
+  }
   rewrite.progress = request.progress;
   // Keys of large tables are sorted in runs on scratch files beside the new
   // file (removed when the copy is written).
@@ -238,6 +237,14 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
   for (const salvage::Loss& loss : source.losses()) {
     result.losses.push_back(CompactLoss{loss.code, loss.table, loss.description});
   }
+  // Keys in the source's own order other than General, for rows the copy
+  // must key itself (a repair's new catalog rows, an index rebuilt): as far
+  // as the source's stored entries show them, read over the tables the
+  // salvage reader found (a damaged catalog may hide them from the strict
+  // reader).
+  const index::LearnedOrders learned =
+      rewrite.convert_to_general ? index::LearnedOrders{} : index::LearnedOrders::learn(*db, source.tables());
+  rewrite.learned_orders = &learned;
 
   auto out = env.create_exclusive(request.destination_path);
   try {

@@ -246,6 +246,39 @@ bool IndexKeyEncoder::is_own_key(const Row& row, const Bytes& stored) const {
   return has_text && key_into(row, key, ExpansionCount::kPerCharacter) && key == stored;
 }
 
+void IndexKeyEncoder::formed_prefix_into(const Row& row, Bytes& out) const {
+  out.clear();
+  if (!unsupported_.empty()) return;
+  for (const KeyColumn& c : columns_) {
+    if (c.position >= row.size()) return;
+    const std::size_t before = out.size();
+    try {
+      append_column_key(row[c.position], c, out);
+      continue;
+    } catch (const Error& e) {
+      if (e.number() != errc::kNotBuiltYet) throw;
+    }
+    out.resize(before);
+    const Value& v = row[c.position];
+    if (!has_key_form(c.type)) return;
+    out.push_back(c.ascending ? kAscendingValue : kDescendingValue);
+    const bool text = c.type == ColumnType::Text || c.type == ColumnType::Memo;
+    if (!text || c.learned == nullptr) return;
+    const std::size_t run = c.learned->general_run(c.learned_order, v.text);
+    Bytes codes;
+    std::vector<std::size_t> ends;
+    try {
+      append_text_inline(v.text.substr(0, run), c.text_order, codes, ends);
+    } catch (const Error& e) {
+      if (e.number() != errc::kNotBuiltYet) throw;
+      codes.resize(ends.empty() ? 0 : ends.back());
+    }
+    if (!c.ascending) invert(codes, 0);
+    out.insert(out.end(), codes.begin(), codes.end());
+    return;
+  }
+}
+
 bool IndexKeyEncoder::key_into(const Row& row, Bytes& key, ExpansionCount expansions) const {
   key.clear();
   if (!unsupported_.empty()) cannot_key(unsupported_);

@@ -61,6 +61,12 @@ class IndexKeyEncoder {
   // expansions (ß, æ, þ) counted once in the positions after the text, as
   // some older files have them (INDEX_FORMAT.md). Throws like key_for.
   bool is_own_key(const Row& row, const Bytes& stored) const;
+  // The key of `row` as far as it can be formed: the columns before the
+  // first value the encoder cannot key, that column's flag byte and, for
+  // text in a learned order, the codes of its leading characters that key
+  // as in General (they lead the order's key as well). The whole key when
+  // every value can be keyed. A stored key that is the row's begins so.
+  void formed_prefix_into(const Row& row, Bytes& out) const;
 
  private:
   bool key_into(const Row& row, Bytes& out, ExpansionCount expansions) const;

@@ -5,15 +5,22 @@
 // character, whether that order keys it as General does: across the
 // samples, ASCII text keys exactly as in General in most orders (Arabic,
 // Chinese, French, Japanese, Polish, Thai, modern Spanish), and not in a few
-// (Croatian, Hungarian and Turkish letter pairs, Korean). So a file teaches
-// its own: the characters of every entry whose stored key is General's are
-// learned, and an order whose file holds an entry made only of learned
-// characters but keyed otherwise teaches nothing (its keys depend on more
-// than the characters, as letter pairs do).
+// (Croatian, Hungarian and Turkish letter pairs, the Turkish capital I,
+// Korean). So a file teaches its own: the characters of every entry whose
+// stored key is General's are learned; the characters of an entry keyed
+// otherwise that were never seen keyed as General become suspect (the
+// Turkish I); letter pairs that some orders key as one letter are trusted,
+// outside the orders the samples show never do, only where an entry shows
+// them keyed as General. An order in which some
+// entry keyed otherwise would still pass those rules teaches nothing: its
+// keys depend on more than the rules can tell.
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string_view>
+#include <vector>
+
+#include "engine/model/schema.h"
 
 namespace jet {
 class Database;
@@ -27,23 +34,44 @@ class LearnedOrders {
   // General: the catalog's every entry, other tables' first entries. Parts
   // that cannot be read teach nothing.
   static LearnedOrders learn(Database& db);
+  // The same over `tables` (a damaged file's as the salvage reader found
+  // them). Entries that repeat a neighbour's key in a unique index, a
+  // damaged key, teach nothing.
+  static LearnedOrders learn(Database& db, const std::vector<TableDef>& tables);
 
   // Whether keys of text in `order` can be formed as in the General order:
-  // the order was learned, and every character of `text` is printable ASCII
-  // or was seen keyed that way.
+  // the order was learned, no character of `text` is suspect, each is
+  // printable ASCII or was seen keyed that way, and no letter pair of it is
+  // one an order may key as one letter unless seen keyed as General.
   bool knows(std::uint32_t order) const;
   bool keys_like_general(std::uint32_t order, std::u16string_view text) const;
+  // How many leading characters of `text` key as in General by the same
+  // rules, short of the one before the first that does not (the two may
+  // make one letter, as Croatian dž): their codes lead the order's key too.
+  std::size_t general_run(std::uint32_t order, std::u16string_view text) const;
 
-  // For tests and notes: entries that agreed and that did not, per order.
+  // For tests and notes: what each order's entries showed.
   struct Facts {
     std::set<char16_t> learned;
+    std::set<char16_t> suspect;
+    std::set<std::u16string> pairs_seen;  // guarded letter pairs (lower case) keyed as General
+    bool pairs_guarded = true;  // false in orders the samples show keep every pair apart
     std::size_t agreeing = 0;
     std::size_t disagreeing = 0;
     bool contradicted = false;
   };
   const std::map<std::uint32_t, Facts>& facts() const { return orders_; }
 
+  // Letter pairs (lower case) that some collating orders key as one letter:
+  // ch (traditional Spanish, Czech, Slovak), ll (traditional Spanish), lj
+  // and nj (Croatian, Serbian), cs, dz, gy, ly, ny, sz, ty and zs
+  // (Hungarian), aa (Danish, Norwegian).
+  static bool is_guarded_pair(char16_t a, char16_t b);
+
  private:
+  // Characters of `text` from its start that key as in General.
+  static std::size_t run(const Facts& facts, std::u16string_view text);
+
   std::map<std::uint32_t, Facts> orders_;
 };
 

@@ -269,4 +269,18 @@ void append_text_key(const std::u16string& text, TextOrder order, bool ascending
   }
 }
 
+void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out, std::vector<std::size_t>& ends) {
+  ends.clear();
+  for (char16_t c : text.substr(0, kMaxKeyChars)) {
+    if (order == TextOrder::General97) {
+      const CharCode& code = code97(c);
+      out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
+    } else {
+      const CharCode code = legacy_code(c, order);
+      out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
+    }
+    ends.push_back(out.size());
+  }
+}
+
 }  // namespace jet::index

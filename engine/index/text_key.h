@@ -3,6 +3,7 @@
 // Case folds, accents sort after the base letters, control characters sort
 // last: the codes come from collation_tables.h.
 #include <string>
+#include <vector>
 
 #include "engine/model/value.h"
 
@@ -28,5 +29,11 @@ enum class ExpansionCount : std::uint8_t {
 // not known, so a rebuilt index never carries a guessed key.
 void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out,
                      ExpansionCount expansions = ExpansionCount::kPerLetter);
+
+// Appends only the codes a text's key begins with (one run per character,
+// before any end marker, accent or note), ascending, for each character of
+// `text` in turn; `ends` gets the end of each character's codes in `out`.
+// Throws like append_text_key.
+void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out, std::vector<std::size_t>& ends);
 
 }  // namespace jet::index

@@ -160,7 +160,7 @@ std::map<std::string, std::string> complex_value_tables(Database& db, const std:
 SalvageSource::~SalvageSource() = default;
 
 SalvageSource::SalvageSource(std::unique_ptr<Database> sibling, std::shared_ptr<const View> view)
-    : owned_(std::move(sibling)), db_(*owned_), view_(std::move(view)) {}
+    : owned_(std::move(sibling)), db_(*owned_), view_(std::move(view)), first_memory_page_(db_.page_count() + 1) {}
 
 std::unique_ptr<write::RewriteSource> SalvageSource::open_another() {
   return std::unique_ptr<write::RewriteSource>(new SalvageSource(db_.open_sibling(), view_));
@@ -448,6 +448,11 @@ std::optional<Bytes> SalvageSource::read_row(RowPointer where) {
   const auto it = view_->built.find(where);
   if (it != view_->built.end()) return it->second;
   return db_.read_row_bytes(where);
+}
+
+write::RewriteSource::RowOrigin SalvageSource::row_origin(RowPointer where) {
+  if (where.page >= first_memory_page_) return RowOrigin::kAdded;
+  return view_->built.count(where) != 0 ? RowOrigin::kLongValuesLost : RowOrigin::kStored;
 }
 
 Bytes SalvageSource::read_long_value(std::span<const std::uint8_t> field) {

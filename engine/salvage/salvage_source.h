@@ -39,6 +39,9 @@ class SalvageSource : public write::RewriteSource {
                      const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) override;
   std::optional<Bytes> read_row(RowPointer where) override;
   Bytes read_long_value(std::span<const std::uint8_t> field) override;
+  // Rows rebuilt with a long value made NULL, and the rows the repair
+  // added (at places past the file's end), live in memory.
+  RowOrigin row_origin(RowPointer where) override;
   Bytes read_page(PageNumber page) override;
   // A handle on its own copy of the file that serves the same view, for a
   // second thread.

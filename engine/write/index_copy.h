@@ -31,6 +31,11 @@ struct IndexCopy {
   // whose first byte our key for the row does not share belongs to other
   // values (a row changed or damaged behind its index) and is not carried.
   std::vector<std::uint8_t> stored_lead;
+  // Rows (scan positions) whose key the encoder could not form and that
+  // take their stored key once proven theirs
+  // (RewriteOptions::stored_keys_where_unformed), and why they could not.
+  std::vector<std::uint32_t> unformed;
+  std::string unformed_reason;
 };
 
 }  // namespace jet::write

@@ -30,6 +30,7 @@ IndexKeys& IndexKeys::operator=(IndexKeys&&) noexcept = default;
 
 std::optional<Bytes> IndexKeys::key_for(const Row& row) const { return impl_->encoder.key_for(row); }
 bool IndexKeys::key_into(const Row& row, Bytes& out) const { return impl_->encoder.key_into(row, out); }
+void IndexKeys::formed_prefix_into(const Row& row, Bytes& out) const { impl_->encoder.formed_prefix_into(row, out); }
 
 BuiltIndex build_index(const WriteFormat& format, std::uint32_t owner, const std::vector<IndexKeyEntry>& sorted,
                        const std::function<std::uint32_t()>& allocate_page) {

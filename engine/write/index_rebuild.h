@@ -38,6 +38,8 @@ class IndexKeys {
   std::optional<Bytes> key_for(const Row& row) const;
   // The same into `out`, reusing its buffer; false when the row is left out.
   bool key_into(const Row& row, Bytes& out) const;
+  // The key as far as it can be formed (index::IndexKeyEncoder::formed_prefix_into).
+  void formed_prefix_into(const Row& row, Bytes& out) const;
 
  private:
   struct Impl;

@@ -51,6 +51,17 @@ struct RewriteOptions {
   // keys depend on the collating order, and the ones Access wrote are right
   // by definition. Needs a source with stored indexes (compaction).
   bool keep_stored_text_keys = false;
+  // Where the encoder cannot key a row's text (an order known only as far
+  // as the source's entries show it), the row takes the key the source's
+  // stored index holds for it, but only a key provably the row's: the entry
+  // names the place the row was read from, in the source file's own bytes
+  // (or rebuilt from them without a value the index keys), the index lists
+  // the row once and no other row under the same key if unique, and the key
+  // begins as ours does as far as ours can be formed. Other rows get keys
+  // we form; a row without such a key refuses the copy (3251) naming the
+  // index. For the repairing pass, which trusts no stored key it can do
+  // without.
+  bool stored_keys_where_unformed = false;
   // The new file gets the General collating order (0x0409): the header,
   // every text column and every text key. Text keys are then all formed.
   bool convert_to_general = false;

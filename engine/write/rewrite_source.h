@@ -44,6 +44,14 @@ class RewriteSource {
   }
   // The bytes of a long value from the field a row holds.
   virtual Bytes read_long_value(std::span<const std::uint8_t> field) = 0;
+  // Where the row at `where` comes from, which tells whether the source's
+  // stored index entries naming that place were written for it.
+  enum class RowOrigin : std::uint8_t {
+    kStored,          // the bytes the source file holds there
+    kLongValuesLost,  // those, rebuilt with some Memo or OLE values made NULL
+    kAdded,           // made by a repair: no entry was written for it
+  };
+  virtual RowOrigin row_origin(RowPointer) { return RowOrigin::kStored; }
   // Pages of the stored indexes, for carrying their entries over; sources
   // without stored indexes throw.
   virtual Bytes read_page(PageNumber page) = 0;

@@ -99,10 +99,12 @@ void copy_rows(RewriteContext& ctx, TablePlan& plan, const RowTable& rows, const
 
   std::vector<RowPointer> new_at;
   for (IndexCopy& index : indexes) {
-    if (index.keys && index.stored.empty()) continue;
+    if (index.keys && index.stored.empty() && index.unformed.empty()) continue;
     if (new_at.empty()) new_at = new_places(ctx.format, rows, data_pages);
     if (!index.keys) {
       carry_over(ctx, t, index, rows, new_at, lists);
+    } else if (!index.unformed.empty()) {
+      carry_proven_keys(ctx, plan, index, rows, new_at, lists);
     } else {
       carry_stored_keys(ctx, t, index, rows, new_at, lists);
     }

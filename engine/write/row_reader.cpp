@@ -7,6 +7,7 @@
 #include "engine/write/long_value_writer.h"
 #include "engine/write/object_ids.h"
 #include "engine/write/order_conversion.h"
+#include "engine/write/rewrite_options.h"
 #include "engine/write/rewrite_source.h"
 #include "engine/write/row_keys.h"
 
@@ -144,6 +145,12 @@ RowBatch::Key RowReader::key_of(IndexCopy& index, RowBatch& batch) {
   }
   bool listed = false;
   if (!key_or_give_up(*index.keys, values_, row_key_, listed, index.reason)) {
+    if (ctx_.options.stored_keys_where_unformed) {
+      // The stored key stands in once the rows are written and it is proven.
+      index.unformed.push_back(position_);
+      index.unformed_reason = index.reason;
+      return key;
+    }
     index.keys.reset();
     key.state = RowBatch::KeyState::kGaveUp;
   } else if (listed) {

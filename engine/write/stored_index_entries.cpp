@@ -9,6 +9,8 @@
 #include "engine/index/index_findings.h"
 #include "engine/index/index_tree_reader.h"
 #include "engine/write/key_pipeline.h"
+#include "engine/write/object_ids.h"
+#include "engine/write/rewrite_plan.h"
 #include "engine/write/rewrite_context.h"
 #include "engine/write/rewrite_options.h"
 #include "engine/write/rewrite_source.h"
@@ -165,6 +167,78 @@ void carry_stored_keys(RewriteContext& ctx, const TableDef& t, IndexCopy& index,
     index.stored[*at] = 0;
     ctx.index_keys.add(index.entries, index.runs, e.key, place_tag(new_at[*at]), ctx.index_keys.limit(lists));
   });
+}
+
+namespace {
+
+std::string row_at(RowPointer r) {
+  return "the row at page " + std::to_string(r.page) + ", slot " + std::to_string(r.row);
+}
+
+}  // namespace
+
+void carry_proven_keys(RewriteContext& ctx, const TablePlan& plan, IndexCopy& index, const RowTable& rows,
+                       const std::vector<RowPointer>& new_at, std::size_t lists) {
+  const TableDef& t = plan.def;
+  const IndexData& data = *index.data;
+  const std::string& reason = index.unformed_reason;
+  const auto refuse = [&](const std::string& why) { return carry_refusal(t, data, reason, why); };
+  const auto row = [&](std::uint32_t at) { return row_at(rows.old_at[at]); };
+  // Per row: 0 not wanted, 1 wanted, 2 listed once, 3 listed more often,
+  // 4 listed under a key another row shares.
+  constexpr std::uint8_t kWanted = 1, kOnce = 2, kAgain = 3, kShared = 4;
+  std::vector<std::uint8_t> state(rows.old_at.size(), 0);
+  bool keys_long_value = false;
+  for (const IndexColumn& ic : data.columns) {
+    for (const Column& c : t.columns) {
+      if (c.number == ic.column_number && is_long_value(c.type)) keys_long_value = true;
+    }
+  }
+  for (std::uint32_t at : index.unformed) state[at] = kWanted;
+  const RowFinder rows_by_place(rows.old_at);
+  UniqueKeyRepeats repeats(t, data);
+  std::optional<std::uint32_t> previous_row;
+  walk_entries_to_carry(ctx.db, ctx.format, t, data, reason, [&](const index::EntryView& e) {
+    const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+    if (repeats.repeats(e.key)) {
+      if (previous_row && state[*previous_row] != 0) state[*previous_row] = kShared;
+      if (at && state[*at] != 0) state[*at] = kShared;
+    }
+    previous_row = at;
+    if (!at || state[*at] == 0 || state[*at] == kShared) return;
+    state[*at] = state[*at] == kWanted ? kOnce : kAgain;
+  });
+  for (std::uint32_t at : index.unformed) {
+    if (state[at] == kWanted) throw refuse("it does not list " + row(at));
+    if (state[at] == kAgain) throw refuse("it lists " + row(at) + " more than once");
+    if (state[at] == kShared) throw refuse("it lists " + row(at) + " under a key another row shares");
+    // An added row is not the one the entry was written for, nor is a row
+    // rebuilt without a long value the index keys.
+    const RewriteSource::RowOrigin origin = ctx.db.row_origin(rows.old_at[at]);
+    if (origin == RewriteSource::RowOrigin::kAdded) throw refuse("the repair added " + row(at));
+    if (origin == RewriteSource::RowOrigin::kLongValuesLost && keys_long_value) {
+      throw refuse("the repair lost a value it keys of " + row(at));
+    }
+  }
+  // Each entry must begin as the row's key would: a row whose values no
+  // longer match its entry (changed behind its index) does not take it.
+  const std::vector<bool> decoded = columns_keyed(t, {&data}, nullptr);
+  Bytes raw, formed;
+  Row values;
+  walk_entries_to_carry(ctx.db, ctx.format, t, data, reason, [&](const index::EntryView& e) {
+    const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+    if (!at || state[*at] != kOnce) return;
+    if (!ctx.db.read_row_into(rows.old_at[*at], raw)) throw refuse("the source no longer holds " + row(*at));
+    patch_object_ids(ctx.jet_format, t, plan.id_columns, ctx.plan.table_ids(), raw);
+    decode_fields(ctx.jet_format, ctx.db.header().code_page, &ctx.db, t, split_row(ctx.jet_format, t, raw), decoded,
+                  values);
+    index.keys->formed_prefix_into(values, formed);
+    if (formed.empty() || e.key.size() < formed.size() || !std::equal(formed.begin(), formed.end(), e.key.begin())) {
+      throw refuse("its entry for " + row(*at) + " holds other values than the row");
+    }
+    ctx.index_keys.add(index.entries, index.runs, e.key, place_tag(new_at[*at]), ctx.index_keys.limit(lists));
+  });
+  index.unformed.clear();
 }
 
 }  // namespace jet::write

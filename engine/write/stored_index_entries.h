@@ -20,6 +20,7 @@ namespace jet::write {
 
 class RewriteSource;
 struct RewriteContext;
+struct TablePlan;
 
 // Visits the source's stored entries of an index in key order.
 void walk_stored_entries(RewriteSource& source, const WriteFormat& format, const TableDef& t, const IndexData& data,
@@ -50,6 +51,13 @@ void carry_over(RewriteContext& ctx, const TableDef& t, IndexCopy& index, const 
 // Adds the stored entries of the rows that keep their stored key (the
 // others were keyed as they were written), each under the row's new place.
 void carry_stored_keys(RewriteContext& ctx, const TableDef& t, IndexCopy& index, const RowTable& rows,
+                       const std::vector<RowPointer>& new_at, std::size_t lists);
+
+// Adds, each under its row's new place, the stored key of every row whose
+// key the encoder could not form (`index.unformed`), once proven the row's
+// (RewriteOptions::stored_keys_where_unformed). A row without such a key
+// refuses the copy (3251) naming the index and why.
+void carry_proven_keys(RewriteContext& ctx, const TablePlan& plan, IndexCopy& index, const RowTable& rows,
                        const std::vector<RowPointer>& new_at, std::size_t lists);
 
 }  // namespace jet::write

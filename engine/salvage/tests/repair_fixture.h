@@ -18,6 +18,9 @@
 #include "engine/error.h"
 #include "engine/format/data_page.h"
 #include "engine/format/text_codec.h"
+#include "engine/index/index_page_builder.h"
+#include "engine/index/index_page_reader.h"
+#include "engine/index/index_tree_reader.h"
 #include "engine/read/database.h"
 #include "engine/tests/corpus_files.h"
 
@@ -135,6 +138,59 @@ inline std::optional<std::pair<std::string, PageNumber>> garble_text_index(Datab
       testing::write_file(file, bytes);
       return std::pair{t.name, d.first_page};
     }
+  }
+  return std::nullopt;
+}
+
+// Overwrites, on a leaf of a unique index, one entry's stored key with the
+// next entry's, so two rows share a key while their values still differ.
+// Picks neighbours whose keys are as long and whose rows ascend, so the page
+// stays sound and in order. False when no leaf has such a pair.
+inline bool repeat_stored_key(Database& db, const std::filesystem::path& file, const TableDef& t, const IndexData& d) {
+  const index::Format format = db.format().version == JetVersion::Jet4 ? index::Format::Jet4 : index::Format::Jet3;
+  const index::IndexTree tree =
+      index::read_index_tree([&db](PageNumber p) { return db.read_page(p); }, d.first_page, format, t.definition_page);
+  for (PageNumber leaf : tree.leaves) {
+    index::IndexPage page = index::parse_index_page(db.read_page(leaf), format, leaf);
+    for (std::size_t i = 0; i + 1 < page.entries.size(); ++i) {
+      index::IndexEntry& a = page.entries[i];
+      const index::IndexEntry& b = page.entries[i + 1];
+      if (a.key.size() != b.key.size() || !(a.row < b.row)) continue;
+      a.key = b.key;
+      index::IndexPagePlan plan{page.leaf, page.owner, page.prev, page.next, page.tail, page.entries, page.prefix_len};
+      Bytes bytes = testing::read_file(file);
+      const Bytes built = index::build_index_page(plan, format);
+      std::copy(built.begin(), built.end(), bytes.begin() + std::ptrdiff_t{leaf} * db.page_size());
+      testing::write_file(file, bytes);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Makes the variable-length column offsets of the first live row of `t`'s
+// first data page, from slot `from` on, point outside the row, so that it
+// no longer splits into its values (Jet 4); the row's place, or none.
+inline std::optional<RowPointer> garble_row_offsets(Database& db, const std::filesystem::path& file, const TableDef& t,
+                                                    std::uint16_t from = 0) {
+  if (db.format().version != JetVersion::Jet4) return std::nullopt;
+  const PageNumber page = db.table_pages(t).front();
+  const Bytes bytes = db.read_page(page);
+  for (std::uint16_t slot = from; slot < data_page_row_count(db.format(), bytes); ++slot) {
+    const RowSlot s = data_page_slot(db.format(), bytes, slot);
+    if (s.deleted || s.overflow) continue;
+    Bytes row(bytes.begin() + s.start, bytes.begin() + s.end);
+    // Null mask at the end, before it the count of variable columns,
+    // before that their offsets and the end of the data.
+    const std::size_t mask_at = row.size() - (std::size_t{row[0]} + (std::size_t{row[1]} << 8) + 7) / 8;
+    const std::size_t vars = row[mask_at - 2] + (std::size_t{row[mask_at - 1]} << 8);
+    if (vars == 0) return std::nullopt;
+    std::fill(row.begin() + static_cast<std::ptrdiff_t>(mask_at - 2 - 2 * (vars + 1)),
+              row.begin() + static_cast<std::ptrdiff_t>(mask_at - 2), 0x7F);
+    Bytes out = testing::read_file(file);
+    std::copy(row.begin(), row.end(), out.begin() + std::ptrdiff_t{page} * db.page_size() + s.start);
+    testing::write_file(file, out);
+    return RowPointer{page, slot};
   }
   return std::nullopt;
 }
