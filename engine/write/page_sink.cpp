@@ -36,10 +36,15 @@ void PageSink::write(std::uint32_t number, std::span<const std::uint8_t> page) {
 
 void PageSink::hand_off() {
   if (run_.empty()) return;
+  if (!cipher_) {
+    out_.write(std::uint64_t{run_start_} * format_.page_size, run_.data(), run_.size());
+    run_.clear();
+    return;
+  }
   wait_for_pending();  // one run in flight at a time
   pending_ = std::async(std::launch::async, [this, first = run_start_, run = std::move(run_)]() mutable {
     const std::size_t size = format_.page_size;
-    for (std::size_t i = 0; cipher_ && i < run.size() / size; ++i) {
+    for (std::size_t i = 0; i < run.size() / size; ++i) {
       const auto number = static_cast<std::uint32_t>(first + i);
       if (number != 0) cipher_->encrypt(number, run.data() + i * size, size);
     }

@@ -3,10 +3,9 @@
 // the way the source's pages are. Pages arrive in any order but mostly in
 // ascending runs (data pages, then a table's long values and indexes), so
 // consecutive pages are gathered and written with one call per run rather
-// than one per page. Each run is written (and encrypted first, when the
-// file is) on a second thread while the next run gathers: copying a run into
-// the system's cache costs about as much as gathering it, and encrypting
-// more, and the thread that gathers is the compaction's busiest.
+// than one per page. Encrypted runs are encrypted and written on a second
+// thread while the next run gathers: encryption costs more than gathering,
+// and the compaction leaves a core to spare.
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -50,12 +49,12 @@ class PageSink {
   std::uint64_t expected_;
   std::vector<bool> written_;
   std::uint64_t count_ = 0;
-  // Starts writing the gathered run on the second thread.
+  // Starts writing the gathered run (on the second thread when encrypted).
   void hand_off();
   void wait_for_pending();
 
   Bytes run_;                  // consecutive pages not yet written
-  std::future<Bytes> pending_;  // the run being written; gives its buffer back
+  std::future<Bytes> pending_;  // the encrypted run being written; gives its buffer back
   Bytes spare_;                 // a buffer for the next run, so runs cost no fresh memory
   std::uint32_t run_start_ = 0;  // page number of the run's first page
 };
