@@ -34,6 +34,15 @@ void PageSink::write(std::uint32_t number, std::span<const std::uint8_t> page) {
   if (progress_) progress_(count_, std::max<std::uint64_t>(expected_, count_));
 }
 
+PageSink::~PageSink() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  if (writer_.joinable()) writer_.join();
+}
+
 void PageSink::hand_off() {
   if (run_.empty()) return;
   if (!cipher_) {
@@ -41,29 +50,59 @@ void PageSink::hand_off() {
     run_.clear();
     return;
   }
-  wait_for_pending();  // one run in flight at a time
-  pending_ = std::async(std::launch::async, [this, first = run_start_, run = std::move(run_)]() mutable {
-    const std::size_t size = format_.page_size;
-    for (std::size_t i = 0; i < run.size() / size; ++i) {
-      const auto number = static_cast<std::uint32_t>(first + i);
-      if (number != 0) cipher_->encrypt(number, run.data() + i * size, size);
-    }
-    out_.write(std::uint64_t{first} * size, run.data(), run.size());
-    return std::move(run);
-  });
-  run_ = std::move(spare_);
+  if (!writer_.joinable()) writer_ = std::thread([this] { write_queued(); });
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < kRunsQueued || failure_; });
+  throw_writer_failure();
+  queue_.push_back(QueuedRun{run_start_, std::move(run_)});
   run_.clear();
+  if (!spare_.empty()) {
+    run_ = std::move(spare_.back());
+    spare_.pop_back();
+    run_.clear();
+  }
+  lock.unlock();
+  changed_.notify_all();
 }
 
-void PageSink::wait_for_pending() {
-  if (!pending_.valid()) return;
-  std::future<Bytes> pending = std::move(pending_);
-  spare_ = pending.get();  // rethrows what the write threw
+void PageSink::write_queued() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
+    if (closing_) return;  // runs not flushed belong to a copy given up
+    QueuedRun run = std::move(queue_.front());
+    queue_.pop_front();
+    writing_ = true;
+    lock.unlock();
+    std::exception_ptr failed;
+    try {
+      const std::size_t size = format_.page_size;
+      for (std::size_t i = 0; i < run.pages.size() / size; ++i) {
+        const auto number = static_cast<std::uint32_t>(run.first + i);
+        if (number != 0) cipher_->encrypt(number, run.pages.data() + i * size, size);
+      }
+      out_.write(std::uint64_t{run.first} * size, run.pages.data(), run.pages.size());
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    lock.lock();
+    writing_ = false;
+    if (failed && !failure_) failure_ = failed;
+    if (failure_) queue_.clear();  // nothing after a failed write is of use
+    spare_.push_back(std::move(run.pages));
+    changed_.notify_all();
+  }
+}
+
+void PageSink::throw_writer_failure() {
+  if (failure_) std::rethrow_exception(failure_);
 }
 
 void PageSink::flush() {
   hand_off();
-  wait_for_pending();
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return (queue_.empty() && !writing_) || failure_; });
+  throw_writer_failure();
 }
 
 }  // namespace jet::write

@@ -3,12 +3,18 @@
 // the way the source's pages are. Pages arrive in any order but mostly in
 // ascending runs (data pages, then a table's long values and indexes), so
 // consecutive pages are gathered and written with one call per run rather
-// than one per page. Encrypted runs are encrypted and written on a second
-// thread while the next run gathers: encryption costs more than gathering,
-// and the compaction leaves a core to spare.
+// than one per page. Encrypted runs are encrypted and written by a writer
+// thread of the sink's own while the next runs gather: encryption costs
+// more than gathering, and the compaction leaves a core to spare. A few
+// runs may wait for it, so that on a busy machine the gathering thread
+// does not stop each time the writer waits for a core.
 #include <cstdint>
 #include <functional>
-#include <future>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <span>
 #include <vector>
@@ -41,6 +47,11 @@ class PageSink {
 
   std::uint64_t pages_written() const { return count_; }
 
+  PageSink(const PageSink&) = delete;
+  PageSink& operator=(const PageSink&) = delete;
+  // Stops the writer thread; runs not flushed are dropped.
+  ~PageSink();
+
  private:
   WritableFile& out_;
   WriteFormat format_;
@@ -49,14 +60,29 @@ class PageSink {
   std::uint64_t expected_;
   std::vector<bool> written_;
   std::uint64_t count_ = 0;
-  // Starts writing the gathered run (on the second thread when encrypted).
+  // Writes the gathered run, or queues it for the writer when encrypted.
   void hand_off();
-  void wait_for_pending();
+  // The writer thread: encrypts and writes queued runs until closed.
+  void write_queued();
+  // Rethrows what the writer failed with.
+  void throw_writer_failure();
 
-  Bytes run_;                  // consecutive pages not yet written
-  std::future<Bytes> pending_;  // the encrypted run being written; gives its buffer back
-  Bytes spare_;                 // a buffer for the next run, so runs cost no fresh memory
+  Bytes run_;                    // consecutive pages not yet written
   std::uint32_t run_start_ = 0;  // page number of the run's first page
+
+  struct QueuedRun {
+    std::uint32_t first;
+    Bytes pages;
+  };
+  static constexpr std::size_t kRunsQueued = 4;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<QueuedRun> queue_;  // runs for the writer, oldest first
+  std::vector<Bytes> spare_;     // buffers the writer gave back, so runs cost no fresh memory
+  bool writing_ = false;         // the writer holds a run
+  bool closing_ = false;
+  std::exception_ptr failure_;   // the writer's first failure; later runs are dropped
+  std::thread writer_;           // started with the first encrypted run
 };
 
 }  // namespace jet::write
