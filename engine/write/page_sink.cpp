@@ -45,11 +45,6 @@ PageSink::~PageSink() {
 
 void PageSink::hand_off() {
   if (run_.empty()) return;
-  if (!cipher_) {
-    out_.write(std::uint64_t{run_start_} * format_.page_size, run_.data(), run_.size());
-    run_.clear();
-    return;
-  }
   if (!writer_.joinable()) writer_ = std::thread([this] { write_queued(); });
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return queue_.size() < kRunsQueued || failure_; });
@@ -77,7 +72,7 @@ void PageSink::write_queued() {
     std::exception_ptr failed;
     try {
       const std::size_t size = format_.page_size;
-      for (std::size_t i = 0; i < run.pages.size() / size; ++i) {
+      for (std::size_t i = 0; cipher_ && i < run.pages.size() / size; ++i) {
         const auto number = static_cast<std::uint32_t>(run.first + i);
         if (number != 0) cipher_->encrypt(number, run.pages.data() + i * size, size);
       }

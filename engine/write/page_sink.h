@@ -3,11 +3,13 @@
 // the way the source's pages are. Pages arrive in any order but mostly in
 // ascending runs (data pages, then a table's long values and indexes), so
 // consecutive pages are gathered and written with one call per run rather
-// than one per page. Encrypted runs are encrypted and written by a writer
-// thread of the sink's own while the next runs gather: encryption costs
-// more than gathering, and the compaction leaves a core to spare. A few
-// runs may wait for it, so that on a busy machine the gathering thread
-// does not stop each time the writer waits for a core.
+// than one per page. The runs are written (and first encrypted, when the
+// file is) by a writer thread of the sink's own while the next runs gather:
+// copying a run into the system's cache costs about as much as gathering
+// it, encrypting it more, and the gathering thread is the compaction's
+// busiest. A few runs may wait for the writer, so that on a busy machine
+// the gathering thread does not stop each time the writer waits for a core
+// (a thread per run, tried first, doubled the time there).
 #include <cstdint>
 #include <functional>
 #include <condition_variable>
@@ -60,7 +62,7 @@ class PageSink {
   std::uint64_t expected_;
   std::vector<bool> written_;
   std::uint64_t count_ = 0;
-  // Writes the gathered run, or queues it for the writer when encrypted.
+  // Queues the gathered run for the writer.
   void hand_off();
   // The writer thread: encrypts and writes queued runs until closed.
   void write_queued();
@@ -82,7 +84,7 @@ class PageSink {
   bool writing_ = false;         // the writer holds a run
   bool closing_ = false;
   std::exception_ptr failure_;   // the writer's first failure; later runs are dropped
-  std::thread writer_;           // started with the first encrypted run
+  std::thread writer_;           // started with the first run
 };
 
 }  // namespace jet::write
