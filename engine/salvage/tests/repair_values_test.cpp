@@ -143,6 +143,32 @@ TEST_F(Repair, PropertyBlobThatDoesNotParseIsDropped) {
   }
 }
 
+// The catalog's definition damaged so that LvProp reads as a Binary column:
+// each row's property field is then its long-value reference taken for the
+// blob, which is not properties. The copy has none and checks clean (found
+// by fuzzing: only blobs of long-value columns were looked at, the others
+// went into the copy, which then failed its closing check).
+TEST_F(Repair, PropertiesOfACatalogColumnThatLostItsTypeAreDropped) {
+  if (!take("jet4", "testV2003.mdb")) GTEST_SKIP() << "sample database absent: " << original_;
+  const JetFormat& f = source_->format();
+  const TableDef catalog = source_->table("MSysObjects");
+  const Column* column = catalog.find_column("LvProp");
+  ASSERT_NE(column, nullptr);
+  Bytes bytes = testing::read_file(damaged_);  // the descriptor lies on one of the definition's pages
+  const auto at = std::search(bytes.begin(), bytes.end(), column->raw.begin(), column->raw.end());
+  ASSERT_NE(at, bytes.end());
+  at[f.column_type_offset] = static_cast<std::uint8_t>(ColumnType::Binary);
+  testing::write_file(damaged_, bytes);
+
+  const CompactResult result = compact();
+  EXPECT_TRUE(std::any_of(result.losses.begin(), result.losses.end(), [](const CompactLoss& l) {
+    return l.description.find("do not read as properties") != std::string::npos;
+  }));
+  const CheckReport after = check_database(*open_db(compacted_));
+  EXPECT_FALSE(std::any_of(after.findings.begin(), after.findings.end(),
+                           [](const Finding& finding) { return finding.kind == "properties"; }));
+}
+
 // Text that is not valid UTF-16 in a file being repaired is kept as stored
 // and logged. A built file: one table's text holds a lone surrogate half,
 // another table's long value is lost with its page, so that the copy fails
