@@ -50,17 +50,15 @@ Stretch PageWalker::walk(PageNumber first, PageNumber end) {
   Stretch out;
   // Pages come in runs past the cache, most of them looked at once and no
   // further than their heads (long-value pages, whose rows the chains read,
-  // are most of a file): a mapped file's run costs no copy, and of an
-  // encrypted one only the heads are decrypted, the pages that need more
-  // being read whole through the cache.
+  // are most of a file): of an encrypted file only the heads are decrypted,
+  // the pages that need more being read whole through the cache.
   const bool heads_only = db_.page_cipher() != nullptr;
   Bytes scratch;
-  std::shared_ptr<const void> keep;
   for (PageNumber run_first = first; run_first < end; run_first += kWalkRun) {
     const PageNumber count = std::min(kWalkRun, end - run_first);
     std::optional<std::span<const std::uint8_t>> run;
     try {
-      run = db_.read_pages(run_first, count, scratch, keep, heads_only ? kWalkedHead : 0);
+      run = db_.read_pages(run_first, count, scratch, heads_only ? kWalkedHead : 0);
     } catch (const Error&) {
       run.reset();  // page by page, so that only the pages that fail are missed
     }
@@ -82,8 +80,7 @@ Stretch PageWalker::walk(PageNumber first, PageNumber end) {
       for (std::size_t i = logged; i < claims.size(); ++i) chained_.mark(claims[i].page);
     }
   }
-  keep.reset();
-  db_.check_reads_were_whole();
+
   return out;
 }
 

@@ -10,14 +10,6 @@
 
 namespace jet {
 
-// Bytes of a file seen through a read-only memory mapping, unmapped when the
-// last holder lets go.
-class MappedBytes {
- public:
-  virtual ~MappedBytes() = default;
-  virtual std::span<const std::uint8_t> bytes() const = 0;
-};
-
 class RandomAccessFile {
  public:
   virtual ~RandomAccessFile() = default;
@@ -29,13 +21,6 @@ class RandomAccessFile {
   virtual void read_blocks(std::uint64_t offset, std::span<std::uint8_t* const> buffers, std::size_t each) {
     for (std::size_t i = 0; i < buffers.size(); ++i) read(offset + i * each, each, buffers[i]);
   }
-  // A read-only mapping of n bytes at offset, for a pass that looks at
-  // parts of many pages once without copying them; null where the file
-  // cannot be mapped, and the caller reads instead. Should the file shrink
-  // while mapped, what lies past its new end reads as zeros and
-  // mapped_reads_cut_short() tells so from then on.
-  virtual std::shared_ptr<const MappedBytes> map(std::uint64_t /*offset*/, std::size_t /*n*/) { return nullptr; }
-  virtual bool mapped_reads_cut_short() const { return false; }
   virtual std::uint64_t size() = 0;
   virtual const std::string& path() const = 0;
 };

@@ -2,20 +2,17 @@
 // path; EINTR is retried; short reads and writes are continued.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
 
 #include "engine/file/env.h"
 #include "engine/file/file_errors.h"
-#include "engine/file/mapping_guard.h"
 
 namespace jet {
 namespace {
@@ -35,34 +32,6 @@ class Descriptor {
 
  private:
   int fd_;
-};
-
-// A mapping of whole system pages around the bytes asked for.
-class PosixMapping : public MappedBytes {
- public:
-  // The flag is shared with the file, and outlives it when a mapping does.
-  PosixMapping(void* address, std::size_t length, std::size_t skip, std::size_t n,
-               std::shared_ptr<std::atomic<bool>> cut_short)
-      : address_(address),
-        length_(length),
-        bytes_(static_cast<const std::uint8_t*>(address) + skip, n),
-        cut_short_(std::move(cut_short)),
-        guard_(mapping_guard::enter(address, length, cut_short_.get())) {}
-  PosixMapping(const PosixMapping&) = delete;
-  PosixMapping& operator=(const PosixMapping&) = delete;
-  ~PosixMapping() override {
-    ::munmap(address_, length_);
-    mapping_guard::leave(guard_);
-  }
-  bool guarded() const { return guard_ >= 0; }
-  std::span<const std::uint8_t> bytes() const override { return bytes_; }
-
- private:
-  void* address_;
-  std::size_t length_;
-  std::span<const std::uint8_t> bytes_;
-  std::shared_ptr<std::atomic<bool>> cut_short_;
-  int guard_;
 };
 
 class PosixReadable : public RandomAccessFile {
@@ -102,20 +71,6 @@ class PosixReadable : public RandomAccessFile {
     for (std::size_t i = whole; i < buffers.size(); ++i) read(offset + i * each, each, buffers[i]);
   }
 
-  std::shared_ptr<const MappedBytes> map(std::uint64_t offset, std::size_t n) override {
-    if (n == 0) return nullptr;
-    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t start = offset / page * page;
-    const auto skip = static_cast<std::size_t>(offset - start);
-    void* address = ::mmap(nullptr, skip + n, PROT_READ, MAP_SHARED, fd_.get(), static_cast<off_t>(start));
-    if (address == MAP_FAILED) return nullptr;
-    auto mapping = std::make_shared<PosixMapping>(address, skip + n, skip, n, cut_short_);
-    if (!mapping->guarded()) return nullptr;  // unmapped again as it goes
-    return mapping;
-  }
-
-  bool mapped_reads_cut_short() const override { return cut_short_->load(std::memory_order_acquire); }
-
   std::uint64_t size() override {
     struct stat st {};
     if (::fstat(fd_.get(), &st) != 0) throw error_from_errno(errno, path_, "stat");
@@ -127,7 +82,6 @@ class PosixReadable : public RandomAccessFile {
  private:
   std::string path_;
   Descriptor fd_;
-  std::shared_ptr<std::atomic<bool>> cut_short_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 class PosixWritable : public WritableFile {

@@ -174,11 +174,9 @@ Bytes Database::read_page(PageNumber page) {
 }
 
 std::span<const std::uint8_t> Database::read_pages(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                                   std::shared_ptr<const void>& keep, std::uint32_t head) {
-  return guarded(path_, [&] { return cache_->read_uncached_run(first, count, scratch, keep, head); });
+                                                   std::uint32_t head) {
+  return guarded(path_, [&] { return cache_->read_uncached_run(first, count, scratch, head); });
 }
-
-void Database::check_reads_were_whole() const { cache_->check_mapping(); }
 
 std::shared_ptr<const Bytes> Database::page(PageNumber page) {
   return guarded(path_, [&] { return cache_->get(page); });
@@ -298,7 +296,6 @@ void Database::read_rows_at(std::span<const RowPointer> rows,
                             const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) {
   const JetFormat& f = format();
   Bytes scratch;
-  std::shared_ptr<const void> keep;
   std::span<const std::uint8_t> run;
   std::size_t i = 0;
   while (i < rows.size()) {
@@ -311,7 +308,7 @@ void Database::read_rows_at(std::span<const RowPointer> rows,
       if (p != last && (p != last + 1 || p - first >= PageCache::kMaxReadAhead)) break;
       last = p;
     }
-    run = guarded(path_, [&] { return cache_->read_uncached_run(first, last - first + 1, scratch, keep); });
+    run = guarded(path_, [&] { return cache_->read_uncached_run(first, last - first + 1, scratch); });
     for (; i < end; ++i) {
       const RowPointer where = rows[i];
       const std::optional<std::span<const std::uint8_t>> bytes = guarded(path_, [&] {
@@ -324,7 +321,6 @@ void Database::read_rows_at(std::span<const RowPointer> rows,
       if (bytes) visit(where, *bytes);
     }
   }
-  cache_->check_mapping();
 }
 
 std::optional<Bytes> Database::row_bytes_at(RowPointer where) {

@@ -112,18 +112,14 @@ class Database {
   Bytes read_page(PageNumber page);
   // The same through the page cache, without copying.
   std::shared_ptr<const Bytes> page(PageNumber page);
-  // `count` pages from `first`, decrypted, one after the other, read at once
-  // past the cache: a view of the file's mapping (kept alive by `keep`) or
-  // of `scratch`. Throws 3049 for pages beyond the file. With `head`, only
-  // each page's first `head` bytes (a multiple of 16) are sure to be read:
-  // in an encrypted file the rest reads as zeros, which spares a pass over
-  // page headers the decryption of whole pages. A pass that reads through
-  // these views calls check_reads_were_whole() when it is done.
+  // `count` pages from `first`, decrypted, one after the other in
+  // `scratch`, read at once past the cache. Throws 3049 for pages beyond
+  // the file. With `head`, only each page's first `head` bytes (a multiple
+  // of 16) are sure to be read: in an encrypted file the rest reads as
+  // zeros, which spares a pass over page headers the decryption of whole
+  // pages.
   std::span<const std::uint8_t> read_pages(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                           std::shared_ptr<const void>& keep, std::uint32_t head = 0);
-  // Throws (3043) when the file was cut short while it was read through a
-  // mapping, after which what lay past its new end read as zeros.
-  void check_reads_were_whole() const;
+                                           std::uint32_t head = 0);
   // Pages the cache holds now (never more than OpenOptions::cache_pages,
   // at least 4).
   std::size_t cached_pages() const;

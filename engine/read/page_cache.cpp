@@ -4,7 +4,6 @@
 
 #include "engine/error.h"
 #include "engine/file/env.h"
-#include "engine/file/file_errors.h"
 #include "engine/format/damaged.h"
 
 namespace jet {
@@ -26,40 +25,16 @@ Bytes PageCache::read_uncached(PageNumber page) {
 }
 
 std::span<const std::uint8_t> PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                                           std::shared_ptr<const void>& keep, std::uint32_t head) {
-  keep.reset();
+                                                           std::uint32_t head) {
   if (count == 0) return {};
   if (first >= page_count_ || count > page_count_ - first) {
     damaged("pages " + std::to_string(first) + "-" + std::to_string(std::uint64_t{first} + count - 1) +
             " are beyond the end of the file (" + std::to_string(page_count_) + " pages)");
   }
-  const std::size_t bytes = std::size_t{count} * page_size_;
-  const std::uint32_t decrypted = head == 0 || head > page_size_ ? page_size_ : head;
-  if ((!cipher_ || decrypted < page_size_) && mappable_) {
-    if (std::shared_ptr<const MappedBytes> mapped = file_.map(std::uint64_t{first} * page_size_, bytes)) {
-      check_mapping();
-      const std::span<const std::uint8_t> run = mapped->bytes();
-      if (!cipher_) {
-        keep = std::move(mapped);
-        return run;
-      }
-      // Encrypted heads: only they are copied out and decrypted.
-      scratch.resize(bytes);
-      for (std::uint32_t i = 0; i < count; ++i) {
-        const std::size_t at = std::size_t{i} * page_size_;
-        const std::size_t take = first + i == 0 ? page_size_ : decrypted;
-        std::copy_n(run.begin() + static_cast<std::ptrdiff_t>(at), take, scratch.begin() + static_cast<std::ptrdiff_t>(at));
-        std::fill_n(scratch.begin() + static_cast<std::ptrdiff_t>(at + take), page_size_ - take, std::uint8_t{0});
-        if (first + i != 0) cipher_->decrypt(first + i, scratch.data() + at, decrypted);
-      }
-      check_mapping();
-      return scratch;
-    }
-    mappable_ = false;
-  }
-  scratch.resize(bytes);
-  file_.read(std::uint64_t{first} * page_size_, bytes, scratch.data());
+  scratch.resize(std::size_t{count} * page_size_);
+  file_.read(std::uint64_t{first} * page_size_, scratch.size(), scratch.data());
   if (!cipher_) return scratch;
+  const std::uint32_t decrypted = head == 0 || head > page_size_ ? page_size_ : head;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint8_t* page = scratch.data() + std::size_t{i} * page_size_;
     if (first + i == 0) continue;
@@ -67,15 +42,6 @@ std::span<const std::uint8_t> PageCache::read_uncached_run(PageNumber first, std
     std::fill(page + decrypted, page + page_size_, std::uint8_t{0});
   }
   return scratch;
-}
-
-void PageCache::check_mapping() const {
-  // A page gone from under a mapping reads as zeros rather than failing,
-  // so whoever read through one asks afterwards.
-  if (file_.mapped_reads_cut_short()) {
-    throw Error(errc::kDiskOrNetworkError,
-                "Disk or network error (the file '" + file_.path() + "' was cut short while it was being read).");
-  }
 }
 
 void PageCache::decrypt(PageNumber page, std::uint8_t* data) const {

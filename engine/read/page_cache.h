@@ -36,19 +36,13 @@ class PageCache {
   // Throws DamagedData for a page beyond the file.
   std::shared_ptr<const Bytes> get(PageNumber page);
   Bytes read_uncached(PageNumber page);
-  // `count` pages from `first`, decrypted, bypassing the cache: for a pass
-  // that looks at every page once. A plain file that can be mapped gives a
-  // view of its mapping (kept alive by `keep`), which costs no copy and
-  // brings in only the parts of pages that are looked at; otherwise the
-  // pages are read with one call into `scratch`. Throws DamagedData when
-  // the run passes the end of the file. With `head` (a multiple of 16), an
-  // encrypted page is copied and decrypted that far only and the rest of
-  // it reads as zeros: for a pass that looks at page headers.
+  // `count` pages from `first` with one read, decrypted, into `scratch`,
+  // bypassing the cache: for a pass that looks at every page once. Throws
+  // DamagedData when the run passes the end of the file. With `head` (a
+  // multiple of 16), an encrypted page is decrypted that far only and the
+  // rest of it reads as zeros: for a pass that looks at page headers.
   std::span<const std::uint8_t> read_uncached_run(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                                  std::shared_ptr<const void>& keep, std::uint32_t head = 0);
-  // Throws (3043) once the file was cut short under a mapping: what was
-  // read through one since is zeros, not the file.
-  void check_mapping() const;
+                                                  std::uint32_t head = 0);
 
   std::size_t size() const { return lru_.size(); }
   std::uint64_t misses() const { return misses_; }
@@ -100,7 +94,6 @@ class PageCache {
   // Buffers of evicted pages no caller held, for the next pages read: a
   // scan then reads through the cache without allocating per page.
   std::vector<std::shared_ptr<Bytes>> spare_;
-  bool mappable_ = true;  // until the file first fails to map
   std::uint64_t misses_ = 0;
   std::uint64_t reads_ = 0;
 };

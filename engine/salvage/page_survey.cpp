@@ -44,8 +44,7 @@ void survey_page(const JetFormat& f, PageNumber p, std::span<const std::uint8_t>
 }
 
 // Pages the survey reads at once (256 KB of Jet 4 pages), past the cache:
-// it looks at each page once, and of a mapped file it brings in only the
-// heads.
+// it looks at each page once.
 constexpr std::uint32_t kSurveyRun = 64;
 // What the survey reads of a page: its type, owner or continuation, row
 // count and the slots of up to kSurveyedSlots rows, all in the first 142
@@ -56,11 +55,10 @@ static_assert(14 + 2 * kSurveyedSlots <= kSurveyedHead);
 void survey_range(Database& db, PageNumber from, PageNumber to, PageSurvey& s) {
   const JetFormat& f = db.format();
   Bytes scratch;
-  std::shared_ptr<const void> keep;
   std::span<const std::uint8_t> run;
   for (PageNumber first = from; first < to; first += kSurveyRun) {
     const std::uint32_t count = std::min(kSurveyRun, to - first);
-    if (damage_of([&] { run = db.read_pages(first, count, scratch, keep, kSurveyedHead); })) {
+    if (damage_of([&] { run = db.read_pages(first, count, scratch, kSurveyedHead); })) {
       // Read one by one, so that only the pages that cannot be read are missed.
       for (PageNumber p = first; p < first + count; ++p) {
         std::shared_ptr<const Bytes> page;
@@ -72,8 +70,6 @@ void survey_range(Database& db, PageNumber from, PageNumber to, PageSurvey& s) {
       survey_page(f, first + i, run.subspan(std::size_t{i} * f.page_size, f.page_size), s);
     }
   }
-  keep.reset();
-  db.check_reads_were_whole();
 }
 
 // Files of this many pages and more are surveyed in two halves at once.

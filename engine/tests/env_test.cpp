@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "engine/error.h"
 #include "engine/file/env.h"
@@ -132,32 +131,6 @@ TEST_P(EitherEnv, HoldFindsAnotherHolderAndIsReleasedOnDestruction) {
   first.reset();
   auto third = env.hold_file(path, false);
   EXPECT_EQ(third->test(), LockState::kFree);
-}
-
-// A file cut short while mapped: its missing pages read as zeros, the file
-// says so, and the process lives on (the kernel's bus error is caught).
-TEST(PosixEnv, AMappedFileCutShortReadsAsZerosAndSaysSo) {
-  ScratchDir dir;
-  const std::string path = (dir / "mapped.mdb").string();
-  Env& env = default_env();
-  constexpr std::size_t kSize = 256 * 1024;
-  {
-    auto out = env.create_exclusive(path);
-    const Bytes bytes(kSize, 0x5A);
-    out->append(bytes.data(), bytes.size());
-    out->close();
-  }
-  auto file = env.open_readable(path);
-  const std::shared_ptr<const MappedBytes> mapped = file->map(1000, kSize - 1000);  // any offset
-  ASSERT_NE(mapped, nullptr);
-  EXPECT_EQ(mapped->bytes().size(), kSize - 1000);
-  EXPECT_EQ(mapped->bytes().back(), 0x5A);
-  EXPECT_FALSE(file->mapped_reads_cut_short());
-  std::filesystem::resize_file(path, 64 * 1024);
-  volatile const std::uint8_t* bytes = mapped->bytes().data();
-  EXPECT_EQ(bytes[1000], 0x5A);        // still in the file
-  EXPECT_EQ(bytes[200 * 1024], 0);     // gone: zeros, not a crash
-  EXPECT_TRUE(file->mapped_reads_cut_short());
 }
 
 TEST(MemoryEnv, HoldsWhatIsPutAndRefusesEveryChangeOnceReadOnly) {

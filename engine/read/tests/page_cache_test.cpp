@@ -1,7 +1,6 @@
-// The page cache: reads ahead on runs of misses, stays within its size,
-// and a failing read inside a run fails only the page that cannot be read;
-// runs past the cache come from the file's mapping when it maps, and a
-// file cut short under it is an error.
+// The page cache: reads ahead on runs of misses (less when what it brings
+// in goes unused), stays within its size, and a failing read inside a run
+// fails only the page that cannot be read.
 #include "engine/read/page_cache.h"
 
 #include <gtest/gtest.h>
@@ -39,19 +38,6 @@ class PatternFile : public RandomAccessFile {
     for (std::size_t i = 0; i < buffers.size(); ++i) read(offset + i * each, each, buffers[i]);
     reads = before + 1;
   }
-  // Maps when asked to: views of its own bytes (which never move).
-  std::shared_ptr<const MappedBytes> map(std::uint64_t offset, std::size_t n) override {
-    if (!mappable) return nullptr;
-    ++maps;
-    struct View : MappedBytes {
-      std::span<const std::uint8_t> view;
-      std::span<const std::uint8_t> bytes() const override { return view; }
-    };
-    auto v = std::make_shared<View>();
-    v->view = std::span<const std::uint8_t>(bytes_).subspan(offset, n);
-    return v;
-  }
-  bool mapped_reads_cut_short() const override { return cut_short; }
   std::uint64_t size() override { return bytes_.size(); }
   const std::string& path() const override { return path_; }
 
@@ -60,9 +46,6 @@ class PatternFile : public RandomAccessFile {
   }
 
   int reads = 0;
-  int maps = 0;
-  bool mappable = false;
-  bool cut_short = false;
   std::uint64_t bytes_read = 0;
   std::uint64_t bad_offset = ~std::uint64_t{0};
 
@@ -167,59 +150,37 @@ TEST(PageCache, EncryptedPagesReadAheadDecryptLikeSinglePages) {
 }
 
 // A run read past the cache holds the same pages, decrypted, as single
-// reads, with one read call and nothing cached, or from the mapping of a
-// plain file that maps, without any; a run past the file's end is damage,
-// not a short read; once the file says it was cut short, runs fail.
+// reads, with one read call and nothing cached; a run past the file's end
+// is damage, not a short read.
 TEST(PageCache, UncachedRunsMatchSinglePages) {
-  for (const bool mapped : {false, true}) {
-    for (const bool encrypted : {false, true}) {
-      SCOPED_TRACE(std::string(mapped ? "mappable" : "read") + (encrypted ? ", encrypted" : ", plain"));
-      PatternFile file(100);
-      file.mappable = mapped;
-      PageCache cache(file, kPageSize, 100, encrypted ? crypt::jet_rc4_cipher(0x6B39DAC7u) : nullptr, 8);
-      Bytes scratch;
-      std::shared_ptr<const void> keep;
-      const std::span<const std::uint8_t> run = cache.read_uncached_run(0, 30, scratch, keep);
-      EXPECT_EQ(file.reads, mapped && !encrypted ? 0 : 1);
-      EXPECT_EQ(keep != nullptr, mapped && !encrypted);
-      EXPECT_EQ(cache.size(), 0u);
-      ASSERT_EQ(run.size(), 30u * kPageSize);
-      for (PageNumber p = 0; p < 30; ++p) {
-        ASSERT_TRUE(std::ranges::equal(run.subspan(std::size_t{p} * kPageSize, kPageSize), cache.read_uncached(p)))
-            << p;
-      }
-      EXPECT_THROW(cache.read_uncached_run(90, 11, scratch, keep), DamagedData);
-      EXPECT_NO_THROW(cache.check_mapping());
-      file.cut_short = true;
-      EXPECT_THROW(cache.check_mapping(), Error);
-      if (mapped && !encrypted) {
-        EXPECT_THROW(cache.read_uncached_run(1, 1, scratch, keep), Error);
-      }
-    }
+  PatternFile file(100);
+  PageCache cache(file, kPageSize, 100, crypt::jet_rc4_cipher(0x6B39DAC7u), 8);
+  Bytes scratch;
+  file.reads = 0;
+  const std::span<const std::uint8_t> run = cache.read_uncached_run(0, 30, scratch);
+  EXPECT_EQ(file.reads, 1);
+  EXPECT_EQ(cache.size(), 0u);
+  ASSERT_EQ(run.size(), 30u * kPageSize);
+  for (PageNumber p = 0; p < 30; ++p) {
+    ASSERT_TRUE(std::ranges::equal(run.subspan(std::size_t{p} * kPageSize, kPageSize), cache.read_uncached(p))) << p;
   }
+  EXPECT_THROW(cache.read_uncached_run(90, 11, scratch), DamagedData);
 }
 
-// A run read for its page heads, from the file or its mapping: each
-// encrypted page decrypted that far, the rest zero; the header page as
-// stored.
+// A run read for its page heads: each encrypted page decrypted that far, the
+// rest zero; the header page as stored.
 TEST(PageCache, HeadRunsDecryptOnlyTheHeads) {
-  for (const bool mapped : {false, true}) {
-    SCOPED_TRACE(mapped ? "mappable" : "read");
-    PatternFile file(40);
-    file.mappable = mapped;
-    PageCache cache(file, kPageSize, 40, crypt::jet_rc4_cipher(0x6B39DAC7u), 8);
-    constexpr std::uint32_t kHead = 32;
-    Bytes scratch(40 * kPageSize, 0xEE);  // whatever a previous run left
-    std::shared_ptr<const void> keep;
-    const std::span<const std::uint8_t> run = cache.read_uncached_run(0, 40, scratch, keep, kHead);
-    EXPECT_EQ(file.reads, mapped ? 0 : 1);
-    for (PageNumber p = 0; p < 40; ++p) {
-      const Bytes whole = cache.read_uncached(p);
-      const auto at = run.begin() + std::ptrdiff_t{p} * kPageSize;
-      const std::size_t head = p == 0 ? kPageSize : kHead;
-      ASSERT_TRUE(std::equal(at, at + std::ptrdiff_t(head), whole.begin())) << p;
-      ASSERT_TRUE(std::all_of(at + std::ptrdiff_t(head), at + kPageSize, [](std::uint8_t b) { return b == 0; })) << p;
-    }
+  PatternFile file(40);
+  PageCache cache(file, kPageSize, 40, crypt::jet_rc4_cipher(0x6B39DAC7u), 8);
+  constexpr std::uint32_t kHead = 32;
+  Bytes scratch;
+  const std::span<const std::uint8_t> run = cache.read_uncached_run(0, 40, scratch, kHead);
+  for (PageNumber p = 0; p < 40; ++p) {
+    const Bytes whole = cache.read_uncached(p);
+    const auto at = run.begin() + std::ptrdiff_t{p} * kPageSize;
+    const std::size_t head = p == 0 ? kPageSize : kHead;
+    ASSERT_TRUE(std::equal(at, at + std::ptrdiff_t(head), whole.begin())) << p;
+    ASSERT_TRUE(std::all_of(at + std::ptrdiff_t(head), at + kPageSize, [](std::uint8_t b) { return b == 0; })) << p;
   }
 }
 
