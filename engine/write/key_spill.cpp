@@ -14,6 +14,11 @@ namespace {
 // An entry on file: key length (4 bytes), tag (8 bytes), key bytes.
 constexpr std::size_t kEntryHeader = 12;
 constexpr std::size_t kReadChunk = 256 * 1024;
+// What the cursors of one merge read through, all together: a large table
+// spills many runs, and a buffer of kReadChunk each would make memory grow
+// with the file. Each gets its share, kMinReadChunk at least.
+constexpr std::size_t kMergeBuffers = 4 * 1024 * 1024;
+constexpr std::size_t kMinReadChunk = 16 * 1024;
 
 void put_le(std::uint8_t* at, std::uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -33,11 +38,11 @@ std::uint64_t get_le(const std::uint8_t* at, int bytes) {
 // its start before the rest is read.
 class RunCursor {
  public:
-  RunCursor(RandomAccessFile& in, KeySpill::Run run)
+  RunCursor(RandomAccessFile& in, KeySpill::Run run, std::size_t chunk)
       : in_(&in),
         next_(run.offset),
         end_(run.offset + run.bytes),
-        buffer_(static_cast<std::size_t>(std::min<std::uint64_t>(run.bytes, kReadChunk))) {}
+        buffer_(static_cast<std::size_t>(std::min<std::uint64_t>(run.bytes, chunk))) {}
 
   // Moves to the next entry; false at the end of the run.
   bool advance() {
@@ -147,7 +152,9 @@ class KeyMerge::Sources {
       : in_(std::move(in)), sorted_(sorted), list_(runs.size()) {
     if (!runs.empty() && !in_) throw std::logic_error("a merge of runs needs the file holding them");
     cursors_.reserve(runs.size());
-    for (const KeySpill::Run& r : runs) cursors_.emplace_back(*in_, r);
+    const std::size_t chunk =
+        std::clamp(kMergeBuffers / std::max<std::size_t>(runs.size(), 1), kMinReadChunk, kReadChunk);
+    for (const KeySpill::Run& r : runs) cursors_.emplace_back(*in_, r, chunk);
   }
 
   bool next() {
