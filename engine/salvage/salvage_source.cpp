@@ -444,6 +444,11 @@ void SalvageSource::scan_raw_rows(const TableDef& table,
   }
 }
 
+void SalvageSource::release_rows(const TableDef& table) {
+  const auto it = view_->rows.find(table.definition_page);
+  if (it != view_->rows.end()) std::vector<RowPointer>().swap(it->second);
+}
+
 std::optional<Bytes> SalvageSource::read_row(RowPointer where) {
   const auto it = view_->built.find(where);
   if (it != view_->built.end()) return it->second;

@@ -46,14 +46,19 @@ class SalvageSource : public write::RewriteSource {
   // A handle on its own copy of the file that serves the same view, for a
   // second thread.
   std::unique_ptr<write::RewriteSource> open_another() override;
+  void release_rows(const TableDef& table) override;
 
  private:
   // What the rewriter is served besides the source's own rows; made once,
-  // then only read, and shared with the handles of open_another().
+  // then only read, and shared with the handles of open_another(). A
+  // table's list of rows is emptied once its first pass has read it (the
+  // lists are most of the memory a large file's repair view takes); the
+  // map itself never changes, so a handle scanning another table at the
+  // same time is not disturbed.
   struct View {
     LossLog log;
     std::vector<TableDef> tables;
-    std::map<PageNumber, std::vector<RowPointer>> rows;  // by definition page
+    mutable std::map<PageNumber, std::vector<RowPointer>> rows;  // by definition page
     std::map<RowPointer, Bytes> built;                   // rows held in memory
     std::map<std::uint32_t, Bytes> long_values;          // by the pointer their field holds
   };

@@ -32,6 +32,10 @@ class RewriteSource {
   // Each live row's stored bytes, with a place that identifies it.
   virtual void scan_raw_rows(const TableDef& table,
                              const std::function<void(RowPointer, std::span<const std::uint8_t>)>& visit) = 0;
+  // The rows of `table` will not be scanned again in this rewrite (its
+  // first pass keeps what it needs): a source that holds a list of them may
+  // let it go. Another handle may be scanning another table meanwhile.
+  virtual void release_rows(const TableDef& /*table*/) {}
   // The stored bytes of the live row at `where` (a place scan_raw_rows
   // gave); nullopt when no live row is there.
   virtual std::optional<Bytes> read_row(RowPointer where) = 0;

@@ -74,6 +74,7 @@ RowTable scan_table(RewriteContext& ctx, const TablePlan& plan, RewriteSource& s
     }
     order_keys.add(keys, runs, key, position, order_keys.limit(kOrderLists));
   });
+  source.release_rows(t);
   const std::size_t n = rows.old_at.size();
   order_keys.finish_pending();
   if (primary_keys) {
