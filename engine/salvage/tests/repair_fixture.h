@@ -16,6 +16,7 @@
 #include "engine/check/check.h"
 #include "engine/compact/compact.h"
 #include "engine/error.h"
+#include "engine/format/damaged.h"
 #include "engine/format/data_page.h"
 #include "engine/format/text_codec.h"
 #include "engine/index/index_page_builder.h"
@@ -107,6 +108,13 @@ inline std::size_t ace_rows(Database& db, const std::string& table) {
 
 // Makes every column of the row at `where` NULL (its null mask zeroed), as
 // a garbled row reads.
+// Overwrites 4 bytes of `file` at `at` with `v`.
+inline void put_u32_at(const std::filesystem::path& file, std::uint64_t at, std::uint32_t v) {
+  Bytes bytes = testing::read_file(file);
+  put_u32(bytes.data() + at, v);
+  testing::write_file(file, bytes);
+}
+
 inline void blank_row(const std::filesystem::path& file, Database& db, RowPointer where) {
   Bytes bytes = testing::read_file(file);
   const std::size_t page_at = std::size_t{where.page} * db.page_size();
