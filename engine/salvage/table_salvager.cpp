@@ -27,6 +27,7 @@
 #include "engine/read/database.h"
 #include "engine/write/index_rebuild.h"
 #include "engine/write/write_format.h"
+#include "engine/salvage/catalog_properties.h"
 #include "engine/salvage/salvage_damage.h"
 
 namespace jet::salvage {
@@ -92,64 +93,11 @@ class TableSalvager {
     place_unlisted_rows();
     set_aside_duplicate_keys();
     log_damaged_pages();
-    if (t_->definition_page == kCatalogPage) drop_unparsable_properties();
+    if (t_->definition_page == kCatalogPage) drop_unparsable_properties(db_, *t_, out, log_);
     return out;
   }
 
  private:
-  // A catalog row's property blob (LvProp) that reads but does not parse as
-  // properties is garbage to every reader: the outside ones refuse the
-  // table or the whole file over it. The copy gets none for that object
-  // (Access then applies its defaults), logged. The catalog is small, so
-  // this runs on the quick pass too, where values are otherwise not read.
-  void drop_unparsable_properties() {
-    // Whatever its type: the catalog's readers take the blob as the bytes
-    // the column holds, so a damaged definition that made it a Binary
-    // column keeps it inline in the row.
-    const Column* column = t_->find_column("LvProp");
-    if (column == nullptr) return;
-    const auto at = static_cast<std::size_t>(column - t_->columns.data());
-    const auto long_value = [this](std::span<const std::uint8_t> field) { return db_.read_long_value(field); };
-    const Column* name_column = t_->find_column("Name");
-    const auto name_at = name_column != nullptr ? static_cast<std::size_t>(name_column - t_->columns.data())
-                                                : t_->columns.size();
-    const auto unparsable = [](const Value& blob) {
-      return !blob.is_null && !blob.bytes.empty() && damage_of([&] { check_property_blob(blob.bytes); });
-    };
-    const auto log_dropped = [&](RowPointer where, const Row& values) {
-      const std::string object = name_at < values.size() ? utf16_to_utf8(values[name_at].text) : "";
-      log_.add(kLossDamaged, t_->name,
-               "The properties of '" + object + "' (catalog row at page " + std::to_string(where.page) + ", slot " +
-                   std::to_string(where.row) + ") do not read as properties; the copy has none for it.",
-               where);
-    };
-    for (RowPointer where : out_->rows) {
-      // A row repaired for another loss holds the blob it read.
-      if (const auto repaired = out_->repaired.find(where); repaired != out_->repaired.end()) {
-        if (at < repaired->second.size() && unparsable(repaired->second[at])) {
-          repaired->second[at] = Value{};
-          repaired->second[at].type = column->type;
-          log_dropped(where, repaired->second);
-        }
-        continue;
-      }
-      damage_of([&] {
-        const std::optional<Bytes> bytes = db_.read_row_bytes(where);
-        if (!bytes) return;
-        const std::vector<RawField> fields = split_row(f_, *t_, *bytes);
-        if (at >= fields.size() || fields[at].null) return;
-        if (!unparsable(decode_field(f_, *column, fields[at], db_.header().code_page, long_value))) return;
-        Row values(t_->columns.size());
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-          values[i].type = t_->columns[i].type;
-          if (i != at) values[i] = decode_field(f_, t_->columns[i], fields[i], db_.header().code_page, long_value);
-        }
-        log_dropped(where, values);
-        out_->repaired.emplace(where, std::move(values));
-      });
-    }
-  }
-
   // A row that reads, with the values it loses (long values that cannot
   // be read, made NULL) and why.
   struct ReadRow {
