@@ -165,7 +165,8 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, Expansion
         cannot_key("text in sort order " + std::to_string(c.learned_order) +
                    " holds a character whose key this file's own index entries do not show");
       }
-      append_text_key(v.text, c.text_order, c.ascending, out, expansions);
+      append_text_key(v.text, c.text_order, c.ascending, out, expansions,
+                      c.learned != nullptr ? c.learned->codes(c.learned_order) : nullptr);
       break;
     case ColumnType::Complex11: {
       if (v.bytes.size() != 4) cannot_key("an attachment-like column is not 4 bytes");
@@ -268,7 +269,7 @@ void IndexKeyEncoder::formed_prefix_into(const Row& row, Bytes& out) const {
     Bytes codes;
     std::vector<std::size_t> ends;
     try {
-      append_text_inline(v.text.substr(0, run), c.text_order, codes, ends);
+      append_text_inline(v.text.substr(0, run), c.text_order, codes, ends, c.learned->codes(c.learned_order));
     } catch (const Error& e) {
       if (e.number() != errc::kNotBuiltYet) throw;
       codes.resize(ends.empty() ? 0 : ends.back());

@@ -11,10 +11,28 @@
 #include "engine/index/index_key.h"
 #include "engine/index/index_tree_reader.h"
 #include "engine/index/text_key.h"
+#include "engine/model/access_tables.h"
+#include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
 
 namespace jet::index {
+
+struct LearnedOrders::Disagreement {
+  std::uint32_t order;
+  std::u16string text;
+  std::size_t first_difference;  // the character where the keys part, or text.size()
+  // Whose row was lost: the text is a name the key begins with, not known
+  // to be the entry's own, so it can add suspects but show nothing wrong.
+  bool by_name = false;
+  // The stored key's bytes from the text on, when the text ends the key.
+  std::optional<Bytes> text_key;
+  bool ascending = true;
+  TextOrder general = TextOrder::GeneralLegacy;
+};
+
 namespace {
+
+using Disagreement = LearnedOrders::Disagreement;
 
 constexpr std::uint32_t kGeneralOrder = 0x0409;
 // Entries read from a table's index besides the catalog's: enough to see
@@ -52,29 +70,45 @@ std::u16string pair_at(std::u16string_view text, std::size_t i) {
   return std::u16string{ascii_lower(text[i]), ascii_lower(text[i + 1])};
 }
 
-struct Disagreement {
-  std::uint32_t order;
-  std::u16string text;
-  std::size_t first_difference;  // the character where the keys part, or text.size()
+// Where the text column at `at` begins in `stored`: after the key parts of
+// the columns before it and its flag byte; nullopt when those differ from
+// the row's.
+struct TextPlace {
+  std::size_t lead = 0;
+  bool ascending = true;
+  bool last = false;  // the text is the key's last column
 };
 
-// The character of the text column at `at` where `stored` first parts from
-// the row's General key, by the codes each character adds in turn; the
-// text's size when the codes agree throughout (the keys part after them).
-std::size_t first_difference(const IndexKeyEncoder& encoder, const Row& row, std::size_t at, TextOrder general,
-                             const Bytes& stored) {
-  const std::u16string& text = row[at].text;
+std::optional<TextPlace> text_place(const IndexKeyEncoder& encoder, const Row& row, std::size_t at,
+                                    const Bytes& stored) {
   Bytes lead;
-  bool ascending = true;
-  for (const KeyColumn& c : encoder.columns()) {
+  TextPlace place;
+  const std::vector<KeyColumn>& columns = encoder.columns();
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const KeyColumn& c = columns[i];
     if (c.position == at) {
-      ascending = c.ascending;
-      lead.push_back(ascending ? 0x7F : 0x80);
+      place.ascending = c.ascending;
+      place.last = i + 1 == columns.size();
+      lead.push_back(place.ascending ? 0x7F : 0x80);
       break;
     }
     append_column_key(row[c.position], c, lead);
   }
-  if (stored.size() < lead.size() || !std::equal(lead.begin(), lead.end(), stored.begin())) return text.size();
+  if (stored.size() < lead.size() || !std::equal(lead.begin(), lead.end(), stored.begin())) return std::nullopt;
+  place.lead = lead.size();
+  return place;
+}
+
+// The character of the text column at `at` where `stored` first parts from
+// the row's General key, by the codes each character adds in turn; the
+// text's size when the codes agree throughout (the keys part after them);
+// nullopt when the columns before the text already differ.
+std::optional<std::size_t> parting(const IndexKeyEncoder& encoder, const Row& row, std::size_t at,
+                                   TextOrder general, const Bytes& stored) {
+  const std::u16string& text = row[at].text;
+  const std::optional<TextPlace> place = text_place(encoder, row, at, stored);
+  if (!place) return std::nullopt;
+  const bool ascending = place->ascending;
   Bytes codes;
   std::vector<std::size_t> ends;
   std::size_t unknown = text.size();
@@ -86,7 +120,7 @@ std::size_t first_difference(const IndexKeyEncoder& encoder, const Row& row, std
   std::size_t from = 0;
   for (std::size_t i = 0; i < ends.size(); ++i) {
     for (std::size_t b = from; b < ends[i]; ++b) {
-      const std::size_t k = lead.size() + b;
+      const std::size_t k = place->lead + b;
       if (k >= stored.size()) return i;
       const auto byte = static_cast<std::uint8_t>(ascending ? stored[k] : ~stored[k]);
       if (byte != codes[b]) return i;
@@ -94,6 +128,105 @@ std::size_t first_difference(const IndexKeyEncoder& encoder, const Row& row, std
     from = ends[i];
   }
   return std::min(unknown, text.size());
+}
+
+std::size_t first_difference(const IndexKeyEncoder& encoder, const Row& row, std::size_t at, TextOrder general,
+                             const Bytes& stored) {
+  return parting(encoder, row, at, general, stored).value_or(row[at].text.size());
+}
+
+// The stored bytes of the text on, when the text is the key's last column.
+std::optional<Bytes> text_key_of(const IndexKeyEncoder& encoder, const Row& row, std::size_t at, const Bytes& stored,
+                                 bool& ascending) {
+  const std::optional<TextPlace> place = text_place(encoder, row, at, stored);
+  if (!place || !place->last) return std::nullopt;
+  ascending = place->ascending;
+  return Bytes(stored.begin() + static_cast<std::ptrdiff_t>(place->lead), stored.end());
+}
+
+// Whether `text` keys as `text_key` with `overrides`.
+bool keys_as(const std::u16string& text, const Disagreement& d, const CodeOverrides& overrides) {
+  Bytes formed;
+  try {
+    append_text_key(text, d.general, d.ascending, formed, ExpansionCount::kPerLetter, &overrides);
+  } catch (const Error&) {
+    return false;
+  }
+  return formed == *d.text_key;
+}
+
+// The inline codes that, standing for `c` in `d`'s text, give its stored
+// key exactly; nullopt when no run of one to four bytes does.
+std::optional<Bytes> codes_standing_for(char16_t c, const Disagreement& d) {
+  if (!d.text_key || !d.ascending || d.general == TextOrder::General97) return std::nullopt;
+  Bytes before;
+  std::vector<std::size_t> ends;
+  try {
+    append_text_inline(d.text.substr(0, d.text.find(c)), d.general, before, ends);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+  const Bytes& stored = *d.text_key;
+  for (std::size_t n = 1; n <= 4 && before.size() + n <= stored.size(); ++n) {
+    const Bytes codes(stored.begin() + static_cast<std::ptrdiff_t>(before.size()),
+                      stored.begin() + static_cast<std::ptrdiff_t>(before.size() + n));
+    if (keys_as(d.text, d, CodeOverrides{{c, codes}})) return codes;
+  }
+  return std::nullopt;
+}
+
+// Names Access gives objects in every catalog, under the root, its
+// containers and the database object: the engine's and Access's own
+// tables, the containers and the database's documents.
+const std::vector<std::u16string>& catalog_names() {
+  static const std::vector<std::u16string> names = [] {
+    std::vector<std::string> ascii = {"MSysObjects",  "MSysACEs", "MSysQueries", "MSysRelationships",
+                                      "Forms",        "Reports",  "Scripts",     "Modules",
+                                      "SysRel",       "DataAccessPages", "SummaryInfo", "UserDefined"};
+    for (const system_catalog::StandardObject& o : system_catalog::kStandardObjects) ascii.emplace_back(o.name);
+    for (const std::string& n : system_catalog::access_table_names()) ascii.push_back(n);
+    std::vector<std::u16string> out;
+    for (const std::string& n : ascii) out.emplace_back(n.begin(), n.end());
+    return out;
+  }();
+  return names;
+}
+
+// A catalog entry whose row is lost (its page zeroed) still holds its key.
+// A key that is the General key of one of the names every catalog holds,
+// under a standard parent, is that name's, and agrees. One that parts from
+// such a name's after a few characters more likely belongs to it than not
+// and marks where the order differs; it only ever adds suspects.
+void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at, TextOrder general,
+                   const Bytes& stored, std::uint32_t order, LearnedOrders::Facts& facts,
+                   std::vector<Disagreement>& disagreements) {
+  const Column* parent_column = catalog.find_column("ParentId");
+  if (parent_column == nullptr) return;
+  const auto parent_at = static_cast<std::size_t>(parent_column - catalog.columns.data());
+  constexpr std::size_t kPartsAfter = 4;  // characters agreeing before a likely parting
+  Row row(catalog.columns.size());
+  row[parent_at].is_null = false;
+  row[name_at].type = ColumnType::Text;
+  row[name_at].is_null = false;
+  std::optional<Disagreement> likely;
+  for (const std::int32_t parent : {system_catalog::kRootId, system_catalog::kTablesContainerId,
+                                    system_catalog::kDatabasesContainerId, system_catalog::kMSysDbId}) {
+    row[parent_at].integer = parent;
+    for (const std::u16string& name : catalog_names()) {
+      row[name_at].text = name;
+      if (encoder.is_own_key(row, stored)) {
+        ++facts.agreeing;
+        facts.learned.insert(name.begin(), name.end());
+        return;
+      }
+      const std::optional<std::size_t> p = parting(encoder, row, name_at, general, stored);
+      if (p && *p >= kPartsAfter && *p < name.size() && (!likely || *p > likely->first_difference)) {
+        likely = Disagreement{order, name, *p, true, std::nullopt, true, general};
+        likely->text_key = text_key_of(encoder, row, name_at, stored, likely->ascending);
+      }
+    }
+  }
+  if (likely) disagreements.push_back(*likely);
 }
 
 }  // namespace
@@ -154,9 +287,17 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
         for (std::size_t i = 0; i < entries.size(); ++i) {
           if (repeated[i]) continue;
           const auto& [where, stored] = entries[i];
+          std::optional<Bytes> bytes;
           try {
-            const std::optional<Bytes> bytes = db.read_row_bytes(where);
-            if (!bytes) continue;
+            bytes = db.read_row_bytes(where);
+          } catch (const Error&) {
+          } catch (const DamagedData&) {
+          }
+          if (!bytes) {
+            if (catalog) learn_by_name(encoder, t, at, general, stored, text->collation, facts, disagreements);
+            continue;
+          }
+          try {
             const Row row = db.decode_row(t, *bytes);
             if (row[at].is_null) continue;
             if (encoder.is_own_key(row, stored)) {
@@ -168,8 +309,10 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
               }
             } else {
               ++facts.disagreeing;
-              disagreements.push_back(
-                  {text->collation, row[at].text, first_difference(encoder, row, at, general, stored)});
+              Disagreement seen{text->collation, row[at].text,
+                                first_difference(encoder, row, at, general, stored), false, std::nullopt, true, general};
+              seen.text_key = text_key_of(encoder, row, at, stored, seen.ascending);
+              disagreements.push_back(std::move(seen));
             }
           } catch (const Error&) {
             // a row that does not read, or a character with no General key
@@ -196,11 +339,43 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
       if (there && facts.learned.count(d.text[i]) == 0) facts.suspect.insert(d.text[i]);
     }
   }
+  out.learn_codes(disagreements);
   for (const Disagreement& d : disagreements) {
     Facts& facts = out.orders_[d.order];
-    if (run(facts, d.text) == d.text.size()) facts.contradicted = true;
+    if (d.by_name || run(facts, d.text) != d.text.size()) continue;
+    // Keyed by the rules, the entry must key as stored.
+    if (!d.text_key || !keys_as(d.text, d, facts.codes)) facts.contradicted = true;
   }
   return out;
+}
+
+// A suspect character whose entries, their other characters all keyed as
+// General, each key exactly as General with one run of inline codes in its
+// place, at least twice and never otherwise, keys as those codes (the
+// Turkish capital I as the dotless letter). Then no entry holding it is
+// unexplained.
+void LearnedOrders::learn_codes(const std::vector<Disagreement>& disagreements) {
+  for (auto& [order, facts] : orders_) {
+    for (const char16_t c : facts.suspect) {
+      std::optional<Bytes> codes;
+      std::size_t witnesses = 0;
+      bool refuted = false;
+      for (const Disagreement& d : disagreements) {
+        if (d.order != order || d.text.find(c) == std::u16string::npos) continue;
+        Facts others = facts;
+        others.suspect.erase(c);
+        others.learned.insert(c);
+        if (run(others, d.text) != d.text.size()) continue;  // holds other unknowns: tells nothing
+        if (!codes) codes = codes_standing_for(c, d);
+        if (!codes || !d.text_key || !keys_as(d.text, d, CodeOverrides{{c, *codes}})) {
+          refuted = true;
+          break;
+        }
+        ++witnesses;
+      }
+      if (!refuted && codes && witnesses >= 2) facts.codes[c] = *codes;
+    }
+  }
 }
 
 bool LearnedOrders::is_guarded_pair(char16_t a, char16_t b) {
@@ -223,6 +398,7 @@ std::size_t LearnedOrders::run(const Facts& facts, std::u16string_view text) {
     // keys the rest of ASCII so, including letters its entries happen not
     // to hold (the names a repair gives).
     const bool ascii = c >= 0x20 && c < 0x7F;
+    if (facts.codes.count(c) != 0) continue;
     if (facts.suspect.count(c) != 0 || (!ascii && facts.learned.count(c) == 0)) return i;
     if (facts.pairs_guarded && i + 1 < text.size() && is_guarded_pair(c, text[i + 1]) &&
         facts.pairs_seen.count(pair_at(text, i)) == 0) {
@@ -235,6 +411,12 @@ std::size_t LearnedOrders::run(const Facts& facts, std::u16string_view text) {
 bool LearnedOrders::knows(std::uint32_t order) const {
   const auto it = orders_.find(order);
   return it != orders_.end() && !it->second.contradicted && it->second.agreeing >= kEnoughEntries;
+}
+
+const CodeOverrides* LearnedOrders::codes(std::uint32_t order) const {
+  if (!knows(order)) return nullptr;
+  const Facts& facts = orders_.at(order);
+  return facts.codes.empty() ? nullptr : &facts.codes;
 }
 
 bool LearnedOrders::keys_like_general(std::uint32_t order, std::u16string_view text) const {

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/index/text_key.h"
 #include "engine/model/schema.h"
 
 namespace jet {
@@ -45,6 +46,10 @@ class LearnedOrders {
   // one an order may key as one letter unless seen keyed as General.
   bool knows(std::uint32_t order) const;
   bool keys_like_general(std::uint32_t order, std::u16string_view text) const;
+  // Characters the order keys as other inline codes than General's, learned
+  // from entries that hold them (the Turkish capital I); null when none.
+  // keys_like_general admits them: the key is General's with these codes.
+  const CodeOverrides* codes(std::uint32_t order) const;
   // How many leading characters of `text` key as in General by the same
   // rules, short of the one before the first that does not (the two may
   // make one letter, as Croatian dž): their codes lead the order's key too.
@@ -56,6 +61,7 @@ class LearnedOrders {
     std::set<char16_t> suspect;
     std::set<std::u16string> pairs_seen;  // guarded letter pairs (lower case) keyed as General
     bool pairs_guarded = true;  // false in orders the samples show keep every pair apart
+    CodeOverrides codes;  // suspect characters whose codes the entries show
     std::size_t agreeing = 0;
     std::size_t disagreeing = 0;
     bool contradicted = false;
@@ -68,9 +74,14 @@ class LearnedOrders {
   // (Hungarian), aa (Danish, Norwegian).
   static bool is_guarded_pair(char16_t a, char16_t b);
 
+  // An entry keyed otherwise than General, while a file is read.
+  struct Disagreement;
+
  private:
-  // Characters of `text` from its start that key as in General.
+  // Characters of `text` from its start that key as in General (or as
+  // learned codes).
   static std::size_t run(const Facts& facts, std::u16string_view text);
+  void learn_codes(const std::vector<Disagreement>& disagreements);
 
   std::map<std::uint32_t, Facts> orders_;
 };

@@ -98,6 +98,19 @@ CharCode legacy_code(char16_t c, TextOrder order) {
   unsupported(c);
 }
 
+// The code of `c`, or the plain inline codes an override gives it.
+CharCode code_of(char16_t c, TextOrder order, const CodeOverrides* overrides) {
+  if (overrides != nullptr) {
+    const auto it = overrides->find(c);
+    if (it != overrides->end() && !it->second.empty() && it->second.size() <= sizeof(CharCode::inline_bytes)) {
+      CharCode code{CharKind::kPlain, static_cast<std::uint8_t>(it->second.size()), {}, 0, {}, 0};
+      std::copy(it->second.begin(), it->second.end(), code.inline_bytes);
+      return code;
+    }
+  }
+  return legacy_code(c, order);
+}
+
 void flip(Bytes& out, std::size_t from) {
   for (std::size_t i = from; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(~out[i]);
 }
@@ -105,7 +118,7 @@ void flip(Bytes& out, std::size_t from) {
 // Access 2000 and later: inline codes, end marker, then (only when needed)
 // accent bytes, case/width flags and control-character notes.
 void append_legacy(const std::u16string& text, TextOrder order, bool ascending, ExpansionCount expansions,
-                   Bytes& out) {
+                   const CodeOverrides* overrides, Bytes& out) {
   const bool per_letter = expansions == ExpansionCount::kPerLetter;
   const std::size_t start = out.size();
   Bytes accents, controls, flags;
@@ -114,7 +127,7 @@ void append_legacy(const std::u16string& text, TextOrder order, bool ascending, 
   std::size_t char_pos = 0;        // sort elements written inline so far
 
   for (char16_t c : key_chars(text)) {
-    const CharCode code = legacy_code(c, order);
+    const CharCode code = code_of(c, order, overrides);
     const std::size_t pos = char_pos;
     out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     if (code.inline_len == 1) {
@@ -261,22 +274,23 @@ void append_97(const std::u16string& text, bool ascending, Bytes& out) {
 }  // namespace
 
 void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out,
-                     ExpansionCount expansions) {
+                     ExpansionCount expansions, const CodeOverrides* overrides) {
   if (order == TextOrder::General97) {
     append_97(text, ascending, out);
   } else {
-    append_legacy(text, order, ascending, expansions, out);
+    append_legacy(text, order, ascending, expansions, overrides, out);
   }
 }
 
-void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out, std::vector<std::size_t>& ends) {
+void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out, std::vector<std::size_t>& ends,
+                        const CodeOverrides* overrides) {
   ends.clear();
   for (char16_t c : text.substr(0, kMaxKeyChars)) {
     if (order == TextOrder::General97) {
       const CharCode& code = code97(c);
       out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     } else {
-      const CharCode code = legacy_code(c, order);
+      const CharCode code = code_of(c, order, overrides);
       out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     }
     ends.push_back(out.size());

@@ -2,6 +2,7 @@
 // Text (and Memo) values as index key bytes in the General sort order.
 // Case folds, accents sort after the base letters, control characters sort
 // last: the codes come from collation_tables.h.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,16 +25,23 @@ enum class ExpansionCount : std::uint8_t {
   kPerCharacter,  // recognised in keys read from older files
 };
 
+// Codes that stand for characters in another collating order, learned from
+// a file's own keys (learned_orders.h): a character listed keys as these
+// inline codes alone, in the Access 2000 and later forms.
+using CodeOverrides = std::map<char16_t, Bytes>;
+
 // Appends the key bytes of a non-null text value (without the leading
 // start-of-value flag). Throws jet::Error 3251 for a character whose code is
 // not known, so a rebuilt index never carries a guessed key.
 void append_text_key(const std::u16string& text, TextOrder order, bool ascending, Bytes& out,
-                     ExpansionCount expansions = ExpansionCount::kPerLetter);
+                     ExpansionCount expansions = ExpansionCount::kPerLetter,
+                     const CodeOverrides* overrides = nullptr);
 
 // Appends only the codes a text's key begins with (one run per character,
 // before any end marker, accent or note), ascending, for each character of
 // `text` in turn; `ends` gets the end of each character's codes in `out`.
 // Throws like append_text_key.
-void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out, std::vector<std::size_t>& ends);
+void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out, std::vector<std::size_t>& ends,
+                        const CodeOverrides* overrides = nullptr);
 
 }  // namespace jet::index

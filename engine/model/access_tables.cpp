@@ -119,4 +119,12 @@ std::optional<AccessTable> access_table_by_design(const TableDef& t) {
   return std::nullopt;
 }
 
+std::vector<std::string> access_table_names() {
+  std::vector<std::string> names;
+  for (const Design& d : designs()) {
+    if (names.empty() || names.back() != d.name) names.emplace_back(d.name);
+  }
+  return names;
+}
+
 }  // namespace jet::system_catalog

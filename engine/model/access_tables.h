@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/model/schema.h"
 
@@ -27,5 +28,8 @@ struct AccessTable {
 // order), or nullopt. The engine's own tables (MSysObjects, MSysACEs,
 // MSysQueries, MSysRelationships) are engine_table_name's.
 std::optional<AccessTable> access_table_by_design(const TableDef& t);
+
+// The names of Access's own tables, each once.
+std::vector<std::string> access_table_names();
 
 }  // namespace jet::system_catalog

@@ -251,6 +251,10 @@ TEST_F(RepairInItsOrder, EachDamageKeepsTheOrder) {
       {"w029.mdb", "garbled index page"},
       {"w029.mdb", "catalog row blanked"},
       {"w029.mdb", "zeroed usage map"},
+      // The whole catalog lost: its index still holds the keys of the names
+      // every catalog has, which teach the order (Chinese, Jet 3 Arabic).
+      {"w029.mdb", "catalog lost every row"},
+      {"w091.mdb", "catalog lost every row"},
       // Objects named in the order's own script (Chinese, Japanese): their
       // catalog rows keep the keys Access stored for them.
       {"w069.mdb", "row with impossible offsets"},
@@ -266,6 +270,8 @@ TEST_F(RepairInItsOrder, EachDamageKeepsTheOrder) {
       // Turkish (Jet 4; the capital I keyed as another letter).
       {"w077.mdb", "zeroed usage map"},
       {"w101.mdb", "row with impossible offsets"},
+      // ... whose codes the file's own names show (MSysNavPaneObjectIDs).
+      {"w077.mdb", "catalog lost every row"},
       // Turkish in Jet 3 keys text in a form of its own: nothing is learned.
       {"w041.mdb", "zeroed data page", "'ParentIdName' of table MSysObjects"},
       // Text in the order's script under a garbled index: no key to carry.
