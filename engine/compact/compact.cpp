@@ -19,7 +19,9 @@
 #include "engine/read/database.h"
 #include "engine/salvage/salvage_source.h"
 #include "engine/write/code_page_conversion.h"
+#include "engine/model/system_catalog.h"
 #include "engine/write/database_rewriter.h"
+#include "engine/write/unkeyed_rows.h"
 
 namespace jet {
 
@@ -290,6 +292,27 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
   return result;
 }
 
+// The repairing pass. Rows that an index cannot key in the file's own
+// order, and whose stored entries cannot stand in, are taken out of their
+// table (into its recovery table) and the copy is made again: one index
+// costs those rows their place in the table, not the database its repair.
+// The catalog's rows cannot be taken out; nor is any index twice.
+CompactResult repair(const CompactRequest& request, Env& env) {
+  constexpr std::size_t kMostIndexes = 16;
+  salvage::SalvageOptions options;
+  for (;;) {
+    try {
+      return run(request, env, options);
+    } catch (const write::UnkeyedRows& e) {
+      const bool again = std::any_of(options.unkeyed.begin(), options.unkeyed.end(), [&](const auto& u) {
+        return u.table == e.table() && u.index == e.index();
+      });
+      if (e.table() == system_catalog::kCatalogPage || again || options.unkeyed.size() >= kMostIndexes) throw;
+      options.unkeyed.push_back(salvage::UnkeyedRowsOfTable{e.table(), e.index(), e.why(), e.rows()});
+    }
+  }
+}
+
 }  // namespace
 
 CompactResult compact_database(const CompactRequest& request) {
@@ -302,11 +325,13 @@ CompactResult compact_database(const CompactRequest& request) {
     quick.check_values = false;
     try {
       return run(request, env, quick);
+    } catch (const write::UnreadableStoredIndex&) {
+      // a damaged index tree where its entries had to stand in
     } catch (const Error& e) {
       if (e.number() != errc::kCannotOpenDatabase) throw;
     } catch (const DamagedData&) {
     }
-    return run(request, env, salvage::SalvageOptions{});
+    return repair(request, env);
   } catch (const Error&) {
     throw;
   } catch (const std::exception& e) {

@@ -161,6 +161,14 @@ void append_column_key(const Value& v, const KeyColumn& c, Bytes& out, Expansion
     case ColumnType::DateTimeExtended: append_binary(v.bytes.data(), v.bytes.size(), c.ascending, out); break;
     case ColumnType::Text:
     case ColumnType::Memo:
+      if (const SortKeyForm* form = c.learned != nullptr ? c.learned->sort_key_form(c.learned_order) : nullptr) {
+        // The order's own form; its descending keys no file has shown.
+        if (!c.ascending || !form->key_into(v.text, out)) {
+          cannot_key("text in sort order " + std::to_string(c.learned_order) +
+                     " holds a character whose key this file's own index entries do not show");
+        }
+        break;
+      }
       if (c.learned != nullptr && !c.learned->keys_like_general(c.learned_order, v.text)) {
         cannot_key("text in sort order " + std::to_string(c.learned_order) +
                    " holds a character whose key this file's own index entries do not show");

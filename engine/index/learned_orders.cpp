@@ -300,6 +300,11 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
           try {
             const Row row = db.decode_row(t, *bytes);
             if (row[at].is_null) continue;
+            if (format == Format::Jet3) {
+              bool ascending = true;
+              const std::optional<Bytes> tail = text_key_of(encoder, row, at, stored, ascending);
+              if (tail && ascending) facts.form.add(row[at].text, *tail);
+            }
             if (encoder.is_own_key(row, stored)) {
               ++facts.agreeing;
               const std::u16string& s = row[at].text;
@@ -338,6 +343,10 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
       const bool there = p >= d.text.size() || i == p || i + 1 == p;
       if (there && facts.learned.count(d.text[i]) == 0) facts.suspect.insert(d.text[i]);
     }
+  }
+  for (auto& [order, facts] : out.orders_) {
+    facts.in_sort_key_form =
+        facts.agreeing == 0 && facts.form.entries() >= kEnoughEntries && !facts.form.contradicted();
   }
   out.learn_codes(disagreements);
   for (const Disagreement& d : disagreements) {
@@ -410,21 +419,29 @@ std::size_t LearnedOrders::run(const Facts& facts, std::u16string_view text) {
 
 bool LearnedOrders::knows(std::uint32_t order) const {
   const auto it = orders_.find(order);
-  return it != orders_.end() && !it->second.contradicted && it->second.agreeing >= kEnoughEntries;
+  if (it == orders_.end()) return false;
+  const Facts& facts = it->second;
+  return facts.in_sort_key_form || (!facts.contradicted && facts.agreeing >= kEnoughEntries);
+}
+
+const SortKeyForm* LearnedOrders::sort_key_form(std::uint32_t order) const {
+  const auto it = orders_.find(order);
+  return it != orders_.end() && it->second.in_sort_key_form ? &it->second.form : nullptr;
 }
 
 const CodeOverrides* LearnedOrders::codes(std::uint32_t order) const {
-  if (!knows(order)) return nullptr;
+  if (!knows(order) || sort_key_form(order) != nullptr) return nullptr;
   const Facts& facts = orders_.at(order);
   return facts.codes.empty() ? nullptr : &facts.codes;
 }
 
 bool LearnedOrders::keys_like_general(std::uint32_t order, std::u16string_view text) const {
+  if (const SortKeyForm* form = sort_key_form(order)) return form->keys(text);
   return knows(order) && run(orders_.at(order), text) == text.size();
 }
 
 std::size_t LearnedOrders::general_run(std::uint32_t order, std::u16string_view text) const {
-  if (!knows(order)) return 0;
+  if (!knows(order) || sort_key_form(order) != nullptr) return 0;
   const std::size_t n = run(orders_.at(order), text);
   // The last of them may make one letter with the next (Croatian dž).
   return n < text.size() && n > 0 ? n - 1 : n;

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/index/sort_key_form.h"
 #include "engine/index/text_key.h"
 #include "engine/model/schema.h"
 
@@ -50,6 +51,9 @@ class LearnedOrders {
   // from entries that hold them (the Turkish capital I); null when none.
   // keys_like_general admits them: the key is General's with these codes.
   const CodeOverrides* codes(std::uint32_t order) const;
+  // The form the order's keys take when it is not General's at all (then
+  // keys_like_general tells whether the form keys the text); null otherwise.
+  const SortKeyForm* sort_key_form(std::uint32_t order) const;
   // How many leading characters of `text` key as in General by the same
   // rules, short of the one before the first that does not (the two may
   // make one letter, as Croatian dž): their codes lead the order's key too.
@@ -62,6 +66,11 @@ class LearnedOrders {
     std::set<std::u16string> pairs_seen;  // guarded letter pairs (lower case) keyed as General
     bool pairs_guarded = true;  // false in orders the samples show keep every pair apart
     CodeOverrides codes;  // suspect characters whose codes the entries show
+    // Keys of two bytes per character (Jet 3 Turkish): what entries show
+    // of them, and whether the order keys so (no entry as General, enough
+    // of this form, none contradicting another).
+    SortKeyForm form;
+    bool in_sort_key_form = false;
     std::size_t agreeing = 0;
     std::size_t disagreeing = 0;
     bool contradicted = false;

@@ -17,6 +17,7 @@ namespace jet::salvage {
 inline constexpr std::int32_t kLossDamaged = 3049;    // damaged page, row, value or definition
 inline constexpr std::int32_t kLossDuplicate = 3022;  // a second row with a unique key
 inline constexpr std::int32_t kLossSetAside = 3163;   // a row no structure of its table places
+inline constexpr std::int32_t kLossUnkeyed = 3251;    // a row an index cannot key in the file's order
 
 struct Loss {
   std::int32_t code = kLossDamaged;

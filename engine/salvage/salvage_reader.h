@@ -46,6 +46,15 @@ struct SalvagedTable {
   std::optional<std::uint32_t> access_flags;
 };
 
+// Rows of a table that the copy cannot key in the source's collating order
+// (write::UnkeyedRows): the table's id, the index, why, and where they are.
+struct UnkeyedRowsOfTable {
+  PageNumber table = 0;
+  std::string index;
+  std::string why;
+  std::vector<RowPointer> rows;
+};
+
 struct SalvageOptions {
   // Resolve every Memo and OLE value, decode the values indexes key on and
   // look for rows repeating a unique key. Without, those are left to the
@@ -53,6 +62,11 @@ struct SalvageOptions {
   // result is checked: compaction reads that way first, and again with
   // them when the copy fails on damage (3049).
   bool check_values = true;
+  // Rows to take out of their tables, each logged: a user table's go to
+  // its recovery table, the engine's and Access's own are left out. A
+  // repair that cannot key some rows of one index thus keeps the rest of
+  // the table, and the database, rather than refusing it all.
+  std::vector<UnkeyedRowsOfTable> unkeyed;
 };
 
 // A catalog row that was kept: what the copy's catalog already holds.

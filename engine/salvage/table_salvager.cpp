@@ -29,6 +29,7 @@
 #include "engine/write/write_format.h"
 #include "engine/salvage/catalog_properties.h"
 #include "engine/salvage/salvage_damage.h"
+#include "engine/salvage/unkeyed_rows.h"
 
 namespace jet::salvage {
 namespace {
@@ -92,6 +93,7 @@ class TableSalvager {
     for (PageNumber p : freed) read_page_rows(p, false, true);
     place_unlisted_rows();
     set_aside_duplicate_keys();
+    take_out_unkeyed_rows(*t_, system_, options_.unkeyed, out, log_);
     log_damaged_pages();
     if (t_->definition_page == kCatalogPage) drop_unparsable_properties(db_, *t_, out, log_);
     return out;

@@ -16,6 +16,7 @@
 #include "engine/write/rewrite_source.h"
 #include "engine/write/row_finder.h"
 #include "engine/write/row_keys.h"
+#include "engine/write/unkeyed_rows.h"
 
 namespace jet::write {
 
@@ -63,9 +64,10 @@ void walk_entries_to_carry(RewriteSource& source, const WriteFormat& format, con
     const std::size_t open = where.find(" (");
     const std::string detail =
         open != std::string::npos && where.back() == ')' ? where.substr(open + 2, where.size() - open - 3) : "damaged";
-    throw carry_refusal(t, data, reason, "it cannot be read (" + detail + ")");
+    throw UnreadableStoredIndex(carry_refusal(t, data, reason, "it cannot be read (" + detail + ")").description());
   } catch (const DamagedData& e) {
-    throw carry_refusal(t, data, reason, std::string("it cannot be read (") + e.what() + ")");
+    throw UnreadableStoredIndex(
+        carry_refusal(t, data, reason, std::string("it cannot be read (") + e.what() + ")").description());
   }
 }
 
@@ -182,8 +184,15 @@ void carry_proven_keys(RewriteContext& ctx, const TablePlan& plan, IndexCopy& in
   const TableDef& t = plan.def;
   const IndexData& data = *index.data;
   const std::string& reason = index.unformed_reason;
-  const auto refuse = [&](const std::string& why) { return carry_refusal(t, data, reason, why); };
   const auto row = [&](std::uint32_t at) { return row_at(rows.old_at[at]); };
+  // Every row without a provable key is gathered, with why the first is
+  // refused, so that a repair can take them all out of the table at once.
+  std::vector<RowPointer> refused;
+  std::string first_why;
+  const auto refuse = [&](std::uint32_t at, const std::string& why) {
+    if (refused.empty()) first_why = why;
+    refused.push_back(rows.old_at[at]);
+  };
   // Per row: 0 not wanted, 1 wanted, 2 listed once, 3 listed more often,
   // 4 listed under a key another row shares.
   constexpr std::uint8_t kWanted = 1, kOnce = 2, kAgain = 3, kShared = 4;
@@ -198,26 +207,40 @@ void carry_proven_keys(RewriteContext& ctx, const TablePlan& plan, IndexCopy& in
   const RowFinder rows_by_place(rows.old_at);
   UniqueKeyRepeats repeats(t, data);
   std::optional<std::uint32_t> previous_row;
-  walk_entries_to_carry(ctx.db, ctx.format, t, data, reason, [&](const index::EntryView& e) {
-    const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
-    if (repeats.repeats(e.key)) {
-      if (previous_row && state[*previous_row] != 0) state[*previous_row] = kShared;
-      if (at && state[*at] != 0) state[*at] = kShared;
-    }
-    previous_row = at;
-    if (!at || state[*at] == 0 || state[*at] == kShared) return;
-    state[*at] = state[*at] == kWanted ? kOnce : kAgain;
-  });
+  std::optional<std::string> unreadable;
+  try {
+    walk_entries_to_carry(ctx.db, ctx.format, t, data, reason, [&](const index::EntryView& e) {
+      const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+      if (repeats.repeats(e.key)) {
+        if (previous_row && state[*previous_row] != 0) state[*previous_row] = kShared;
+        if (at && state[*at] != 0) state[*at] = kShared;
+      }
+      previous_row = at;
+      if (!at || state[*at] == 0 || state[*at] == kShared) return;
+      state[*at] = state[*at] == kWanted ? kOnce : kAgain;
+    });
+  } catch (const UnreadableStoredIndex& e) {
+    unreadable = e.description();  // no row has a stored key
+  }
   for (std::uint32_t at : index.unformed) {
-    if (state[at] == kWanted) throw refuse("it does not list " + row(at));
-    if (state[at] == kAgain) throw refuse("it lists " + row(at) + " more than once");
-    if (state[at] == kShared) throw refuse("it lists " + row(at) + " under a key another row shares");
+    if (unreadable) {
+      if (refused.empty()) first_why = *unreadable;
+      refused.push_back(rows.old_at[at]);
+      continue;
+    }
+    if (state[at] == kWanted) refuse(at, "it does not list " + row(at));
+    if (state[at] == kAgain) refuse(at, "it lists " + row(at) + " more than once");
+    if (state[at] == kShared) refuse(at, "it lists " + row(at) + " under a key another row shares");
+    if (state[at] != kOnce) continue;
     // An added row is not the one the entry was written for, nor is a row
     // rebuilt without a long value the index keys.
     const RewriteSource::RowOrigin origin = ctx.db.row_origin(rows.old_at[at]);
-    if (origin == RewriteSource::RowOrigin::kAdded) throw refuse("the repair added " + row(at));
-    if (origin == RewriteSource::RowOrigin::kLongValuesLost && keys_long_value) {
-      throw refuse("the repair lost a value it keys of " + row(at));
+    if (origin == RewriteSource::RowOrigin::kAdded) {
+      refuse(at, "the repair added " + row(at));
+      state[at] = 0;
+    } else if (origin == RewriteSource::RowOrigin::kLongValuesLost && keys_long_value) {
+      refuse(at, "the repair lost a value it keys of " + row(at));
+      state[at] = 0;
     }
   }
   // Each entry must begin as the row's key would: a row whose values no
@@ -225,20 +248,40 @@ void carry_proven_keys(RewriteContext& ctx, const TablePlan& plan, IndexCopy& in
   const std::vector<bool> decoded = columns_keyed(t, {&data}, nullptr);
   Bytes raw, formed;
   Row values;
-  walk_entries_to_carry(ctx.db, ctx.format, t, data, reason, [&](const index::EntryView& e) {
-    const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
-    if (!at || state[*at] != kOnce) return;
-    if (!ctx.db.read_row_into(rows.old_at[*at], raw)) throw refuse("the source no longer holds " + row(*at));
-    patch_object_ids(ctx.jet_format, t, plan.id_columns, ctx.plan.table_ids(), raw);
-    decode_fields(ctx.jet_format, ctx.db.header().code_page, &ctx.db, t, split_row(ctx.jet_format, t, raw), decoded,
-                  values);
-    index.keys->formed_prefix_into(values, formed);
-    if (formed.empty() || e.key.size() < formed.size() || !std::equal(formed.begin(), formed.end(), e.key.begin())) {
-      throw refuse("its entry for " + row(*at) + " holds other values than the row");
+  if (!unreadable) {
+    walk_entries_to_carry(ctx.db, ctx.format, t, data, reason, [&](const index::EntryView& e) {
+      const std::optional<std::uint32_t> at = rows_by_place.find(e.row);
+      if (!at || state[*at] != kOnce) return;
+      if (!ctx.db.read_row_into(rows.old_at[*at], raw)) {
+        refuse(*at, "the source no longer holds " + row(*at));
+        return;
+      }
+      patch_object_ids(ctx.jet_format, t, plan.id_columns, ctx.plan.table_ids(), raw);
+      decode_fields(ctx.jet_format, ctx.db.header().code_page, &ctx.db, t, split_row(ctx.jet_format, t, raw),
+                    decoded, values);
+      index.keys->formed_prefix_into(values, formed);
+      if (formed.empty() || e.key.size() < formed.size() || !std::equal(formed.begin(), formed.end(), e.key.begin())) {
+        refuse(*at, "its entry for " + row(*at) + " holds other values than the row");
+        return;
+      }
+      ctx.index_keys.add(index.entries, index.runs, e.key, place_tag(new_at[*at]), ctx.index_keys.limit(lists));
+    });
+  }
+  if (!refused.empty()) {
+    std::string why = first_why;
+    std::string description = unreadable ? *unreadable : carry_refusal(t, data, reason, first_why).description();
+    if (unreadable) {
+      // The refusal's own words for why the tree cannot stand in.
+      constexpr std::string_view kBecause = "cannot stand in: ";
+      const std::size_t from = unreadable->find(kBecause);
+      const std::size_t to = unreadable->find(';', from);
+      if (from != std::string::npos && to != std::string::npos) {
+        why = unreadable->substr(from + kBecause.size(), to - from - kBecause.size());
+      }
     }
-    ctx.index_keys.add(index.entries, index.runs, e.key, place_tag(new_at[*at]), ctx.index_keys.limit(lists));
-  });
-  index.unformed.clear();
+    throw UnkeyedRows(std::move(description), t.definition_page, index_name(t, data), std::move(why),
+                      std::move(refused));
+  }
 }
 
 }  // namespace jet::write

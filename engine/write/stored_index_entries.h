@@ -55,8 +55,8 @@ void carry_stored_keys(RewriteContext& ctx, const TableDef& t, IndexCopy& index,
 
 // Adds, each under its row's new place, the stored key of every row whose
 // key the encoder could not form (`index.unformed`), once proven the row's
-// (RewriteOptions::stored_keys_where_unformed). A row without such a key
-// refuses the copy (3251) naming the index and why.
+// (RewriteOptions::stored_keys_where_unformed). Rows without such a key
+// refuse the copy (UnkeyedRows, 3251) naming the index, why and the rows.
 void carry_proven_keys(RewriteContext& ctx, const TablePlan& plan, IndexCopy& index, const RowTable& rows,
                        const std::vector<RowPointer>& new_at, std::size_t lists);
 
