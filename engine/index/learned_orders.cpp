@@ -195,15 +195,17 @@ const std::vector<std::u16string>& catalog_names() {
 // A catalog entry whose row is lost (its page zeroed) still holds its key.
 // A key that is the General key of one of the names every catalog holds,
 // under a standard parent, is that name's, and agrees. One that parts from
-// such a name's after a few characters more likely belongs to it than not
-// and marks where the order differs; it only ever adds suspects.
+// such a name's after two characters or more may belong to it and mark
+// where the order differs (the y of every MSys name, in an order that keys
+// y otherwise): it only ever adds suspects, and only characters no entry
+// showed keyed as General, so a wrong guess costs nothing.
 void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at, TextOrder general,
                    const Bytes& stored, std::uint32_t order, LearnedOrders::Facts& facts,
                    std::vector<Disagreement>& disagreements) {
   const Column* parent_column = catalog.find_column("ParentId");
   if (parent_column == nullptr) return;
   const auto parent_at = static_cast<std::size_t>(parent_column - catalog.columns.data());
-  constexpr std::size_t kPartsAfter = 4;  // characters agreeing before a likely parting
+  constexpr std::size_t kPartsAfter = 2;  // characters agreeing before a likely parting
   Row row(catalog.columns.size());
   row[parent_at].is_null = false;
   row[name_at].type = ColumnType::Text;
