@@ -48,6 +48,9 @@ struct CatalogRow {
   std::int16_t type = 0;
   std::uint32_t flags = 0;
   Bytes properties;  // LvProp, empty when its long value is lost
+  // Id, ParentId, Name or Type is NULL: every object has all four (so do
+  // all rows of the sample files' catalogs), so such a row names nothing.
+  bool names_nothing = false;
 };
 
 // A table's definition and usage-map rows, read without trusting the maps
@@ -117,6 +120,7 @@ std::optional<CatalogRow> catalog_row(Database& db, const TableDef& catalog, Row
       if (c == "Name") out.name = utf16_to_utf8(v.text);
       if (c == "Type") out.type = static_cast<std::int16_t>(v.integer);
       if (c == "Flags") out.flags = static_cast<std::uint32_t>(v.integer);
+      if ((c == "Id" || c == "ParentId" || c == "Name" || c == "Type") && v.is_null) out.names_nothing = true;
     }
     const std::vector<RawField> fields = split_row(db.format(), catalog, *bytes);
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -304,6 +308,16 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
   std::vector<CatalogRow> entries;
   for (RowPointer where : catalog.rows) {
     if (auto e = catalog_row(db, catalog.def, where)) {
+      if (e->names_nothing) {
+        // A blanked row (its null mask zeroed, say): kept, it would be a
+        // catalog row of no object.
+        out.log.add(kLossDamaged, catalog.def.name,
+                    "The catalog row at page " + std::to_string(where.page) + ", slot " + std::to_string(where.row) +
+                        " has no id, parent, name or type: it names no object, so it is damaged and was left out.",
+                    where);
+        out.dropped_catalog_rows.insert(where);
+        continue;
+      }
       entries.push_back(*e);
       if (e->type == object_type::kTable) table_pages.insert(static_cast<PageNumber>(e->id) & 0x00FFFFFFu);
     }
