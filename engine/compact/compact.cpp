@@ -16,10 +16,10 @@
 #include "engine/file/env.h"
 #include "engine/format/text_codec.h"
 #include "engine/index/learned_orders.h"
+#include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
 #include "engine/salvage/salvage_source.h"
 #include "engine/write/code_page_conversion.h"
-#include "engine/model/system_catalog.h"
 #include "engine/write/database_rewriter.h"
 #include "engine/write/unkeyed_rows.h"
 
