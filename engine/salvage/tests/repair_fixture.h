@@ -190,9 +190,12 @@ inline std::optional<RowPointer> garble_row_offsets(Database& db, const std::fil
     Bytes row(bytes.begin() + s.start, bytes.begin() + s.end);
     // Null mask at the end, before it the count of variable columns,
     // before that their offsets and the end of the data.
-    const std::size_t mask_at = row.size() - (std::size_t{row[0]} + (std::size_t{row[1]} << 8) + 7) / 8;
+    const std::size_t mask_bytes = (std::size_t{row[0]} + (std::size_t{row[1]} << 8) + 7) / 8;
+    if (row.size() < mask_bytes + 4) continue;
+    const std::size_t mask_at = row.size() - mask_bytes;
     const std::size_t vars = row[mask_at - 2] + (std::size_t{row[mask_at - 1]} << 8);
     if (vars == 0) return std::nullopt;
+    if (mask_at < 2 + 2 * (vars + 1)) continue;  // not a row this layout can garble
     std::fill(row.begin() + static_cast<std::ptrdiff_t>(mask_at - 2 - 2 * (vars + 1)),
               row.begin() + static_cast<std::ptrdiff_t>(mask_at - 2), 0x7F);
     Bytes out = testing::read_file(file);

@@ -354,5 +354,6 @@ TEST_F(RepairInItsOrder, RowsAGarbledIndexCannotKeyLeaveTheirTable) {
 }
 
 
+
 }  // namespace
 }  // namespace jet
