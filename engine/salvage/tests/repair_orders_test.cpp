@@ -353,7 +353,5 @@ TEST_F(RepairInItsOrder, RowsAGarbledIndexCannotKeyLeaveTheirTable) {
   }
 }
 
-
-
 }  // namespace
 }  // namespace jet
