@@ -175,6 +175,34 @@ std::optional<Bytes> codes_standing_for(char16_t c, const Disagreement& d) {
   return std::nullopt;
 }
 
+// Reads an entry into the order's own form: Jet 3's takes two bytes a
+// character and ends 01 01 01 01 00; Access 2000's as many bytes as General
+// gives each character, ending 01 00.
+void read_form(SortKeyForm& form, TextOrder general, const std::u16string& text, const Bytes& tail) {
+  static constexpr std::uint8_t kJet3End[] = {0x01, 0x01, 0x01, 0x01, 0x00};
+  static constexpr std::uint8_t kLegacyEnd[] = {0x01, 0x00};
+  if (general == TextOrder::General97) {
+    form.add(text, tail, kJet3End, [](std::u16string_view t) { return std::vector<std::size_t>(t.size(), 2); });
+    return;
+  }
+  form.add(text, tail, kLegacyEnd, [general](std::u16string_view t) -> std::optional<std::vector<std::size_t>> {
+    Bytes codes;
+    std::vector<std::size_t> ends;
+    try {
+      append_text_inline(std::u16string(t), general, codes, ends);
+    } catch (const Error&) {
+      return std::nullopt;
+    }
+    std::vector<std::size_t> sizes;
+    std::size_t from = 0;
+    for (std::size_t e : ends) {
+      sizes.push_back(e - from);
+      from = e;
+    }
+    return sizes;
+  });
+}
+
 // Names Access gives objects in every catalog, under the root, its
 // containers and the database object: the engine's and Access's own
 // tables, the containers and the database's documents.
@@ -302,10 +330,10 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
           try {
             const Row row = db.decode_row(t, *bytes);
             if (row[at].is_null) continue;
-            if (format == Format::Jet3) {
+            if (general != TextOrder::General2010) {
               bool ascending = true;
               const std::optional<Bytes> tail = text_key_of(encoder, row, at, stored, ascending);
-              if (tail && ascending) facts.form.add(row[at].text, *tail);
+              if (tail && ascending) read_form(facts.form, general, row[at].text, *tail);
             }
             if (encoder.is_own_key(row, stored)) {
               ++facts.agreeing;
@@ -346,16 +374,19 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
       if (there && facts.learned.count(d.text[i]) == 0) facts.suspect.insert(d.text[i]);
     }
   }
-  for (auto& [order, facts] : out.orders_) {
-    facts.in_sort_key_form =
-        facts.agreeing == 0 && facts.form.entries() >= kEnoughEntries && !facts.form.contradicted();
-  }
   out.learn_codes(disagreements);
   for (const Disagreement& d : disagreements) {
     Facts& facts = out.orders_[d.order];
     if (d.by_name || run(facts, d.text) != d.text.size()) continue;
     // Keyed by the rules, the entry must key as stored.
     if (!d.text_key || !keys_as(d.text, d, facts.codes)) facts.contradicted = true;
+  }
+  // An order General does not explain keys in its own form, where the
+  // file's entries show one.
+  for (auto& [order, facts] : out.orders_) {
+    const bool as_general = !facts.contradicted && facts.agreeing >= kEnoughEntries;
+    facts.in_sort_key_form =
+        !as_general && facts.form.entries() >= kEnoughEntries && !facts.form.contradicted();
   }
   return out;
 }

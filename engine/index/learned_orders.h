@@ -66,9 +66,10 @@ class LearnedOrders {
     std::set<std::u16string> pairs_seen;  // guarded letter pairs (lower case) keyed as General
     bool pairs_guarded = true;  // false in orders the samples show keep every pair apart
     CodeOverrides codes;  // suspect characters whose codes the entries show
-    // Keys of two bytes per character (Jet 3 Turkish): what entries show
-    // of them, and whether the order keys so (no entry as General, enough
-    // of this form, none contradicting another).
+    // Keys in the order's own form (Jet 3 Turkish, Korean): what entries
+    // show of it, and whether the order keys so (General does not explain
+    // its entries, enough of them are of this form, none contradicting
+    // another).
     SortKeyForm form;
     bool in_sort_key_form = false;
     std::size_t agreeing = 0;

@@ -5,18 +5,11 @@
 namespace jet::index {
 namespace {
 
-constexpr std::uint8_t kEnd[] = {0x01, 0x01, 0x01, 0x01, 0x00};
 // Letters seen in both cases, all with the same bytes, before a letter seen
 // in one case is keyed as the other.
 constexpr std::size_t kCaseWitnesses = 3;
-
-// Only the first 255 characters of a value take part in its key, and
-// trailing spaces never do.
-std::u16string_view key_chars(std::u16string_view text) {
-  text = text.substr(0, 255);
-  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
-  return text;
-}
+// Below this a byte is an end marker or a separator, never a code.
+constexpr std::uint8_t kLowestCode = 0x02;
 
 char16_t other_case(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
@@ -26,17 +19,38 @@ char16_t other_case(char16_t c) {
 
 }  // namespace
 
-bool SortKeyForm::add(std::u16string_view text, std::span<const std::uint8_t> key) {
+std::u16string_view SortKeyForm::key_chars(std::u16string_view text) {
+  text = text.substr(0, 255);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+  return text;
+}
+
+bool SortKeyForm::add(std::u16string_view text, std::span<const std::uint8_t> key, std::span<const std::uint8_t> end,
+                      const CodeLengths& lengths) {
   text = key_chars(text);
-  if (text.empty() || key.size() != 2 * text.size() + sizeof kEnd ||
-      !std::equal(std::begin(kEnd), std::end(kEnd), key.end() - sizeof kEnd)) {
+  if (text.empty() || key.size() < end.size() || !std::equal(end.begin(), end.end(), key.end() - end.size())) {
     return false;
   }
+  const std::optional<std::vector<std::size_t>> sizes = lengths(text);
+  if (!sizes || sizes->size() != text.size()) return false;
+  std::size_t total = 0;
+  for (std::size_t n : *sizes) total += n;
+  if (total != key.size() - end.size()) return false;
+  // Codes first, so that a key of another shape teaches nothing at all.
+  std::vector<Bytes> codes;
+  std::size_t at = 0;
+  for (std::size_t n : *sizes) {
+    if (n == 0) return false;
+    Bytes b(key.begin() + static_cast<std::ptrdiff_t>(at), key.begin() + static_cast<std::ptrdiff_t>(at + n));
+    if (std::any_of(b.begin(), b.end(), [](std::uint8_t x) { return x < kLowestCode; })) return false;
+    codes.push_back(std::move(b));
+    at += n;
+  }
+  if (end_.empty()) end_.assign(end.begin(), end.end());
+  if (!std::equal(end_.begin(), end_.end(), end.begin(), end.end())) contradicted_ = true;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::array<std::uint8_t, 2> b{key[2 * i], key[2 * i + 1]};
-    if (b[0] < 0x02) return false;  // a separator: not one character's bytes
-    const auto [it, fresh] = codes_.emplace(text[i], b);
-    if (!fresh && it->second != b) contradicted_ = true;
+    const auto [it, fresh] = codes_.emplace(text[i], codes[i]);
+    if (!fresh && it->second != codes[i]) contradicted_ = true;
   }
   ++entries_;
   longest_ = std::max(longest_, text.size());
@@ -55,7 +69,7 @@ bool SortKeyForm::case_is_not_kept() const {
   return both >= kCaseWitnesses;
 }
 
-const std::array<std::uint8_t, 2>* SortKeyForm::bytes_of(char16_t c) const {
+const Bytes* SortKeyForm::bytes_of(char16_t c) const {
   auto it = codes_.find(c);
   if (it == codes_.end() && other_case(c) != c && case_is_not_kept()) it = codes_.find(other_case(c));
   return it == codes_.end() ? nullptr : &it->second;
@@ -63,17 +77,17 @@ const std::array<std::uint8_t, 2>* SortKeyForm::bytes_of(char16_t c) const {
 
 bool SortKeyForm::keys(std::u16string_view text) const {
   text = key_chars(text);
-  if (contradicted_ || text.empty() || text.size() > longest_) return false;
+  if (contradicted_ || end_.empty() || text.empty() || text.size() > longest_) return false;
   return std::all_of(text.begin(), text.end(), [&](char16_t c) { return bytes_of(c) != nullptr; });
 }
 
 bool SortKeyForm::key_into(std::u16string_view text, Bytes& out) const {
   if (!keys(text)) return false;
   for (char16_t c : key_chars(text)) {
-    const std::array<std::uint8_t, 2>& b = *bytes_of(c);
+    const Bytes& b = *bytes_of(c);
     out.insert(out.end(), b.begin(), b.end());
   }
-  out.insert(out.end(), std::begin(kEnd), std::end(kEnd));
+  out.insert(out.end(), end_.begin(), end_.end());
   return true;
 }
 

@@ -307,6 +307,21 @@ TEST_F(RepairInItsOrder, EachDamageKeepsTheOrder) {
 }
 
 
+// Korean (ACE) keys every letter with codes of its own, one run per
+// character as in General, which the file's entries show. Damage to the
+// only table with rows (a multi-valued field's values) and to the catalog's
+// keys repairs in that order: the copy checks clean and compacts again
+// without a log.
+TEST_F(RepairInItsOrder, KoreanRepairsInItsOwnForm) {
+  for (const char* kind : {"zeroed data page", "garbled index page", "zeroed definition", "catalog key repeated"}) {
+    SCOPED_TRACE(kind);
+    if (!take("ace", "a139.accdb", kind)) GTEST_SKIP() << "sample database absent: " << original_;
+    ASSERT_TRUE(damage(kind).apply(*source_, damaged_));
+    compact();
+    EXPECT_EQ(open_db(compacted_)->header().sort_order, source_->header().sort_order);
+  }
+}
+
 // Text in the order's own script under a garbled index: no key can be
 // formed or carried for those rows, so they leave the table, each logged
 // naming the index: a user table's go to its recovery table, Access's own
