@@ -397,26 +397,32 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
 // Turkish capital I as the dotless letter). Then no entry holding it is
 // unexplained.
 void LearnedOrders::learn_codes(const std::vector<Disagreement>& disagreements) {
-  for (auto& [order, facts] : orders_) {
-    for (const char16_t c : facts.suspect) {
-      std::optional<Bytes> codes;
-      std::size_t witnesses = 0;
-      bool refuted = false;
-      for (const Disagreement& d : disagreements) {
-        if (d.order != order || d.text.find(c) == std::u16string::npos) continue;
-        Facts others = facts;
-        others.suspect.erase(c);
-        others.learned.insert(c);
-        if (run(others, d.text) != d.text.size()) continue;  // holds other unknowns: tells nothing
-        if (!codes) codes = codes_standing_for(c, d);
-        if (!codes || !d.text_key || !keys_as(d.text, d, CodeOverrides{{c, *codes}})) {
-          refuted = true;
-          break;
-        }
-        ++witnesses;
-      }
-      if (!refuted && codes && witnesses >= 2) facts.codes[c] = *codes;
+  // Each entry that holds exactly one character the rules do not key, in
+  // one or more places, is a witness for that character.
+  std::map<std::pair<std::uint32_t, char16_t>, std::vector<const Disagreement*>> witnesses;
+  for (const Disagreement& d : disagreements) {
+    const Facts& facts = orders_[d.order];
+    std::optional<char16_t> unknown;
+    bool one = true;
+    std::u16string_view rest = d.text;
+    while (one && !rest.empty()) {
+      const std::size_t n = run(facts, rest);
+      if (n == rest.size()) break;
+      const char16_t c = rest[n];
+      if (facts.suspect.count(c) == 0 || (unknown && *unknown != c)) one = false;
+      unknown = c;
+      rest.remove_prefix(n + 1);
     }
+    if (one && unknown) witnesses[{d.order, *unknown}].push_back(&d);
+  }
+  for (const auto& [key, seen] : witnesses) {
+    const auto& [order, c] = key;
+    std::optional<Bytes> codes = codes_standing_for(c, *seen.front());
+    if (!codes || seen.size() < 2) continue;
+    const CodeOverrides trial{{c, *codes}};
+    const bool all = std::all_of(seen.begin(), seen.end(),
+                                 [&](const Disagreement* d) { return d->text_key && keys_as(d->text, *d, trial); });
+    if (all) orders_[order].codes[c] = *codes;
   }
 }
 
