@@ -168,6 +168,14 @@ double now_as_jet_date() {
   return days + 25569.0;  // 1970-01-01 is day 25569
 }
 
+// Whether the catalog's name column can key `name` in its order.
+bool catalog_keys(const TableDef& catalog, const index::LearnedOrders& learned, const std::string& name) {
+  const Column* column = catalog.find_column("Name");
+  if (column == nullptr) return false;
+  if (column->collation == kGeneralOrder || column->collation == 0) return true;
+  return learned.keys_like_general(column->collation, utf8_to_utf16(name));
+}
+
 // An encrypted ACE source gives an encrypted copy: the same kind and
 // parameters of encryption, fresh salts, the source's password unless the
 // request names another. Nothing of it reaches the disk decrypted, so index
@@ -235,18 +243,26 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
 
   // The copy is made from what the salvage reader could read; on a sound
   // file that is every row, and the log stays empty.
-  salvage::SalvageSource source(*db, salvage::salvage_database(*db, salvage), now_as_jet_date());
-  for (const salvage::Loss& loss : source.losses()) {
-    result.losses.push_back(CompactLoss{loss.code, loss.table, loss.description});
-  }
+  salvage::SalvagedDatabase salvaged = salvage::salvage_database(*db, salvage);
   // Keys in the source's own order other than General, for rows the copy
   // must key itself (a repair's new catalog rows, an index rebuilt): as far
   // as the source's stored entries show them, read over the tables the
   // salvage reader found (a damaged catalog may hide them from the strict
   // reader).
-  const index::LearnedOrders learned =
-      rewrite.convert_to_general ? index::LearnedOrders{} : index::LearnedOrders::learn(*db, source.tables());
+  index::LearnedOrders learned;
+  if (!rewrite.convert_to_general) {
+    std::vector<TableDef> found;
+    for (const salvage::SalvagedTable& t : salvaged.tables) found.push_back(t.def);
+    learned = index::LearnedOrders::learn(*db, found);
+    salvage::rename_unkeyable_recovered_tables(salvaged, [&](const std::string& name) {
+      return catalog_keys(salvaged.tables.front().def, learned, name);
+    });
+  }
   rewrite.learned_orders = &learned;
+  salvage::SalvageSource source(*db, std::move(salvaged), now_as_jet_date());
+  for (const salvage::Loss& loss : source.losses()) {
+    result.losses.push_back(CompactLoss{loss.code, loss.table, loss.description});
+  }
 
   auto out = env.create_exclusive(request.destination_path);
   try {

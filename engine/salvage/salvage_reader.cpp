@@ -392,4 +392,46 @@ SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options) {
   return out;
 }
 
+void rename_unkeyable_recovered_tables(SalvagedDatabase& salvaged,
+                                       const std::function<bool(const std::string&)>& keyable) {
+  constexpr std::string_view kUsual = "Recovered_Table_";
+  std::set<std::string> names;
+  for (const SalvagedTable& t : salvaged.tables) names.insert(t.def.name);
+  for (SalvagedTable& t : salvaged.tables) {
+    const std::string old_name = t.def.name;
+    if (t.named_by_catalog || t.access_flags || !old_name.starts_with(kUsual) || keyable(old_name)) continue;
+    std::string letters;
+    for (char digit : old_name.substr(kUsual.size())) {
+      if (digit < '0' || digit > '9') return;  // not a name the reader gave
+      letters += static_cast<char>('A' + (digit - '0'));
+    }
+    // Shorter names need fewer letters the file's keys must show.
+    std::string name;
+    for (const char* start : {"RecoveredTable", "Recovered", "Table"}) {
+      const std::string candidate = start + letters;
+      if (names.count(candidate) == 0 && keyable(candidate)) {
+        name = candidate;
+        break;
+      }
+    }
+    if (name.empty()) continue;
+    names.insert(name);
+    t.def.name = name;
+    for (Loss& loss : salvaged.log.mutable_entries()) {
+      if (loss.table == old_name) loss.table = name;
+      // The old name ends in digits: a longer number never starts with it
+      // followed by another digit in the log's sentences.
+      for (std::size_t at = loss.description.find(old_name); at != std::string::npos;
+           at = loss.description.find(old_name, at + name.size())) {
+        const std::size_t end = at + old_name.size();
+        if (end < loss.description.size() && std::isdigit(static_cast<unsigned char>(loss.description[end]))) {
+          at = end - name.size();
+          continue;
+        }
+        loss.description.replace(at, old_name.size(), name);
+      }
+    }
+  }
+}
+
 }  // namespace jet::salvage

@@ -11,6 +11,7 @@
 // number of times, chains are cut at the file's page count, lists hold at
 // most one entry per row slot of the file.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <span>
@@ -96,5 +97,13 @@ Row values_without_long_ones(Database& db, const TableDef& table, std::span<cons
 // errors only when nothing can be salvaged (the catalog itself is
 // unreadable).
 SalvagedDatabase salvage_database(Database& db, const SalvageOptions& options = {});
+
+// Gives each table found without its catalog row under the name
+// Recovered_Table_<page> that `keyable` refuses (a collating order whose
+// keys for digits or signs the file does not show) a name of letters it
+// accepts where there is one: RecoveredTable, Recovered or Table, then the
+// page number's digits as the letters A to J. The log follows.
+void rename_unkeyable_recovered_tables(SalvagedDatabase& salvaged,
+                                       const std::function<bool(const std::string&)>& keyable);
 
 }  // namespace jet::salvage
