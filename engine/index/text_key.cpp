@@ -127,7 +127,7 @@ void append_legacy(const std::u16string& text, TextOrder order, bool ascending, 
   std::size_t char_pos = 0;        // sort elements written inline so far
 
   for (char16_t c : key_chars(text)) {
-    const CharCode code = overrides == nullptr ? legacy_code(c, order) : code_of(c, order, overrides);
+    const CharCode code = code_of(c, order, overrides);
     const std::size_t pos = char_pos;
     out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     if (code.inline_len == 1) {

@@ -224,8 +224,7 @@ void carry_proven_keys(RewriteContext& ctx, const TablePlan& plan, IndexCopy& in
   }
   for (std::uint32_t at : index.unformed) {
     if (unreadable) {
-      if (refused.empty()) first_why = *unreadable;
-      refused.push_back(rows.old_at[at]);
+      refuse(at, *unreadable);
       continue;
     }
     if (state[at] == kWanted) refuse(at, "it does not list " + row(at));

@@ -340,6 +340,18 @@ class Repair : public ::testing::Test {
 
   // The copy holds every row, and the outside readers see no difference
   // from the undamaged original.
+  // Every table of the copy holds as many rows as the original's, but the
+  // catalog and the permissions, which the repair's log table grows.
+  void expect_row_counts_but_the_log_tables(Database& copy) {
+    auto before = row_counts(*source_);
+    auto after = row_counts(copy);
+    for (const char* grown : {"MSysObjects", "MSysACEs", "MSysCompactError"}) {
+      before.erase(grown);
+      after.erase(grown);
+    }
+    EXPECT_EQ(after, before);
+  }
+
   void expect_same_data_as_original() {
     EXPECT_EQ(row_counts(*open_db(compacted_)), row_counts(*source_));
     const JetDiff diff = jetdiff(original_, compacted_, dir_);
