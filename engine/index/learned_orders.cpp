@@ -54,13 +54,35 @@ const Column* other_order_text(const TableDef& t, const IndexData& d) {
   return found;
 }
 
-// Orders in which the samples key all their ASCII text as in General,
-// letter pairs included (Arabic, Chinese Taiwan and PRC, French, Japanese,
-// Polish, Thai, Turkish, modern Spanish): no pair of letters is one letter
-// in them. Elsewhere a guarded pair must be seen keyed as General.
-bool keeps_letter_pairs_apart(std::uint32_t order) {
-  static constexpr std::uint32_t kOrders[] = {0x0401, 0x0404, 0x0804, 0x040C, 0x0411, 0x0415, 0x041E, 0x041F, 0x0C0A};
-  return std::find(std::begin(kOrders), std::end(kOrders), order) != std::end(kOrders);
+// Letter pairs (lower case) that some collating orders key as one letter:
+// ch (traditional Spanish, Czech, Slovak), ll (traditional Spanish), lj
+// and nj (Croatian, Serbian, Bosnian), cs, dz, gy, ly, ny, sz, ty and zs
+// (Hungarian), aa (Danish, Norwegian).
+constexpr std::u16string_view kAllPairs[] = {u"ch", u"ll", u"lj", u"nj", u"cs", u"dz", u"gy",
+                                             u"ly", u"ny", u"sz", u"ty", u"zs", u"aa"};
+
+// The pairs an order may key as one letter. Orders in which the samples key
+// all their ASCII text as in General, letter pairs included (Arabic,
+// Chinese Taiwan and PRC, French, Japanese, Polish, Thai, Turkish, modern
+// Spanish), have none; the languages whose alphabets count such pairs as
+// letters have their own; any other order may have any of them. A pair of
+// its list must be seen keyed as General before it is keyed so.
+std::span<const std::u16string_view> letter_pairs_of(std::uint32_t order) {
+  static constexpr std::uint32_t kApart[] = {0x0401, 0x0404, 0x0804, 0x040C, 0x0411, 0x0415, 0x041E, 0x041F, 0x0C0A};
+  static constexpr std::u16string_view kHungarian[] = {u"cs", u"dz", u"gy", u"ly", u"ny", u"sz", u"ty", u"zs"};
+  static constexpr std::u16string_view kSouthSlavic[] = {u"lj", u"nj"};  // dž is d and a letter beyond ASCII
+  static constexpr std::u16string_view kSpanishTraditional[] = {u"ch", u"ll"};
+  static constexpr std::u16string_view kCzechSlovak[] = {u"ch"};
+  static constexpr std::u16string_view kNordic[] = {u"aa"};
+  if (std::find(std::begin(kApart), std::end(kApart), order) != std::end(kApart)) return {};
+  switch (order) {
+    case 0x040E: return kHungarian;
+    case 0x041A: case 0x081A: case 0x101A: case 0x141A: return kSouthSlavic;
+    case 0x040A: return kSpanishTraditional;
+    case 0x0405: case 0x041B: return kCzechSlovak;
+    case 0x0406: case 0x0414: case 0x0814: return kNordic;
+    default: return kAllPairs;
+  }
 }
 
 char16_t ascii_lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c; }
@@ -175,32 +197,41 @@ std::optional<Bytes> codes_standing_for(char16_t c, const Disagreement& d) {
   return std::nullopt;
 }
 
-// Reads an entry into the order's own form: Jet 3's takes two bytes a
-// character and ends 01 01 01 01 00; Access 2000's as many bytes as General
-// gives each character, ending 01 00.
-void read_form(SortKeyForm& form, TextOrder general, const std::u16string& text, const Bytes& tail) {
+// An order's own form: Jet 3's takes two bytes a character and ends
+// 01 01 01 01 00; Access 2000's as many bytes as General gives each
+// character, ending 01 00.
+struct FormShape {
+  std::span<const std::uint8_t> end;
+  SortKeyForm::CodeLengths lengths;
+};
+
+FormShape form_shape(TextOrder general) {
   static constexpr std::uint8_t kJet3End[] = {0x01, 0x01, 0x01, 0x01, 0x00};
   static constexpr std::uint8_t kLegacyEnd[] = {0x01, 0x00};
   if (general == TextOrder::General97) {
-    form.add(text, tail, kJet3End, [](std::u16string_view t) { return std::vector<std::size_t>(t.size(), 2); });
-    return;
+    return {kJet3End, [](std::u16string_view t) { return std::vector<std::size_t>(t.size(), 2); }};
   }
-  form.add(text, tail, kLegacyEnd, [general](std::u16string_view t) -> std::optional<std::vector<std::size_t>> {
-    Bytes codes;
-    std::vector<std::size_t> ends;
-    try {
-      append_text_inline(std::u16string(t), general, codes, ends);
-    } catch (const Error&) {
-      return std::nullopt;
-    }
-    std::vector<std::size_t> sizes;
-    std::size_t from = 0;
-    for (std::size_t e : ends) {
-      sizes.push_back(e - from);
-      from = e;
-    }
-    return sizes;
-  });
+  return {kLegacyEnd, [general](std::u16string_view t) -> std::optional<std::vector<std::size_t>> {
+            Bytes codes;
+            std::vector<std::size_t> ends;
+            try {
+              append_text_inline(std::u16string(t), general, codes, ends);
+            } catch (const Error&) {
+              return std::nullopt;
+            }
+            std::vector<std::size_t> sizes;
+            std::size_t from = 0;
+            for (std::size_t e : ends) {
+              sizes.push_back(e - from);
+              from = e;
+            }
+            return sizes;
+          }};
+}
+
+void read_form(SortKeyForm& form, TextOrder general, const std::u16string& text, const Bytes& tail) {
+  const FormShape shape = form_shape(general);
+  form.add(text, tail, shape.end, shape.lengths);
 }
 
 // Names Access gives objects in every catalog, under the root, its
@@ -227,27 +258,38 @@ const std::vector<std::u16string>& catalog_names() {
 // where the order differs (the y of every MSys name, in an order that keys
 // y otherwise): it only ever adds suspects, and only characters no entry
 // showed keyed as General, so a wrong guess costs nothing.
-void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at, TextOrder general,
-                   const Bytes& stored, std::uint32_t order, LearnedOrders::Facts& facts,
-                   std::vector<Disagreement>& disagreements) {
+// Calls `visit` with a catalog row under each standard parent, its name
+// column set to an empty text for the caller to fill.
+template <typename Visit>
+void under_standard_parents(const TableDef& catalog, std::size_t name_at, Visit visit) {
   const Column* parent_column = catalog.find_column("ParentId");
   if (parent_column == nullptr) return;
   const auto parent_at = static_cast<std::size_t>(parent_column - catalog.columns.data());
-  constexpr std::size_t kPartsAfter = 2;  // characters agreeing before a likely parting
   Row row(catalog.columns.size());
   row[parent_at].is_null = false;
   row[name_at].type = ColumnType::Text;
   row[name_at].is_null = false;
-  std::optional<Disagreement> likely;
   for (const std::int32_t parent : {system_catalog::kRootId, system_catalog::kTablesContainerId,
                                     system_catalog::kDatabasesContainerId, system_catalog::kMSysDbId}) {
     row[parent_at].integer = parent;
+    if (!visit(row)) return;
+  }
+}
+
+void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at, TextOrder general,
+                   const Bytes& stored, std::uint32_t order, LearnedOrders::Facts& facts,
+                   std::vector<Disagreement>& disagreements) {
+  constexpr std::size_t kPartsAfter = 2;  // characters agreeing before a likely parting
+  std::optional<Disagreement> likely;
+  bool matched = false;
+  under_standard_parents(catalog, name_at, [&](Row& row) {
     for (const std::u16string& name : catalog_names()) {
       row[name_at].text = name;
       if (encoder.is_own_key(row, stored)) {
         ++facts.agreeing;
         facts.learned.insert(name.begin(), name.end());
-        return;
+        matched = true;
+        return false;
       }
       const std::optional<std::size_t> p = parting(encoder, row, name_at, general, stored);
       if (p && *p >= kPartsAfter && *p < name.size() && (!likely || *p > likely->first_difference)) {
@@ -255,8 +297,57 @@ void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std:
         likely->text_key = text_key_of(encoder, row, name_at, stored, likely->ascending);
       }
     }
+    return true;
+  });
+  if (likely && !matched) disagreements.push_back(*likely);
+}
+
+// A catalog entry whose row is lost, for an order's own form: the stored
+// bytes of its text on, under each standard parent whose key leads it.
+struct LostEntry {
+  std::uint32_t order = 0;
+  TextOrder general = TextOrder::GeneralLegacy;
+  std::vector<Bytes> tails;
+};
+
+LostEntry lost_entry(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at,
+                     TextOrder general, const Bytes& stored, std::uint32_t order) {
+  LostEntry lost{order, general, {}};
+  under_standard_parents(catalog, name_at, [&](Row& row) {
+    bool ascending = true;
+    std::optional<Bytes> tail = text_key_of(encoder, row, name_at, stored, ascending);
+    if (tail && ascending) lost.tails.push_back(std::move(*tail));
+    return true;
+  });
+  return lost;
+}
+
+// Teaches an order's own form from lost catalog entries: an entry that one
+// name every catalog holds fits, and no other, showing the known codes of
+// three of its characters at least, is that name's, and teaches the codes
+// of its other characters (the letters of MSysObjects a Jet 3 Turkish file
+// shows nowhere else). What one entry teaches may let another fit.
+void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost) {
+  constexpr std::size_t kKnownShown = 3;
+  std::vector<bool> taken(lost.size(), false);
+  for (bool more = true; more;) {
+    more = false;
+    for (std::size_t i = 0; i < lost.size(); ++i) {
+      if (taken[i]) continue;
+      const FormShape shape = form_shape(lost[i].general);
+      std::vector<std::pair<const std::u16string*, const Bytes*>> fitting;
+      for (const Bytes& tail : lost[i].tails) {
+        for (const std::u16string& name : catalog_names()) {
+          const std::optional<std::size_t> known = form.fits(name, tail, shape.end, shape.lengths);
+          if (known && *known >= kKnownShown) fitting.emplace_back(&name, &tail);
+        }
+      }
+      if (fitting.size() != 1) continue;
+      form.add(*fitting[0].first, *fitting[0].second, shape.end, shape.lengths);
+      taken[i] = true;
+      more = true;
+    }
   }
-  if (likely) disagreements.push_back(*likely);
 }
 
 }  // namespace
@@ -276,6 +367,7 @@ LearnedOrders LearnedOrders::learn(Database& db) {
 LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& tables) {
   LearnedOrders out;
   std::vector<Disagreement> disagreements;
+  std::vector<LostEntry> lost;
   const Format format = db.format().version == JetVersion::Jet4 ? Format::Jet4 : Format::Jet3;
   for (const TableDef& t : tables) {
     for (const IndexData& d : t.index_data) {
@@ -313,7 +405,7 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
       try {
         const IndexKeyEncoder encoder(t, d, format, general);
         Facts& facts = out.orders_[text->collation];
-        facts.pairs_guarded = !keeps_letter_pairs_apart(text->collation);
+        facts.guarded_pairs = letter_pairs_of(text->collation);
         for (std::size_t i = 0; i < entries.size(); ++i) {
           if (repeated[i]) continue;
           const auto& [where, stored] = entries[i];
@@ -324,7 +416,10 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
           } catch (const DamagedData&) {
           }
           if (!bytes) {
-            if (catalog) learn_by_name(encoder, t, at, general, stored, text->collation, facts, disagreements);
+            if (catalog) {
+              learn_by_name(encoder, t, at, general, stored, text->collation, facts, disagreements);
+              if (general != TextOrder::General2010) lost.push_back(lost_entry(encoder, t, at, general, stored, text->collation));
+            }
             continue;
           }
           try {
@@ -340,7 +435,7 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
               const std::u16string& s = row[at].text;
               facts.learned.insert(s.begin(), s.end());
               for (std::size_t k = 0; k + 1 < s.size(); ++k) {
-                if (is_guarded_pair(s[k], s[k + 1])) facts.pairs_seen.insert(pair_at(s, k));
+                if (facts.guards(s[k], s[k + 1])) facts.pairs_seen.insert(pair_at(s, k));
               }
             } else {
               ++facts.disagreeing;
@@ -387,6 +482,12 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
     const bool as_general = !facts.contradicted && facts.agreeing >= kEnoughEntries;
     facts.in_sort_key_form =
         !as_general && facts.form.entries() >= kEnoughEntries && !facts.form.contradicted();
+    if (!facts.in_sort_key_form) continue;
+    std::vector<LostEntry> own;
+    for (const LostEntry& e : lost) {
+      if (e.order == order) own.push_back(e);
+    }
+    learn_form_by_name(facts.form, own);
   }
   return out;
 }
@@ -426,14 +527,9 @@ void LearnedOrders::learn_codes(const std::vector<Disagreement>& disagreements) 
   }
 }
 
-bool LearnedOrders::is_guarded_pair(char16_t a, char16_t b) {
-  static constexpr std::u16string_view kPairs[] = {u"ch", u"ll", u"lj", u"nj", u"cs", u"dz", u"gy",
-                                                   u"ly", u"ny", u"sz", u"ty", u"zs", u"aa"};
+bool LearnedOrders::Facts::guards(char16_t a, char16_t b) const {
   const char16_t pair[2] = {ascii_lower(a), ascii_lower(b)};
-  for (std::u16string_view p : kPairs) {
-    if (p == std::u16string_view(pair, 2)) return true;
-  }
-  return false;
+  return std::find(guarded_pairs.begin(), guarded_pairs.end(), std::u16string_view(pair, 2)) != guarded_pairs.end();
 }
 
 std::size_t LearnedOrders::run(const Facts& facts, std::u16string_view text) {
@@ -448,7 +544,7 @@ std::size_t LearnedOrders::run(const Facts& facts, std::u16string_view text) {
     const bool ascii = c >= 0x20 && c < 0x7F;
     if (facts.codes.count(c) != 0) continue;
     if (facts.suspect.count(c) != 0 || (!ascii && facts.learned.count(c) == 0)) return i;
-    if (facts.pairs_guarded && i + 1 < text.size() && is_guarded_pair(c, text[i + 1]) &&
+    if (i + 1 < text.size() && facts.guards(c, text[i + 1]) &&
         facts.pairs_seen.count(pair_at(text, i)) == 0) {
       return i;
     }

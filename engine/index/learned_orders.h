@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -64,7 +65,10 @@ class LearnedOrders {
     std::set<char16_t> learned;
     std::set<char16_t> suspect;
     std::set<std::u16string> pairs_seen;  // guarded letter pairs (lower case) keyed as General
-    bool pairs_guarded = true;  // false in orders the samples show keep every pair apart
+    // Letter pairs (lower case) the order may key as one letter; none in
+    // orders the samples show keep every pair apart.
+    std::span<const std::u16string_view> guarded_pairs;
+    bool guards(char16_t a, char16_t b) const;
     CodeOverrides codes;  // suspect characters whose codes the entries show
     // Keys in the order's own form (Jet 3 Turkish, Korean): what entries
     // show of it, and whether the order keys so (General does not explain
@@ -77,12 +81,6 @@ class LearnedOrders {
     bool contradicted = false;
   };
   const std::map<std::uint32_t, Facts>& facts() const { return orders_; }
-
-  // Letter pairs (lower case) that some collating orders key as one letter:
-  // ch (traditional Spanish, Czech, Slovak), ll (traditional Spanish), lj
-  // and nj (Croatian, Serbian), cs, dz, gy, ly, ny, sz, ty and zs
-  // (Hungarian), aa (Danish, Norwegian).
-  static bool is_guarded_pair(char16_t a, char16_t b);
 
   // An entry keyed otherwise than General, while a file is read.
   struct Disagreement;

@@ -25,36 +25,60 @@ std::u16string_view SortKeyForm::key_chars(std::u16string_view text) {
   return text;
 }
 
-bool SortKeyForm::add(std::u16string_view text, std::span<const std::uint8_t> key, std::span<const std::uint8_t> end,
-                      const CodeLengths& lengths) {
-  text = key_chars(text);
+std::optional<std::vector<Bytes>> SortKeyForm::codes_in(std::u16string_view text, std::span<const std::uint8_t> key,
+                                                        std::span<const std::uint8_t> end,
+                                                        const CodeLengths& lengths) {
   if (text.empty() || key.size() < end.size() || !std::equal(end.begin(), end.end(), key.end() - end.size())) {
-    return false;
+    return std::nullopt;
   }
   const std::optional<std::vector<std::size_t>> sizes = lengths(text);
-  if (!sizes || sizes->size() != text.size()) return false;
+  if (!sizes || sizes->size() != text.size()) return std::nullopt;
   std::size_t total = 0;
   for (std::size_t n : *sizes) total += n;
-  if (total != key.size() - end.size()) return false;
-  // Codes first, so that a key of another shape teaches nothing at all.
+  if (total != key.size() - end.size()) return std::nullopt;
   std::vector<Bytes> codes;
   std::size_t at = 0;
   for (std::size_t n : *sizes) {
-    if (n == 0) return false;
+    if (n == 0) return std::nullopt;
     Bytes b(key.begin() + static_cast<std::ptrdiff_t>(at), key.begin() + static_cast<std::ptrdiff_t>(at + n));
-    if (std::any_of(b.begin(), b.end(), [](std::uint8_t x) { return x < kLowestCode; })) return false;
+    if (std::any_of(b.begin(), b.end(), [](std::uint8_t x) { return x < kLowestCode; })) return std::nullopt;
     codes.push_back(std::move(b));
     at += n;
   }
+  return codes;
+}
+
+bool SortKeyForm::add(std::u16string_view text, std::span<const std::uint8_t> key, std::span<const std::uint8_t> end,
+                      const CodeLengths& lengths) {
+  text = key_chars(text);
+  // Codes first, so that a key of another shape teaches nothing at all.
+  const std::optional<std::vector<Bytes>> codes = codes_in(text, key, end, lengths);
+  if (!codes) return false;
   if (end_.empty()) end_.assign(end.begin(), end.end());
   if (!std::equal(end_.begin(), end_.end(), end.begin(), end.end())) contradicted_ = true;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto [it, fresh] = codes_.emplace(text[i], codes[i]);
-    if (!fresh && it->second != codes[i]) contradicted_ = true;
+    const auto [it, fresh] = codes_.emplace(text[i], (*codes)[i]);
+    if (!fresh && it->second != (*codes)[i]) contradicted_ = true;
   }
   ++entries_;
   longest_ = std::max(longest_, text.size());
   return true;
+}
+
+std::optional<std::size_t> SortKeyForm::fits(std::u16string_view text, std::span<const std::uint8_t> key,
+                                             std::span<const std::uint8_t> end, const CodeLengths& lengths) const {
+  text = key_chars(text);
+  if (!std::equal(end_.begin(), end_.end(), end.begin(), end.end())) return std::nullopt;
+  const std::optional<std::vector<Bytes>> codes = codes_in(text, key, end, lengths);
+  if (!codes) return std::nullopt;
+  std::size_t known = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const Bytes* b = bytes_of(text[i]);
+    if (b == nullptr) continue;
+    if (*b != (*codes)[i]) return std::nullopt;
+    ++known;
+  }
+  return known;
 }
 
 bool SortKeyForm::case_is_not_kept() const {

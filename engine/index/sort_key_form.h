@@ -32,6 +32,13 @@ class SortKeyForm {
   bool add(std::u16string_view text, std::span<const std::uint8_t> key, std::span<const std::uint8_t> end,
            const CodeLengths& lengths);
 
+  // For an entry whose text is not known (a lost row's): how many
+  // characters of `text` with known bytes `key` shows with those bytes,
+  // when `key` is of this form for `text` and contradicts nothing known;
+  // nullopt otherwise. Nothing is learned.
+  std::optional<std::size_t> fits(std::u16string_view text, std::span<const std::uint8_t> key,
+                                  std::span<const std::uint8_t> end, const CodeLengths& lengths) const;
+
   // Entries of this form read, and whether two gave one character
   // different bytes or the entries ended differently (then the form
   // explains nothing).
@@ -49,6 +56,9 @@ class SortKeyForm {
   static std::u16string_view key_chars(std::u16string_view text);
 
  private:
+  // Each character's bytes in `key`, when `key` is of the form for `text`.
+  static std::optional<std::vector<Bytes>> codes_in(std::u16string_view text, std::span<const std::uint8_t> key,
+                                                    std::span<const std::uint8_t> end, const CodeLengths& lengths);
   // The bytes of `c`, or of the letter in the other case where the file
   // shows case is not kept.
   const Bytes* bytes_of(char16_t c) const;
