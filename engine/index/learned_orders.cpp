@@ -10,29 +10,15 @@
 #include "engine/index/index_findings.h"
 #include "engine/index/index_key.h"
 #include "engine/index/index_tree_reader.h"
+#include "engine/index/order_learning.h"
 #include "engine/index/text_key.h"
-#include "engine/model/access_tables.h"
-#include "engine/model/system_catalog.h"
 #include "engine/read/database.h"
 
 namespace jet::index {
 
-struct LearnedOrders::Disagreement {
-  std::uint32_t order;
-  std::u16string text;
-  std::size_t first_difference;  // the character where the keys part, or text.size()
-  // Whose row was lost: the text is a name the key begins with, not known
-  // to be the entry's own, so it can add suspects but show nothing wrong.
-  bool by_name = false;
-  // The stored key's bytes from the text on, when the text ends the key.
-  std::optional<Bytes> text_key;
-  bool ascending = true;
-  TextOrder general = TextOrder::GeneralLegacy;
-};
-
 namespace {
 
-using Disagreement = LearnedOrders::Disagreement;
+using namespace learning;
 
 constexpr std::uint32_t kGeneralOrder = 0x0409;
 // Entries read from a table's index besides the catalog's: enough to see
@@ -92,80 +78,6 @@ std::u16string pair_at(std::u16string_view text, std::size_t i) {
   return std::u16string{ascii_lower(text[i]), ascii_lower(text[i + 1])};
 }
 
-// Where the text column at `at` begins in `stored`: after the key parts of
-// the columns before it and its flag byte; nullopt when those differ from
-// the row's.
-struct TextPlace {
-  std::size_t lead = 0;
-  bool ascending = true;
-  bool last = false;  // the text is the key's last column
-};
-
-std::optional<TextPlace> text_place(const IndexKeyEncoder& encoder, const Row& row, std::size_t at,
-                                    const Bytes& stored) {
-  Bytes lead;
-  TextPlace place;
-  const std::vector<KeyColumn>& columns = encoder.columns();
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const KeyColumn& c = columns[i];
-    if (c.position == at) {
-      place.ascending = c.ascending;
-      place.last = i + 1 == columns.size();
-      lead.push_back(place.ascending ? 0x7F : 0x80);
-      break;
-    }
-    append_column_key(row[c.position], c, lead);
-  }
-  if (stored.size() < lead.size() || !std::equal(lead.begin(), lead.end(), stored.begin())) return std::nullopt;
-  place.lead = lead.size();
-  return place;
-}
-
-// The character of the text column at `at` where `stored` first parts from
-// the row's General key, by the codes each character adds in turn; the
-// text's size when the codes agree throughout (the keys part after them);
-// nullopt when the columns before the text already differ.
-std::optional<std::size_t> parting(const IndexKeyEncoder& encoder, const Row& row, std::size_t at,
-                                   TextOrder general, const Bytes& stored) {
-  const std::u16string& text = row[at].text;
-  const std::optional<TextPlace> place = text_place(encoder, row, at, stored);
-  if (!place) return std::nullopt;
-  const bool ascending = place->ascending;
-  Bytes codes;
-  std::vector<std::size_t> ends;
-  std::size_t unknown = text.size();
-  try {
-    append_text_inline(text, general, codes, ends);
-  } catch (const Error&) {
-    unknown = ends.size();  // a character with no General code
-  }
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < ends.size(); ++i) {
-    for (std::size_t b = from; b < ends[i]; ++b) {
-      const std::size_t k = place->lead + b;
-      if (k >= stored.size()) return i;
-      const auto byte = static_cast<std::uint8_t>(ascending ? stored[k] : ~stored[k]);
-      if (byte != codes[b]) return i;
-    }
-    from = ends[i];
-  }
-  return std::min(unknown, text.size());
-}
-
-std::size_t first_difference(const IndexKeyEncoder& encoder, const Row& row, std::size_t at, TextOrder general,
-                             const Bytes& stored) {
-  return parting(encoder, row, at, general, stored).value_or(row[at].text.size());
-}
-
-// The stored bytes of the text on, when the text is the key's last column.
-std::optional<Bytes> text_key_of(const IndexKeyEncoder& encoder, const Row& row, std::size_t at, const Bytes& stored,
-                                 bool& ascending) {
-  const std::optional<TextPlace> place = text_place(encoder, row, at, stored);
-  if (!place || !place->last) return std::nullopt;
-  ascending = place->ascending;
-  return Bytes(stored.begin() + static_cast<std::ptrdiff_t>(place->lead), stored.end());
-}
-
 // Whether `text` keys as `text_key` with `overrides`.
 bool keys_as(const std::u16string& text, const Disagreement& d, const CodeOverrides& overrides) {
   Bytes formed;
@@ -177,14 +89,36 @@ bool keys_as(const std::u16string& text, const Disagreement& d, const CodeOverri
   return formed == *d.text_key;
 }
 
-// The inline codes that, standing for `c` in `d`'s text, give its stored
-// key exactly; nullopt when no run of one to four bytes does.
-std::optional<Bytes> codes_standing_for(char16_t c, const Disagreement& d) {
+// Where `unit` (a character, or a letter pair in lower case) first occurs
+// in `text`; npos when it does not.
+std::size_t find_unit(std::u16string_view text, const std::u16string& unit) {
+  if (unit.size() == 1) return text.find(unit[0]);
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (pair_at(text, i) == unit) return i;
+  }
+  return std::u16string_view::npos;
+}
+
+CodeOverrides overriding(const std::u16string& unit, const Bytes& codes) {
+  CodeOverrides o;
+  if (unit.size() == 1) {
+    o.chars[unit[0]] = codes;
+  } else {
+    o.pairs[unit] = codes;
+  }
+  return o;
+}
+
+// The inline codes that, standing for `unit` in `d`'s text, give its
+// stored key exactly; nullopt when no run of one to four bytes does.
+std::optional<Bytes> codes_standing_for(const std::u16string& unit, const Disagreement& d) {
   if (!d.text_key || !d.ascending || d.general == TextOrder::General97) return std::nullopt;
+  const std::size_t at = find_unit(d.text, unit);
+  if (at == std::u16string::npos) return std::nullopt;
   Bytes before;
   std::vector<std::size_t> ends;
   try {
-    append_text_inline(d.text.substr(0, d.text.find(c)), d.general, before, ends);
+    append_text_inline(d.text.substr(0, at), d.general, before, ends);
   } catch (const Error&) {
     return std::nullopt;
   }
@@ -192,162 +126,9 @@ std::optional<Bytes> codes_standing_for(char16_t c, const Disagreement& d) {
   for (std::size_t n = 1; n <= 4 && before.size() + n <= stored.size(); ++n) {
     const Bytes codes(stored.begin() + static_cast<std::ptrdiff_t>(before.size()),
                       stored.begin() + static_cast<std::ptrdiff_t>(before.size() + n));
-    if (keys_as(d.text, d, CodeOverrides{{c, codes}})) return codes;
+    if (keys_as(d.text, d, overriding(unit, codes))) return codes;
   }
   return std::nullopt;
-}
-
-// An order's own form: Jet 3's takes two bytes a character and ends
-// 01 01 01 01 00; Access 2000's as many bytes as General gives each
-// character, ending 01 00.
-struct FormShape {
-  std::span<const std::uint8_t> end;
-  SortKeyForm::CodeLengths lengths;
-};
-
-FormShape form_shape(TextOrder general) {
-  static constexpr std::uint8_t kJet3End[] = {0x01, 0x01, 0x01, 0x01, 0x00};
-  static constexpr std::uint8_t kLegacyEnd[] = {0x01, 0x00};
-  if (general == TextOrder::General97) {
-    return {kJet3End, [](std::u16string_view t) { return std::vector<std::size_t>(t.size(), 2); }};
-  }
-  return {kLegacyEnd, [general](std::u16string_view t) -> std::optional<std::vector<std::size_t>> {
-            Bytes codes;
-            std::vector<std::size_t> ends;
-            try {
-              append_text_inline(std::u16string(t), general, codes, ends);
-            } catch (const Error&) {
-              return std::nullopt;
-            }
-            std::vector<std::size_t> sizes;
-            std::size_t from = 0;
-            for (std::size_t e : ends) {
-              sizes.push_back(e - from);
-              from = e;
-            }
-            return sizes;
-          }};
-}
-
-void read_form(SortKeyForm& form, TextOrder general, const std::u16string& text, const Bytes& tail) {
-  const FormShape shape = form_shape(general);
-  form.add(text, tail, shape.end, shape.lengths);
-}
-
-// Names Access gives objects in every catalog, under the root, its
-// containers and the database object: the engine's and Access's own
-// tables, the containers and the database's documents.
-const std::vector<std::u16string>& catalog_names() {
-  static const std::vector<std::u16string> names = [] {
-    std::vector<std::string> ascii = {"MSysObjects",  "MSysACEs", "MSysQueries", "MSysRelationships",
-                                      "Forms",        "Reports",  "Scripts",     "Modules",
-                                      "SysRel",       "DataAccessPages", "SummaryInfo", "UserDefined"};
-    for (const system_catalog::StandardObject& o : system_catalog::kStandardObjects) ascii.emplace_back(o.name);
-    for (const std::string& n : system_catalog::access_table_names()) ascii.push_back(n);
-    std::vector<std::u16string> out;
-    for (const std::string& n : ascii) out.emplace_back(n.begin(), n.end());
-    return out;
-  }();
-  return names;
-}
-
-// A catalog entry whose row is lost (its page zeroed) still holds its key.
-// A key that is the General key of one of the names every catalog holds,
-// under a standard parent, is that name's, and agrees. One that parts from
-// such a name's after two characters or more may belong to it and mark
-// where the order differs (the y of every MSys name, in an order that keys
-// y otherwise): it only ever adds suspects, and only characters no entry
-// showed keyed as General, so a wrong guess costs nothing.
-// Calls `visit` with a catalog row under each standard parent, its name
-// column set to an empty text for the caller to fill.
-template <typename Visit>
-void under_standard_parents(const TableDef& catalog, std::size_t name_at, Visit visit) {
-  const Column* parent_column = catalog.find_column("ParentId");
-  if (parent_column == nullptr) return;
-  const auto parent_at = static_cast<std::size_t>(parent_column - catalog.columns.data());
-  Row row(catalog.columns.size());
-  row[parent_at].is_null = false;
-  row[name_at].type = ColumnType::Text;
-  row[name_at].is_null = false;
-  for (const std::int32_t parent : {system_catalog::kRootId, system_catalog::kTablesContainerId,
-                                    system_catalog::kDatabasesContainerId, system_catalog::kMSysDbId}) {
-    row[parent_at].integer = parent;
-    if (!visit(row)) return;
-  }
-}
-
-void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at, TextOrder general,
-                   const Bytes& stored, std::uint32_t order, LearnedOrders::Facts& facts,
-                   std::vector<Disagreement>& disagreements) {
-  constexpr std::size_t kPartsAfter = 2;  // characters agreeing before a likely parting
-  std::optional<Disagreement> likely;
-  bool matched = false;
-  under_standard_parents(catalog, name_at, [&](Row& row) {
-    for (const std::u16string& name : catalog_names()) {
-      row[name_at].text = name;
-      if (encoder.is_own_key(row, stored)) {
-        ++facts.agreeing;
-        facts.learned.insert(name.begin(), name.end());
-        matched = true;
-        return false;
-      }
-      const std::optional<std::size_t> p = parting(encoder, row, name_at, general, stored);
-      if (p && *p >= kPartsAfter && *p < name.size() && (!likely || *p > likely->first_difference)) {
-        likely = Disagreement{order, name, *p, true, std::nullopt, true, general};
-        likely->text_key = text_key_of(encoder, row, name_at, stored, likely->ascending);
-      }
-    }
-    return true;
-  });
-  if (likely && !matched) disagreements.push_back(*likely);
-}
-
-// A catalog entry whose row is lost, for an order's own form: the stored
-// bytes of its text on, under each standard parent whose key leads it.
-struct LostEntry {
-  std::uint32_t order = 0;
-  TextOrder general = TextOrder::GeneralLegacy;
-  std::vector<Bytes> tails;
-};
-
-LostEntry lost_entry(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at,
-                     TextOrder general, const Bytes& stored, std::uint32_t order) {
-  LostEntry lost{order, general, {}};
-  under_standard_parents(catalog, name_at, [&](Row& row) {
-    bool ascending = true;
-    std::optional<Bytes> tail = text_key_of(encoder, row, name_at, stored, ascending);
-    if (tail && ascending) lost.tails.push_back(std::move(*tail));
-    return true;
-  });
-  return lost;
-}
-
-// Teaches an order's own form from lost catalog entries: an entry that one
-// name every catalog holds fits, and no other, showing the known codes of
-// three of its characters at least, is that name's, and teaches the codes
-// of its other characters (the letters of MSysObjects a Jet 3 Turkish file
-// shows nowhere else). What one entry teaches may let another fit.
-void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost) {
-  constexpr std::size_t kKnownShown = 3;
-  std::vector<bool> taken(lost.size(), false);
-  for (bool more = true; more;) {
-    more = false;
-    for (std::size_t i = 0; i < lost.size(); ++i) {
-      if (taken[i]) continue;
-      const FormShape shape = form_shape(lost[i].general);
-      std::vector<std::pair<const std::u16string*, const Bytes*>> fitting;
-      for (const Bytes& tail : lost[i].tails) {
-        for (const std::u16string& name : catalog_names()) {
-          const std::optional<std::size_t> known = form.fits(name, tail, shape.end, shape.lengths);
-          if (known && *known >= kKnownShown) fitting.emplace_back(&name, &tail);
-        }
-      }
-      if (fitting.size() != 1) continue;
-      form.add(*fitting[0].first, *fitting[0].second, shape.end, shape.lengths);
-      taken[i] = true;
-      more = true;
-    }
-  }
 }
 
 }  // namespace
@@ -498,32 +279,47 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
 // Turkish capital I as the dotless letter). Then no entry holding it is
 // unexplained.
 void LearnedOrders::learn_codes(const std::vector<Disagreement>& disagreements) {
-  // Each entry that holds exactly one character the rules do not key, in
-  // one or more places, is a witness for that character.
-  std::map<std::pair<std::uint32_t, char16_t>, std::vector<const Disagreement*>> witnesses;
+  // Each entry that holds exactly one unit the rules do not key (a
+  // suspect character, or a letter pair never seen keyed as General), in
+  // one or more places, is a witness for that unit.
+  std::map<std::pair<std::uint32_t, std::u16string>, std::vector<const Disagreement*>> witnesses;
   for (const Disagreement& d : disagreements) {
+    if (!d.text_key) continue;  // its text's key cannot be told apart
     const Facts& facts = orders_[d.order];
-    std::optional<char16_t> unknown;
+    std::optional<std::u16string> unknown;
     bool one = true;
     std::u16string_view rest = d.text;
     while (one && !rest.empty()) {
       const std::size_t n = run(facts, rest);
       if (n == rest.size()) break;
-      const char16_t c = rest[n];
-      if (facts.suspect.count(c) == 0 || (unknown && *unknown != c)) one = false;
-      unknown = c;
-      rest.remove_prefix(n + 1);
+      std::u16string unit;
+      if (n + 1 < rest.size() && facts.guards(rest[n], rest[n + 1]) && !facts.pairs_seen.count(pair_at(rest, n))) {
+        unit = pair_at(rest, n);
+      } else if (facts.suspect.count(rest[n]) != 0) {
+        unit = std::u16string(1, rest[n]);
+      } else {
+        one = false;
+        break;
+      }
+      if (unknown && *unknown != unit) one = false;
+      unknown = unit;
+      rest.remove_prefix(n + unit.size());
     }
     if (one && unknown) witnesses[{d.order, *unknown}].push_back(&d);
   }
   for (const auto& [key, seen] : witnesses) {
-    const auto& [order, c] = key;
-    std::optional<Bytes> codes = codes_standing_for(c, *seen.front());
+    const auto& [order, unit] = key;
+    std::optional<Bytes> codes = codes_standing_for(unit, *seen.front());
     if (!codes || seen.size() < 2) continue;
-    const CodeOverrides trial{{c, *codes}};
-    const bool all = std::all_of(seen.begin(), seen.end(),
-                                 [&](const Disagreement* d) { return d->text_key && keys_as(d->text, *d, trial); });
-    if (all) orders_[order].codes[c] = *codes;
+    const CodeOverrides trial = overriding(unit, *codes);
+    const bool all = std::all_of(seen.begin(), seen.end(), [&](const Disagreement* d) { return keys_as(d->text, *d, trial); });
+    if (!all) continue;
+    CodeOverrides& known = orders_[order].codes;
+    if (unit.size() == 1) {
+      known.chars[unit[0]] = *codes;
+    } else {
+      known.pairs[unit] = *codes;
+    }
   }
 }
 
@@ -542,12 +338,19 @@ std::size_t LearnedOrders::run(const Facts& facts, std::u16string_view text) {
     // keys the rest of ASCII so, including letters its entries happen not
     // to hold (the names a repair gives).
     const bool ascii = c >= 0x20 && c < 0x7F;
-    if (facts.codes.count(c) != 0) continue;
-    if (facts.suspect.count(c) != 0 || (!ascii && facts.learned.count(c) == 0)) return i;
-    if (i + 1 < text.size() && facts.guards(c, text[i + 1]) &&
-        facts.pairs_seen.count(pair_at(text, i)) == 0) {
-      return i;
+    if (i + 1 < text.size() && facts.guards(c, text[i + 1]) && facts.pairs_seen.count(pair_at(text, i)) == 0) {
+      // A pair keyed as one letter, with the codes its entries show; but
+      // not where it may be part of a longer letter (Hungarian dzs) or a
+      // doubled one (tty, ssz), which the entries do not show.
+      const bool doubled = i > 0 && ascii_lower(text[i - 1]) == ascii_lower(c);
+      const bool overlapping = (i > 0 && facts.guards(text[i - 1], c)) ||
+                               (i + 2 < text.size() && facts.guards(text[i + 1], text[i + 2]));
+      if (facts.codes.pairs.count(pair_at(text, i)) == 0 || doubled || overlapping) return i;
+      ++i;
+      continue;
     }
+    if (facts.codes.chars.count(c) != 0) continue;
+    if (facts.suspect.count(c) != 0 || (!ascii && facts.learned.count(c) == 0)) return i;
   }
   return text.size();
 }
@@ -577,9 +380,16 @@ bool LearnedOrders::keys_like_general(std::uint32_t order, std::u16string_view t
 
 std::size_t LearnedOrders::general_run(std::uint32_t order, std::u16string_view text) const {
   if (!knows(order) || sort_key_form(order) != nullptr) return 0;
-  const std::size_t n = run(orders_.at(order), text);
+  const Facts& facts = orders_.at(order);
+  const std::size_t n = run(facts, text);
   // The last of them may make one letter with the next (Croatian dž).
-  return n < text.size() && n > 0 ? n - 1 : n;
+  std::size_t cut = n < text.size() && n > 0 ? n - 1 : n;
+  // Nor is a pair keyed as one letter cut in two.
+  if (cut > 0 && cut < text.size() && facts.codes.pairs.count(pair_at(text, cut - 1)) != 0 &&
+      facts.pairs_seen.count(pair_at(text, cut - 1)) == 0) {
+    --cut;
+  }
+  return cut;
 }
 
 }  // namespace jet::index

@@ -98,17 +98,38 @@ CharCode legacy_code(char16_t c, TextOrder order) {
   unsupported(c);
 }
 
+CharCode plain_code(const Bytes& bytes) {
+  CharCode code{CharKind::kPlain, static_cast<std::uint8_t>(bytes.size()), {}, 0, {}, 0};
+  std::copy(bytes.begin(), bytes.end(), code.inline_bytes);
+  return code;
+}
+
+bool fits_inline(const Bytes& bytes) { return !bytes.empty() && bytes.size() <= sizeof(CharCode::inline_bytes); }
+
 // The code of `c`, or the plain inline codes an override gives it.
 CharCode code_of(char16_t c, TextOrder order, const CodeOverrides* overrides) {
   if (overrides != nullptr) {
-    const auto it = overrides->find(c);
-    if (it != overrides->end() && !it->second.empty() && it->second.size() <= sizeof(CharCode::inline_bytes)) {
-      CharCode code{CharKind::kPlain, static_cast<std::uint8_t>(it->second.size()), {}, 0, {}, 0};
-      std::copy(it->second.begin(), it->second.end(), code.inline_bytes);
-      return code;
-    }
+    const auto it = overrides->chars.find(c);
+    if (it != overrides->chars.end() && fits_inline(it->second)) return plain_code(it->second);
   }
   return legacy_code(c, order);
+}
+
+// The code of the text's element at `i`: of the letter pair there when an
+// override keys it as one letter (`pair` is then set), else of the
+// character.
+CharCode element_code(const std::u16string& text, std::size_t i, TextOrder order, const CodeOverrides* overrides,
+                      bool& pair) {
+  pair = false;
+  if (overrides != nullptr && !overrides->pairs.empty() && i + 1 < text.size()) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c; };
+    const auto it = overrides->pairs.find(std::u16string{lower(text[i]), lower(text[i + 1])});
+    if (it != overrides->pairs.end() && fits_inline(it->second)) {
+      pair = true;
+      return plain_code(it->second);
+    }
+  }
+  return code_of(text[i], order, overrides);
 }
 
 void flip(Bytes& out, std::size_t from) {
@@ -126,8 +147,11 @@ void append_legacy(const std::u16string& text, TextOrder order, bool ascending, 
   std::size_t accent_lead = 0;     // combining-mark bytes with no character before them
   std::size_t char_pos = 0;        // sort elements written inline so far
 
-  for (char16_t c : key_chars(text)) {
-    const CharCode code = code_of(c, order, overrides);
+  const std::u16string chars = key_chars(text);
+  for (std::size_t i = 0; i < chars.size(); ++i) {
+    bool pair = false;
+    const CharCode code = element_code(chars, i, order, overrides, pair);
+    if (pair) ++i;
     const std::size_t pos = char_pos;
     out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     if (code.inline_len == 1) {
@@ -285,13 +309,20 @@ void append_text_key(const std::u16string& text, TextOrder order, bool ascending
 void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out, std::vector<std::size_t>& ends,
                         const CodeOverrides* overrides) {
   ends.clear();
-  for (char16_t c : text.substr(0, kMaxKeyChars)) {
+  const std::u16string chars = text.substr(0, kMaxKeyChars);
+  for (std::size_t i = 0; i < chars.size(); ++i) {
     if (order == TextOrder::General97) {
-      const CharCode& code = code97(c);
+      const CharCode& code = code97(chars[i]);
       out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
     } else {
-      const CharCode code = code_of(c, order, overrides);
+      bool pair = false;
+      const CharCode code = element_code(chars, i, order, overrides, pair);
       out.insert(out.end(), code.inline_bytes, code.inline_bytes + code.inline_len);
+      // A pair's codes end where its second letter does; its first has none.
+      if (pair) {
+        ends.push_back(out.size() - code.inline_len);
+        ++i;
+      }
     }
     ends.push_back(out.size());
   }

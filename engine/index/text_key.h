@@ -27,8 +27,14 @@ enum class ExpansionCount : std::uint8_t {
 
 // Codes that stand for characters in another collating order, learned from
 // a file's own keys (learned_orders.h): a character listed keys as these
-// inline codes alone, in the Access 2000 and later forms.
-using CodeOverrides = std::map<char16_t, Bytes>;
+// inline codes alone, in the Access 2000 and later forms; so does a letter
+// pair listed (in lower case), in either case, as one letter (the
+// Hungarian ty).
+struct CodeOverrides {
+  std::map<char16_t, Bytes> chars;
+  std::map<std::u16string, Bytes> pairs;
+  bool empty() const { return chars.empty() && pairs.empty(); }
+};
 
 // Appends the key bytes of a non-null text value (without the leading
 // start-of-value flag). Throws jet::Error 3251 for a character whose code is

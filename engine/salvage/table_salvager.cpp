@@ -1,6 +1,7 @@
 #include "engine/salvage/table_salvager.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <functional>
 #include <future>
@@ -86,6 +87,9 @@ class TableSalvager {
       }
     }
 
+    // The list of rows is the larger part of the memory a big table's
+    // repair view takes: sized once from the survey, not grown by doubling.
+    out.rows.reserve(surveyed_rows(owned, listed));
     for (PageNumber p : listed) {
       if (!take_surveyed_rows(owned, p)) read_page_rows(p, true);
     }
@@ -183,15 +187,29 @@ class TableSalvager {
   // so the survey's look at the page serves; false when it cannot.
   bool take_surveyed_rows(const std::vector<PageNumber>& owned, PageNumber p) {
     if (options_.check_values) return false;
-    const auto it = pages_.live_slots_by_owner.find(t_->definition_page);
-    if (it == pages_.live_slots_by_owner.end()) return false;
-    const auto at = std::lower_bound(owned.begin(), owned.end(), p) - owned.begin();
-    const std::uint64_t live = it->second[static_cast<std::size_t>(at)];
-    if (live == kSlotsUnknown) return false;
+    const std::optional<std::uint64_t> live = surveyed_slots(owned, p);
+    if (!live) return false;
     for (std::uint16_t r = 0; r < kSurveyedSlots; ++r) {
-      if (live & std::uint64_t{1} << r) keep(RowPointer{p, r}, ReadRow{});
+      if (*live & std::uint64_t{1} << r) keep(RowPointer{p, r}, ReadRow{});
     }
     return true;
+  }
+
+  // The slots of owned page `p` the survey found live, where it could tell.
+  std::optional<std::uint64_t> surveyed_slots(const std::vector<PageNumber>& owned, PageNumber p) const {
+    const auto it = pages_.live_slots_by_owner.find(t_->definition_page);
+    if (it == pages_.live_slots_by_owner.end()) return std::nullopt;
+    const auto at = std::lower_bound(owned.begin(), owned.end(), p) - owned.begin();
+    const std::uint64_t live = it->second[static_cast<std::size_t>(at)];
+    if (live == kSlotsUnknown) return std::nullopt;
+    return live;
+  }
+
+  // The live rows the survey counted on `listed` pages.
+  std::size_t surveyed_rows(const std::vector<PageNumber>& owned, const std::vector<PageNumber>& listed) const {
+    std::size_t rows = 0;
+    for (PageNumber p : listed) rows += static_cast<std::size_t>(std::popcount(surveyed_slots(owned, p).value_or(0)));
+    return rows;
   }
 
   void read_page_rows(PageNumber p, bool listed, bool freed = false) {
