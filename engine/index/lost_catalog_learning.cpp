@@ -134,15 +134,33 @@ LostEntry lost_entry(const IndexKeyEncoder& encoder, const TableDef& catalog, st
 // shows nowhere else). What one entry teaches may let another fit.
 void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost) {
   constexpr std::size_t kKnownShown = 3;
+  // What one entry teaches may let another fit; a few rounds show it all
+  // in the samples, and bound the work a catalog of many lost rows costs.
+  constexpr int kRounds = 4;
+  if (lost.empty()) return;
+  const FormShape shape = form_shape(lost.front().general);
+  // Each name's key length in the form, so that most names are passed over
+  // on the length of an entry's key alone.
+  std::vector<std::optional<std::size_t>> key_size;
+  for (const std::u16string& name : catalog_names()) {
+    const std::optional<std::vector<std::size_t>> sizes = shape.lengths(SortKeyForm::key_chars(name));
+    std::optional<std::size_t> total;
+    if (sizes) {
+      total = shape.end.size();
+      for (std::size_t n : *sizes) *total += n;
+    }
+    key_size.push_back(total);
+  }
   std::vector<bool> taken(lost.size(), false);
-  for (bool more = true; more;) {
-    more = false;
+  for (int round = 0; round < kRounds; ++round) {
+    bool more = false;
     for (std::size_t i = 0; i < lost.size(); ++i) {
-      if (taken[i]) continue;
-      const FormShape shape = form_shape(lost[i].general);
+      if (taken[i] || lost[i].general != lost.front().general) continue;
       std::vector<std::pair<const std::u16string*, const Bytes*>> fitting;
       for (const Bytes& tail : lost[i].tails) {
-        for (const std::u16string& name : catalog_names()) {
+        for (std::size_t k = 0; k < catalog_names().size(); ++k) {
+          if (key_size[k] != tail.size()) continue;
+          const std::u16string& name = catalog_names()[k];
           const std::optional<std::size_t> known = form.fits(name, tail, shape.end, shape.lengths);
           if (known && *known >= kKnownShown) fitting.emplace_back(&name, &tail);
         }
@@ -152,6 +170,7 @@ void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost) {
       taken[i] = true;
       more = true;
     }
+    if (!more) break;
   }
 }
 
