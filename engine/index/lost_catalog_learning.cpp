@@ -114,7 +114,6 @@ void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std:
   disagreements.push_back(*likely);
 }
 
-
 LostEntry lost_entry(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at,
                      TextOrder general, const Bytes& stored, std::uint32_t order) {
   LostEntry lost{order, general, {}};

@@ -6,7 +6,6 @@
 
 namespace jet::index::learning {
 
-
 std::optional<TextPlace> text_place(const IndexKeyEncoder& encoder, const Row& row, std::size_t at,
                                     const Bytes& stored) {
   Bytes lead;
@@ -27,10 +26,6 @@ std::optional<TextPlace> text_place(const IndexKeyEncoder& encoder, const Row& r
   return place;
 }
 
-// The character of the text column at `at` where `stored` first parts from
-// the row's General key, by the codes each character adds in turn; the
-// text's size when the codes agree throughout (the keys part after them);
-// nullopt when the columns before the text already differ.
 std::optional<std::size_t> parting(const IndexKeyEncoder& encoder, const Row& row, std::size_t at,
                                    TextOrder general, const Bytes& stored) {
   const std::u16string& text = row[at].text;
@@ -63,7 +58,6 @@ std::size_t first_difference(const IndexKeyEncoder& encoder, const Row& row, std
   return parting(encoder, row, at, general, stored).value_or(row[at].text.size());
 }
 
-// The stored bytes of the text on, when the text is the key's last column.
 std::optional<Bytes> text_key_of(const IndexKeyEncoder& encoder, const Row& row, std::size_t at, const Bytes& stored,
                                  bool& ascending) {
   const std::optional<TextPlace> place = text_place(encoder, row, at, stored);
@@ -71,7 +65,6 @@ std::optional<Bytes> text_key_of(const IndexKeyEncoder& encoder, const Row& row,
   ascending = place->ascending;
   return Bytes(stored.begin() + static_cast<std::ptrdiff_t>(place->lead), stored.end());
 }
-
 
 FormShape form_shape(TextOrder general) {
   static constexpr std::uint8_t kJet3End[] = {0x01, 0x01, 0x01, 0x01, 0x00};
