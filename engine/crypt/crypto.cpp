@@ -1,5 +1,6 @@
 #include "engine/crypt/crypto.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -75,27 +76,42 @@ EVP_MD_CTX* md_context() {
   return ctx.get();
 }
 
-// The cipher context remembers its algorithm and direction: set up again
-// with the same ones, only the key and IV change, which spares the context's
-// reset on every page.
+// The cipher context remembers its algorithm, direction and key: set up
+// again with the same ones, only the IV changes, which spares the context's
+// reset and the key's expansion on every page.
 struct CipherSlot {
   CipherContext ctx{EVP_CIPHER_CTX_new()};
   const EVP_CIPHER* cipher = nullptr;
   int encrypt = -1;
+  std::array<std::uint8_t, 32> key{};
+  std::size_t key_size = 0;  // 0: no key kept
+  CipherSlot() = default;
+  CipherSlot(const CipherSlot&) = delete;
+  CipherSlot& operator=(const CipherSlot&) = delete;
+  ~CipherSlot() { OPENSSL_cleanse(key.data(), key.size()); }
 };
 
-EVP_CIPHER_CTX* cipher_context(const EVP_CIPHER* cipher, int encrypt, const std::uint8_t* key, const std::uint8_t* iv) {
+EVP_CIPHER_CTX* cipher_context(const EVP_CIPHER* cipher, int encrypt, std::span<const std::uint8_t> key,
+                               const std::uint8_t* iv) {
   thread_local CipherSlot slot;
   if (!slot.ctx) crypto_failure("no memory for a cipher");
   const bool same = slot.cipher == cipher && slot.encrypt == encrypt;
-  if (EVP_CipherInit_ex2(slot.ctx.get(), same ? nullptr : cipher, key, iv, encrypt, nullptr) != 1) {
+  const bool same_key = same && slot.key_size == key.size() && key.size() <= slot.key.size() &&
+                        std::equal(key.begin(), key.end(), slot.key.begin());
+  if (EVP_CipherInit_ex2(slot.ctx.get(), same ? nullptr : cipher, same_key ? nullptr : key.data(), iv, encrypt,
+                         nullptr) != 1) {
     slot.cipher = nullptr;
+    slot.key_size = 0;
     crypto_failure("AES start");
   }
   if (!same) {
     if (EVP_CIPHER_CTX_set_padding(slot.ctx.get(), 0) != 1) crypto_failure("AES start");
     slot.cipher = cipher;
     slot.encrypt = encrypt;
+  }
+  if (!same_key) {
+    slot.key_size = key.size() <= slot.key.size() ? key.size() : 0;
+    std::copy_n(key.begin(), slot.key_size, slot.key.begin());
   }
   return slot.ctx.get();
 }
@@ -200,7 +216,7 @@ void aes(Direction direction, std::span<const std::uint8_t> key, std::span<const
   if (n % 16 != 0 || (cbc && iv.size() != 16)) crypto_failure("AES on a partial block");
   if (n == 0) return;
   const int encrypt = direction == Direction::Encrypt ? 1 : 0;
-  EVP_CIPHER_CTX* ctx = cipher_context(cipher, encrypt, key.data(), cbc ? iv.data() : nullptr);
+  EVP_CIPHER_CTX* ctx = cipher_context(cipher, encrypt, key, cbc ? iv.data() : nullptr);
   // Whole pages at a time, below the int the interface counts in.
   std::size_t done = 0;
   while (done < n) {
