@@ -73,10 +73,6 @@ std::span<const std::u16string_view> letter_pairs_of(std::uint32_t order) {
 
 char16_t ascii_lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c; }
 
-// The pair starting at `i`, in lower case.
-std::u16string pair_at(std::u16string_view text, std::size_t i) {
-  return std::u16string{ascii_lower(text[i]), ascii_lower(text[i + 1])};
-}
 
 // Whether `text` keys as `text_key` with `overrides`.
 bool keys_as(const std::u16string& text, const Disagreement& d, const CodeOverrides& overrides) {
@@ -94,7 +90,7 @@ bool keys_as(const std::u16string& text, const Disagreement& d, const CodeOverri
 std::size_t find_unit(std::u16string_view text, const std::u16string& unit) {
   if (unit.size() == 1) return text.find(unit[0]);
   for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (pair_at(text, i) == unit) return i;
+    if (lower_pair_at(text, i) == unit) return i;
   }
   return std::u16string_view::npos;
 }
@@ -199,7 +195,9 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
           if (!bytes) {
             if (catalog) {
               learn_by_name(encoder, t, at, general, stored, text->collation, facts, disagreements);
-              if (general != TextOrder::General2010) lost.push_back(lost_entry(encoder, t, at, general, stored, text->collation));
+              if (general != TextOrder::General2010) {
+                lost.push_back(lost_entry(encoder, t, at, general, stored, text->collation));
+              }
             }
             continue;
           }
@@ -216,7 +214,7 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
               const std::u16string& s = row[at].text;
               facts.learned.insert(s.begin(), s.end());
               for (std::size_t k = 0; k + 1 < s.size(); ++k) {
-                if (facts.guards(s[k], s[k + 1])) facts.pairs_seen.insert(pair_at(s, k));
+                if (facts.guards(s[k], s[k + 1])) facts.pairs_seen.insert(lower_pair_at(s, k));
               }
             } else {
               ++facts.disagreeing;
@@ -263,12 +261,7 @@ LearnedOrders LearnedOrders::learn(Database& db, const std::vector<TableDef>& ta
     const bool as_general = !facts.contradicted && facts.agreeing >= kEnoughEntries;
     facts.in_sort_key_form =
         !as_general && facts.form.entries() >= kEnoughEntries && !facts.form.contradicted();
-    if (!facts.in_sort_key_form) continue;
-    std::vector<LostEntry> own;
-    for (const LostEntry& e : lost) {
-      if (e.order == order) own.push_back(e);
-    }
-    learn_form_by_name(facts.form, own);
+    if (facts.in_sort_key_form) learn_form_by_name(facts.form, lost, order);
   }
   return out;
 }
@@ -293,8 +286,8 @@ void LearnedOrders::learn_codes(const std::vector<Disagreement>& disagreements) 
       const std::size_t n = run(facts, rest);
       if (n == rest.size()) break;
       std::u16string unit;
-      if (n + 1 < rest.size() && facts.guards(rest[n], rest[n + 1]) && !facts.pairs_seen.count(pair_at(rest, n))) {
-        unit = pair_at(rest, n);
+      if (n + 1 < rest.size() && facts.guards(rest[n], rest[n + 1]) && !facts.pairs_seen.count(lower_pair_at(rest, n))) {
+        unit = lower_pair_at(rest, n);
       } else if (facts.suspect.count(rest[n]) != 0) {
         unit = std::u16string(1, rest[n]);
       } else {
@@ -338,14 +331,14 @@ std::size_t LearnedOrders::run(const Facts& facts, std::u16string_view text) {
     // keys the rest of ASCII so, including letters its entries happen not
     // to hold (the names a repair gives).
     const bool ascii = c >= 0x20 && c < 0x7F;
-    if (i + 1 < text.size() && facts.guards(c, text[i + 1]) && facts.pairs_seen.count(pair_at(text, i)) == 0) {
+    if (i + 1 < text.size() && facts.guards(c, text[i + 1]) && facts.pairs_seen.count(lower_pair_at(text, i)) == 0) {
       // A pair keyed as one letter, with the codes its entries show; but
       // not where it may be part of a longer letter (Hungarian dzs) or a
       // doubled one (tty, ssz), which the entries do not show.
       const bool doubled = i > 0 && ascii_lower(text[i - 1]) == ascii_lower(c);
       const bool overlapping = (i > 0 && facts.guards(text[i - 1], c)) ||
                                (i + 2 < text.size() && facts.guards(text[i + 1], text[i + 2]));
-      if (facts.codes.pairs.count(pair_at(text, i)) == 0 || doubled || overlapping) return i;
+      if (facts.codes.pairs.count(lower_pair_at(text, i)) == 0 || doubled || overlapping) return i;
       ++i;
       continue;
     }
@@ -385,8 +378,8 @@ std::size_t LearnedOrders::general_run(std::uint32_t order, std::u16string_view 
   // The last of them may make one letter with the next (Croatian dž).
   std::size_t cut = n < text.size() && n > 0 ? n - 1 : n;
   // Nor is a pair keyed as one letter cut in two.
-  if (cut > 0 && cut < text.size() && facts.codes.pairs.count(pair_at(text, cut - 1)) != 0 &&
-      facts.pairs_seen.count(pair_at(text, cut - 1)) == 0) {
+  if (cut > 0 && cut < text.size() && facts.codes.pairs.count(lower_pair_at(text, cut - 1)) != 0 &&
+      facts.pairs_seen.count(lower_pair_at(text, cut - 1)) == 0) {
     --cut;
   }
   return cut;

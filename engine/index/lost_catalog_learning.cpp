@@ -131,13 +131,15 @@ LostEntry lost_entry(const IndexKeyEncoder& encoder, const TableDef& catalog, st
 // three of its characters at least, is that name's, and teaches the codes
 // of its other characters (the letters of MSysObjects a Jet 3 Turkish file
 // shows nowhere else). What one entry teaches may let another fit.
-void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost) {
+void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost, std::uint32_t order) {
   constexpr std::size_t kKnownShown = 3;
   // What one entry teaches may let another fit; a few rounds show it all
   // in the samples, and bound the work a catalog of many lost rows costs.
   constexpr int kRounds = 4;
-  if (lost.empty()) return;
-  const FormShape shape = form_shape(lost.front().general);
+  const auto first = std::find_if(lost.begin(), lost.end(), [&](const LostEntry& e) { return e.order == order; });
+  if (first == lost.end()) return;
+  const TextOrder general = first->general;  // one file, one form
+  const FormShape shape = form_shape(general);
   // Each name's key length in the form, so that most names are passed over
   // on the length of an entry's key alone.
   std::vector<std::optional<std::size_t>> key_size;
@@ -154,7 +156,7 @@ void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost) {
   for (int round = 0; round < kRounds; ++round) {
     bool more = false;
     for (std::size_t i = 0; i < lost.size(); ++i) {
-      if (taken[i] || lost[i].general != lost.front().general) continue;
+      if (taken[i] || lost[i].order != order || lost[i].general != general) continue;
       std::vector<std::pair<const std::u16string*, const Bytes*>> fitting;
       for (const Bytes& tail : lost[i].tails) {
         for (std::size_t k = 0; k < catalog_names().size(); ++k) {

@@ -84,8 +84,8 @@ void learn_by_name(const IndexKeyEncoder& encoder, const TableDef& catalog, std:
                    std::vector<Disagreement>& disagreements);
 LostEntry lost_entry(const IndexKeyEncoder& encoder, const TableDef& catalog, std::size_t name_at,
                      TextOrder general, const Bytes& stored, std::uint32_t order);
-// Teaches an order's own form from its lost catalog entries.
-void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost);
+// Teaches the own form of `order` from its entries among `lost`.
+void learn_form_by_name(SortKeyForm& form, const std::vector<LostEntry>& lost, std::uint32_t order);
 
 }  // namespace learning
 }  // namespace jet::index

@@ -122,8 +122,7 @@ CharCode element_code(const std::u16string& text, std::size_t i, TextOrder order
                       bool& pair) {
   pair = false;
   if (overrides != nullptr && !overrides->pairs.empty() && i + 1 < text.size()) {
-    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c; };
-    const auto it = overrides->pairs.find(std::u16string{lower(text[i]), lower(text[i + 1])});
+    const auto it = overrides->pairs.find(lower_pair_at(text, i));
     if (it != overrides->pairs.end() && fits_inline(it->second)) {
       pair = true;
       return plain_code(it->second);
@@ -326,6 +325,11 @@ void append_text_inline(const std::u16string& text, TextOrder order, Bytes& out,
     }
     ends.push_back(out.size());
   }
+}
+
+std::u16string lower_pair_at(std::u16string_view text, std::size_t i) {
+  const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c; };
+  return std::u16string{lower(text[i]), lower(text[i + 1])};
 }
 
 }  // namespace jet::index

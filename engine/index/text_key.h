@@ -4,6 +4,7 @@
 // last: the codes come from collation_tables.h.
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/model/value.h"
@@ -35,6 +36,10 @@ struct CodeOverrides {
   std::map<std::u16string, Bytes> pairs;
   bool empty() const { return chars.empty() && pairs.empty(); }
 };
+
+// The two characters of `text` from `i`, ASCII letters in lower case: how
+// a letter pair is looked up in CodeOverrides::pairs.
+std::u16string lower_pair_at(std::u16string_view text, std::size_t i);
 
 // Appends the key bytes of a non-null text value (without the leading
 // start-of-value flag). Throws jet::Error 3251 for a character whose code is
