@@ -51,14 +51,16 @@ Stretch PageWalker::walk(PageNumber first, PageNumber end) {
   // Pages come in runs past the cache, most of them looked at once and no
   // further than their heads (long-value pages, whose rows the chains read,
   // are most of a file): of an encrypted file only the heads are decrypted,
-  // the pages that need more being read whole through the cache.
+  // and the rest of the pages that need more.
   const bool heads_only = db_.page_cipher() != nullptr;
+  const auto whole = [this](std::span<const std::uint8_t> head) { return needs_whole_page(head); };
   Bytes scratch;
   for (PageNumber run_first = first; run_first < end; run_first += kWalkRun) {
     const PageNumber count = std::min(kWalkRun, end - run_first);
     std::optional<std::span<const std::uint8_t>> run;
     try {
-      run = db_.read_pages(run_first, count, scratch, heads_only ? kWalkedHead : 0);
+      run = heads_only ? db_.read_pages(run_first, count, scratch, kWalkedHead, whole)
+                       : db_.read_pages(run_first, count, scratch);
     } catch (const Error&) {
       run.reset();  // page by page, so that only the pages that fail are missed
     }
@@ -71,7 +73,7 @@ Stretch PageWalker::walk(PageNumber first, PageNumber end) {
       const std::size_t page_size = setup_.format.page_size;
       const auto page = run ? run->subspan(std::size_t{p - run_first} * page_size, page_size)
                             : std::span<const std::uint8_t>{};
-      if (run && !(heads_only && needs_whole_page(page))) {
+      if (run) {
         visit_page(p, page, out);
       } else {
         visit_page(p, out);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <optional>
 #include <thread>
@@ -115,10 +116,11 @@ void raise_read_errors(Env& env, const std::string& path) {
 
 // Reads the new file back as a user would and checks it holds what was written.
 void verify_copy(Env& env, const std::string& path, const std::optional<std::string>& password,
-                 const write::RewriteResult& written) {
+                 const crypt::Sealed* sealed, const write::RewriteResult& written) {
   OpenOptions options;
   options.password = password;
   options.env = &env;
+  options.written_under = sealed;
   auto db = Database::open(path, options);
   if (db->page_count() != written.page_count ||
       db->file_size() != std::uint64_t{written.page_count} * db->page_size()) {
@@ -178,20 +180,49 @@ bool catalog_keys(const TableDef& catalog, const index::LearnedOrders& learned, 
 
 // An encrypted ACE source gives an encrypted copy: the same kind and
 // parameters of encryption, fresh salts, the source's password unless the
-// request names another. Nothing of it reaches the disk decrypted, so index
-// keys stay in memory instead of spilling to scratch files.
-void seal_copy(const Database& db, const CompactRequest& request, write::RewriteOptions& rewrite) {
-  const std::optional<std::string>& password =
-      request.destination_password ? request.destination_password : request.source_password;
+// request names another.
+const std::optional<std::string>& copy_password(const CompactRequest& request) {
+  return request.destination_password ? request.destination_password : request.source_password;
+}
+
+// The copy's encryption is made while the source is unlocked: each takes
+// its password through the key derivation's rounds (100 000 hashes for
+// Access 2010's default), and each has a core to itself before the source
+// is read. No future when the source is not an encrypted ACE file, or
+// there is no password to seal the copy with (seal_copy refuses that
+// once the source is open).
+std::future<crypt::Sealed> start_sealing(Env& env, const CompactRequest& request) {
+  const std::optional<std::string>& password = copy_password(request);
+  if (!password || password->empty()) return {};
+  try {
+    HeaderSummary summary = Database::read_header(request.source_path, &env);
+    if (!summary.office_encryption) return {};
+    return std::async(std::launch::async, [info = std::move(*summary.office_encryption),
+                                           key = summary.header.database_key, pw = utf8_to_utf16(*password)] {
+      return crypt::reseal(info, pw, key);
+    });
+  } catch (...) {
+    return {};  // opening the source tells what is wrong with it
+  }
+}
+
+// Nothing of an encrypted copy reaches the disk decrypted, so index keys
+// stay in memory instead of spilling to scratch files.
+crypt::Sealed seal_copy(const Database& db, const CompactRequest& request, std::future<crypt::Sealed>& sealing,
+                        write::RewriteOptions& rewrite) {
+  const std::optional<std::string>& password = copy_password(request);
   if (!password || password->empty()) {
     throw Error(errc::kNotBuiltYet,
                 "An encrypted ACE database is compacted keeping a password: a copy without one would hold "
                 "its pages decrypted.");
   }
-  crypt::Sealed sealed = crypt::reseal(*db.office_encryption(), utf8_to_utf16(*password), db.header().database_key);
-  rewrite.office_encryption = std::move(sealed.info);
-  rewrite.page_cipher = std::move(sealed.cipher);
+  crypt::Sealed sealed = sealing.valid()
+                             ? sealing.get()
+                             : crypt::reseal(*db.office_encryption(), utf8_to_utf16(*password), db.header().database_key);
+  rewrite.office_encryption = sealed.info;
+  rewrite.page_cipher = sealed.cipher;
   rewrite.scratch_env = nullptr;
+  return sealed;
 }
 
 CompactResult run(const CompactRequest& request, Env& env, const salvage::SalvageOptions& salvage) {
@@ -208,6 +239,7 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
   }
   SourceHold& hold = *held;
 
+  std::future<crypt::Sealed> sealing = start_sealing(env, request);
   OpenOptions options;
   options.password = request.source_password;
   options.env = &env;
@@ -229,8 +261,9 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
   // file (removed when the copy is written).
   rewrite.scratch_env = &env;
   rewrite.scratch_path = scratch_path_for(env, request.destination_path);
+  std::optional<crypt::Sealed> sealed;
   if (db->office_encryption()) {
-    seal_copy(*db, request, rewrite);
+    sealed = seal_copy(*db, request, sealing, rewrite);
   } else if (request.destination_password) {
     rewrite.new_password = utf8_to_utf16(*request.destination_password);
   }
@@ -282,8 +315,7 @@ CompactResult run(const CompactRequest& request, Env& env, const salvage::Salvag
     });
     std::exception_ptr check_failure;
     try {
-      const auto password = request.destination_password ? request.destination_password : request.source_password;
-      verify_copy(env, request.destination_path, password, written);
+      verify_copy(env, request.destination_path, copy_password(request), sealed ? &*sealed : nullptr, written);
     } catch (...) {
       check_failure = std::current_exception();
     }

@@ -370,6 +370,15 @@ void write_office_encryption(const OfficeEncryption& info, Bytes& header_page) {
   std::copy(stored.begin(), stored.end(), header_page.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
+bool holds_office_encryption(std::span<const std::uint8_t> header_page, const OfficeEncryption& info) {
+  const Bytes stored = stored_bytes(info);
+  const std::size_t start = kEncryptionInfoOffset + 2;
+  if (header_page.size() < start + stored.size() || get_u16(header_page, kEncryptionInfoOffset) != stored.size()) {
+    return false;
+  }
+  return std::equal(stored.begin(), stored.end(), header_page.begin() + static_cast<std::ptrdiff_t>(start));
+}
+
 OfficeEncryption default_office_encryption(OfficeKind kind) {
   OfficeEncryption info;
   info.kind = kind;

@@ -83,4 +83,8 @@ OfficeEncryption default_office_encryption(OfficeKind kind);
 // Puts `info` into a header page (unmasked or stored: the region is clear).
 void write_office_encryption(const OfficeEncryption& info, Bytes& header_page);
 
+// Whether `header_page` holds exactly the encryption header that `info`
+// writes, byte for byte.
+bool holds_office_encryption(std::span<const std::uint8_t> header_page, const OfficeEncryption& info);
+
 }  // namespace jet::crypt

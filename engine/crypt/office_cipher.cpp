@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <mutex>
 #include <string>
 
@@ -40,40 +43,49 @@ Bytes round_up_to_block(Bytes bytes, std::size_t block) {
 // and a compaction reads many pages more than once (the copy, its index
 // keys, the check of what it wrote): the ones made last are kept, by page
 // number, in slots that threads share under a lock per group of slots.
+// The slots cover a 512 MB file of 4 KB pages; their memory is taken from
+// the system as zeros and only the slots in use are ever touched, so a
+// small file costs a few pages of it.
 class PageMaterialCache {
  public:
   template <typename Make>
   Bytes get(std::uint32_t page, Make make) const {
-    Shard& shard = shards_[page % kShards];
-    Slot& slot = shard.slots[(page / kShards) % kSlotsPerShard];
+    std::mutex& mutex = mutexes_[page % kLocks];
+    Slot& slot = slots_.get()[page % kSlots];
     {
-      std::lock_guard<std::mutex> lock(shard.mutex);
-      if (slot.page_plus_one == page + 1u) return Bytes(slot.bytes.begin(), slot.bytes.begin() + slot.size);
+      std::lock_guard<std::mutex> lock(mutex);
+      if (slot.page_plus_one == page + 1u) return Bytes(slot.bytes, slot.bytes + slot.size);
     }
     Bytes made = make();
     if (made.size() <= kMaxBytes) {
-      std::lock_guard<std::mutex> lock(shard.mutex);
+      std::lock_guard<std::mutex> lock(mutex);
       slot.page_plus_one = page + 1u;
       slot.size = static_cast<std::uint8_t>(made.size());
-      std::copy(made.begin(), made.end(), slot.bytes.begin());
+      std::copy(made.begin(), made.end(), slot.bytes);
     }
     return made;
   }
 
  private:
-  static constexpr std::size_t kShards = 64;
-  static constexpr std::size_t kSlotsPerShard = 512;  // 32 768 pages, about 1.5 MB
+  static constexpr std::size_t kLocks = 64;
+  static constexpr std::size_t kSlots = std::size_t{1} << 17;
   static constexpr std::size_t kMaxBytes = 32;
+  // All zeros is an empty slot.
   struct Slot {
-    std::uint32_t page_plus_one = 0;  // 0: empty
-    std::uint8_t size = 0;
-    std::array<std::uint8_t, kMaxBytes> bytes{};
+    std::uint32_t page_plus_one;
+    std::uint8_t size;
+    std::uint8_t bytes[kMaxBytes];
   };
-  struct Shard {
-    std::mutex mutex;
-    std::array<Slot, kSlotsPerShard> slots;
+  struct Free {
+    void operator()(Slot* slots) const { std::free(slots); }
   };
-  mutable std::unique_ptr<Shard[]> shards_ = std::make_unique<Shard[]>(kShards);
+  static std::unique_ptr<Slot, Free> zeroed_slots() {
+    auto* slots = static_cast<Slot*>(std::calloc(kSlots, sizeof(Slot)));
+    if (slots == nullptr) throw std::bad_alloc();
+    return std::unique_ptr<Slot, Free>(slots);
+  }
+  mutable std::unique_ptr<std::mutex[]> mutexes_ = std::make_unique<std::mutex[]>(kLocks);
+  mutable std::unique_ptr<Slot, Free> slots_ = zeroed_slots();
 };
 
 // --- RC4 CryptoAPI and standard AES ---------------------------------------

@@ -112,7 +112,12 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
       // against the verifier in the header before any other page is read.
       db->office_encryption_ = crypt::read_office_encryption(db->header_.unmasked);
       if (!options.password) throw Error(errc::kNotAValidPassword, "Not a valid password.");
-      db->cipher_ = crypt::unlock(*db->office_encryption_, utf8_to_utf16(*options.password), db->header_.database_key);
+      const crypt::Sealed* sealed = options.written_under;
+      if (sealed != nullptr && crypt::holds_office_encryption(db->header_.unmasked, sealed->info)) {
+        db->cipher_ = sealed->cipher;
+      } else {
+        db->cipher_ = crypt::unlock(*db->office_encryption_, utf8_to_utf16(*options.password), db->header_.database_key);
+      }
     } else {
       if (db->header_.has_password()) {
         bool ok = options.password.has_value() && utf8_to_utf16(*options.password) == db->header_.password;
@@ -174,8 +179,9 @@ Bytes Database::read_page(PageNumber page) {
 }
 
 std::span<const std::uint8_t> Database::read_pages(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                                   std::uint32_t head) {
-  return guarded(path_, [&] { return cache_->read_uncached_run(first, count, scratch, head); });
+                                                   std::uint32_t head,
+                                                   const std::function<bool(std::span<const std::uint8_t>)>& whole) {
+  return guarded(path_, [&] { return cache_->read_uncached_run(first, count, scratch, head, whole); });
 }
 
 std::shared_ptr<const Bytes> Database::page(PageNumber page) {

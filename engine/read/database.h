@@ -24,6 +24,10 @@
 
 namespace jet {
 
+namespace crypt {
+struct Sealed;
+}
+
 class Env;
 class Error;
 class PageCache;
@@ -40,6 +44,12 @@ struct OpenOptions {
   std::optional<std::string> password;  // UTF-8; case-sensitive
   Env* env = nullptr;                   // null: the real file system
   std::size_t cache_pages = 256;        // pages kept in memory at most
+  // An encrypted ACE file this engine has just written under this
+  // encryption (a compacted copy read back for its check): when its header
+  // holds exactly this encryption, its pages are read with the cipher that
+  // wrote them, whose page IVs are still at hand. Any other header is
+  // unlocked with the password as usual.
+  const crypt::Sealed* written_under = nullptr;
 };
 
 // Catalog object types (MSysObjects.Type).
@@ -117,9 +127,10 @@ class Database {
   // the file. With `head`, only each page's first `head` bytes (a multiple
   // of 16) are sure to be read: in an encrypted file the rest reads as
   // zeros, which spares a pass over page headers the decryption of whole
-  // pages.
+  // pages; those whose decrypted head `whole` accepts are decrypted whole.
   std::span<const std::uint8_t> read_pages(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                           std::uint32_t head = 0);
+                                           std::uint32_t head = 0,
+                                           const std::function<bool(std::span<const std::uint8_t>)>& whole = {});
   // Pages the cache holds now (never more than OpenOptions::cache_pages,
   // at least 4).
   std::size_t cached_pages() const;

@@ -25,7 +25,7 @@ Bytes PageCache::read_uncached(PageNumber page) {
 }
 
 std::span<const std::uint8_t> PageCache::read_uncached_run(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                                           std::uint32_t head) {
+                                                           std::uint32_t head, const WholePage& whole) {
   if (count == 0) return {};
   if (first >= page_count_ || count > page_count_ - first) {
     damaged("pages " + std::to_string(first) + "-" + std::to_string(std::uint64_t{first} + count - 1) +
@@ -34,12 +34,24 @@ std::span<const std::uint8_t> PageCache::read_uncached_run(PageNumber first, std
   scratch.resize(std::size_t{count} * page_size_);
   file_.read(std::uint64_t{first} * page_size_, scratch.size(), scratch.data());
   if (!cipher_) return scratch;
-  const std::uint32_t decrypted = head == 0 || head > page_size_ ? page_size_ : head;
+  if (head == 0 || head >= page_size_) {
+    for (std::uint32_t i = 0; i < count; ++i) decrypt(first + i, scratch.data() + std::size_t{i} * page_size_);
+    return scratch;
+  }
+  // The head is decrypted beside the page, whose bytes stay as stored
+  // until it is known whether the whole page is wanted.
+  Bytes decrypted_head(head);
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint8_t* page = scratch.data() + std::size_t{i} * page_size_;
     if (first + i == 0) continue;
-    cipher_->decrypt(first + i, page, decrypted);
-    std::fill(page + decrypted, page + page_size_, std::uint8_t{0});
+    std::copy_n(page, head, decrypted_head.begin());
+    cipher_->decrypt(first + i, decrypted_head.data(), head);
+    if (whole && whole(decrypted_head)) {
+      cipher_->decrypt(first + i, page, page_size_);
+    } else {
+      std::copy(decrypted_head.begin(), decrypted_head.end(), page);
+      std::fill(page + head, page + page_size_, std::uint8_t{0});
+    }
   }
   return scratch;
 }
@@ -126,7 +138,9 @@ void PageCache::read_run(PageNumber first, std::size_t count) {
       if (spare_.size() < kMaxReadAhead) spare_.push_back(std::move(buffers[i]));
       continue;
     }
-    decrypt(page, buffers[i]->data());
+    // Pages read ahead are decrypted when first asked for: in an encrypted
+    // file, one that leaves the cache unasked costs no decryption.
+    if (i == 0) decrypt(page, buffers[i]->data());
     insert(page, std::move(buffers[i]), i != 0);
   }
 }
@@ -136,6 +150,8 @@ std::shared_ptr<const Bytes> PageCache::get(PageNumber page) {
   if (it != index_.end()) {
     lru_.splice(lru_.begin(), lru_, it->second);
     if (it->second->unused_ahead) {
+      // Nobody holds a page read ahead before it is first asked for.
+      decrypt(page, std::const_pointer_cast<Bytes>(it->second->data)->data());
       it->second->unused_ahead = false;
       judge_read_ahead(true);
     }

@@ -8,11 +8,13 @@
 // next pages come in with one read call, a quarter of the cache at most.
 // Pages read ahead that leave the cache unused make the runs shorter: a
 // table whose pages lie between another table's (as in any file that grew
-// by several tables at once) would otherwise have the whole file read, and
-// in an encrypted file decrypted, once per table. Runs grow again while
-// what they bring in is used.
+// by several tables at once) would otherwise have the whole file read
+// once per table. Runs grow again while what they bring in is used. In an
+// encrypted file a page read ahead is decrypted when first asked for, so
+// one that leaves unasked costs no decryption.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <span>
@@ -40,9 +42,12 @@ class PageCache {
   // bypassing the cache: for a pass that looks at every page once. Throws
   // DamagedData when the run passes the end of the file. With `head` (a
   // multiple of 16), an encrypted page is decrypted that far only and the
-  // rest of it reads as zeros: for a pass that looks at page headers.
+  // rest of it reads as zeros: for a pass that looks at page headers. A
+  // page whose decrypted head `whole` accepts is decrypted whole after all,
+  // without being read again.
+  using WholePage = std::function<bool(std::span<const std::uint8_t> head)>;
   std::span<const std::uint8_t> read_uncached_run(PageNumber first, std::uint32_t count, Bytes& scratch,
-                                                  std::uint32_t head = 0);
+                                                  std::uint32_t head = 0, const WholePage& whole = {});
 
   std::size_t size() const { return lru_.size(); }
   std::uint64_t misses() const { return misses_; }
@@ -58,7 +63,7 @@ class PageCache {
   struct Entry {
     PageNumber page;
     std::shared_ptr<const Bytes> data;
-    bool unused_ahead;  // read ahead, not asked for yet
+    bool unused_ahead;  // read ahead, not asked for yet, and still encrypted
   };
 
   void insert(PageNumber page, std::shared_ptr<const Bytes> data, bool ahead = false);

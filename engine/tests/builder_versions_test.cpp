@@ -8,6 +8,7 @@
 #include "engine/check/check.h"
 #include "engine/compact/compact.h"
 #include "engine/crypt/encryption_info.h"
+#include "engine/crypt/office_cipher.h"
 #include "engine/error.h"
 #include "engine/file/fault_injection_env.h"
 #include "engine/file/memory_env.h"
@@ -244,9 +245,11 @@ bool holds(const Bytes& bytes, const Bytes& text) {
   return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
 }
 
-void expect_wrong_password(const std::string& path, const std::optional<std::string>& password) {
+void expect_wrong_password(const std::string& path, const std::optional<std::string>& password,
+                           const crypt::Sealed* written_under = nullptr) {
   OpenOptions options;
   options.password = password;
+  options.written_under = written_under;
   try {
     Database::open(path, options);
     ADD_FAILURE() << "opened with a wrong password";
@@ -289,6 +292,16 @@ TEST_P(EncryptedRoundTrip, OpensAndCompactsWithItsPasswordOnly) {
   EXPECT_EQ(copy->office_encryption()->describe(), source->office_encryption()->describe());
   EXPECT_EQ(rows_of(*copy, "People"), rows_of(*plain_db, "People"));
   expect_clean(*copy);
+  // Read back for the compaction's check, a copy is read with the cipher
+  // that wrote it when its header is exactly the one sealed; any other
+  // header still asks for its password.
+  const crypt::Sealed wrote{*copy->office_encryption(), copy->page_cipher()};
+  OpenOptions known;
+  known.password = "not it";
+  known.written_under = &wrote;
+  EXPECT_EQ(rows_of(*Database::open(r.destination_path, known), "People"), rows_of(*plain_db, "People"));
+  const crypt::Sealed other = crypt::reseal(wrote.info, u"not it", copy->header().database_key);
+  expect_wrong_password(r.destination_path, "not it", &other);
   const Bytes wide{'P', 0, 'e', 0, 'r', 0, 's', 0, 'o', 0, 'n', 0, ' ', 0};
   const Bytes narrow{'P', 'e', 'r', 's', 'o', 'n', ' '};
   ASSERT_TRUE(holds(testing::read_file(plain), wide) || holds(testing::read_file(plain), narrow));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "engine/error.h"
@@ -139,13 +140,33 @@ TEST(PageCache, AFailingPageInsideARunFailsAloneAndTheRunEndsAtTheFileEnd) {
   EXPECT_THROW(cache.get(100), std::exception);  // beyond the file
 }
 
+// Jet's RC4, counting the pages it decrypts.
+class CountingCipher : public crypt::PageCipher {
+ public:
+  void decrypt(std::uint32_t page, std::uint8_t* data, std::size_t n) const override {
+    ++decrypted;
+    rc4_->decrypt(page, data, n);
+  }
+  void encrypt(std::uint32_t page, std::uint8_t* data, std::size_t n) const override { rc4_->encrypt(page, data, n); }
+  mutable int decrypted = 0;
+
+ private:
+  std::shared_ptr<const crypt::PageCipher> rc4_ = crypt::jet_rc4_cipher(0x6B39DAC7u);
+};
+
+// Pages read ahead are decrypted once, when first asked for; those never
+// asked for are not decrypted at all.
 TEST(PageCache, EncryptedPagesReadAheadDecryptLikeSinglePages) {
   PatternFile file(200);
-  PageCache ahead(file, kPageSize, 200, crypt::jet_rc4_cipher(0x6B39DAC7u), 64);
+  auto counting = std::make_shared<CountingCipher>();
+  PageCache ahead(file, kPageSize, 200, counting, 64);
   PageCache single(file, kPageSize, 200, crypt::jet_rc4_cipher(0x6B39DAC7u), 4);  // too small to read ahead
-  for (PageNumber p = 0; p < 200; ++p) {
+  for (PageNumber p = 0; p < 200; p += 2) {
+    ASSERT_EQ(*ahead.get(p), single.read_uncached(p)) << p;
     ASSERT_EQ(*ahead.get(p), single.read_uncached(p)) << p;
   }
+  EXPECT_EQ(counting->decrypted, 99);  // every other page but the header
+  for (PageNumber p = 1; p < 200; p += 2) ASSERT_EQ(*ahead.get(p), single.read_uncached(p)) << p;
   EXPECT_EQ(*ahead.get(0), file.page(0));  // the header page stays as stored
 }
 
@@ -181,6 +202,28 @@ TEST(PageCache, HeadRunsDecryptOnlyTheHeads) {
     const std::size_t head = p == 0 ? kPageSize : kHead;
     ASSERT_TRUE(std::equal(at, at + std::ptrdiff_t(head), whole.begin())) << p;
     ASSERT_TRUE(std::all_of(at + std::ptrdiff_t(head), at + kPageSize, [](std::uint8_t b) { return b == 0; })) << p;
+  }
+
+  // Pages whose decrypted head asks for more come whole, read once.
+  std::vector<Bytes> heads;
+  const auto every_third = [&](std::span<const std::uint8_t> h) {
+    heads.emplace_back(h.begin(), h.end());
+    return heads.size() % 3 == 1;
+  };
+  file.reads = 0;
+  const std::span<const std::uint8_t> mixed = cache.read_uncached_run(0, 40, scratch, kHead, every_third);
+  EXPECT_EQ(file.reads, 1);
+  ASSERT_EQ(heads.size(), 39u);  // the header page is not decrypted
+  for (PageNumber p = 1; p < 40; ++p) {
+    const Bytes whole = cache.read_uncached(p);
+    ASSERT_TRUE(std::ranges::equal(heads[p - 1], std::span(whole).first(kHead))) << p;
+    const auto at = mixed.subspan(std::size_t{p} * kPageSize, kPageSize);
+    if (p % 3 == 1) {
+      ASSERT_TRUE(std::ranges::equal(at, whole)) << p;
+    } else {
+      ASSERT_TRUE(std::ranges::equal(at.first(kHead), std::span(whole).first(kHead))) << p;
+      ASSERT_TRUE(std::ranges::all_of(at.subspan(kHead), [](std::uint8_t b) { return b == 0; })) << p;
+    }
   }
 }
 
