@@ -40,12 +40,15 @@ PageSink::~PageSink() {
     closing_ = true;
   }
   changed_.notify_all();
-  if (writer_.joinable()) writer_.join();
+  for (std::thread& writer : writers_) writer.join();
 }
 
 void PageSink::hand_off() {
   if (run_.empty()) return;
-  if (!writer_.joinable()) writer_ = std::thread([this] { write_queued(); });
+  if (writers_.empty()) {
+    const int count = cipher_ ? 2 : 1;
+    for (int i = 0; i < count; ++i) writers_.emplace_back([this] { write_queued(); });
+  }
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return queue_.size() < kRunsQueued || failure_; });
   throw_writer_failure();
@@ -67,7 +70,7 @@ void PageSink::write_queued() {
     if (closing_) return;  // runs not flushed belong to a copy given up
     QueuedRun run = std::move(queue_.front());
     queue_.pop_front();
-    writing_ = true;
+    ++writing_;
     lock.unlock();
     std::exception_ptr failed;
     try {
@@ -76,12 +79,13 @@ void PageSink::write_queued() {
         const auto number = static_cast<std::uint32_t>(run.first + i);
         if (number != 0) cipher_->encrypt(number, run.pages.data() + i * size, size);
       }
+      std::lock_guard file_lock(file_mutex_);
       out_.write(std::uint64_t{run.first} * size, run.pages.data(), run.pages.size());
     } catch (...) {
       failed = std::current_exception();
     }
     lock.lock();
-    writing_ = false;
+    --writing_;
     if (failed && !failure_) failure_ = failed;
     if (failure_) queue_.clear();  // nothing after a failed write is of use
     spare_.push_back(std::move(run.pages));
@@ -96,7 +100,7 @@ void PageSink::throw_writer_failure() {
 void PageSink::flush() {
   hand_off();
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return (queue_.empty() && !writing_) || failure_; });
+  changed_.wait(lock, [this] { return (queue_.empty() && writing_ == 0) || failure_; });
   throw_writer_failure();
 }
 
