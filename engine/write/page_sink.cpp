@@ -8,7 +8,7 @@
 namespace jet::write {
 
 namespace {
-constexpr std::size_t kRunBytes = 1 << 20;  // pages gathered before one write
+constexpr std::size_t kBatchBytes = 1 << 20;  // pages gathered before they go to a writer
 }
 
 PageSink::PageSink(WritableFile& out, const WriteFormat& format, std::shared_ptr<const crypt::PageCipher> cipher, Progress progress,
@@ -25,12 +25,13 @@ void PageSink::write(std::uint32_t number, std::span<const std::uint8_t> page) {
   }
   written_[number] = true;
   ++count_;
-  const bool follows = !run_.empty() && number == run_start_ + run_.size() / format_.page_size;
-  if (!follows || run_.size() >= kRunBytes) {
-    hand_off();
-    run_start_ = number;
+  if (pages_.size() >= kBatchBytes) hand_off();
+  if (!runs_.empty() && number == runs_.back().first + runs_.back().count) {
+    ++runs_.back().count;
+  } else {
+    runs_.push_back(Run{number, 1});
   }
-  run_.insert(run_.end(), page.begin(), page.end());
+  pages_.insert(pages_.end(), page.begin(), page.end());
   if (progress_) progress_(count_, std::max<std::uint64_t>(expected_, count_));
 }
 
@@ -44,7 +45,7 @@ PageSink::~PageSink() {
 }
 
 void PageSink::hand_off() {
-  if (run_.empty()) return;
+  if (pages_.empty()) return;
   if (writers_.empty()) {
     const int count = cipher_ ? 2 : 1;
     for (int i = 0; i < count; ++i) writers_.emplace_back([this] { write_queued(); });
@@ -52,12 +53,13 @@ void PageSink::hand_off() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return queue_.size() < kRunsQueued || failure_; });
   throw_writer_failure();
-  queue_.push_back(QueuedRun{run_start_, std::move(run_)});
-  run_.clear();
+  queue_.push_back(Batch{std::move(runs_), std::move(pages_)});
+  runs_.clear();
+  pages_.clear();
   if (!spare_.empty()) {
-    run_ = std::move(spare_.back());
+    pages_ = std::move(spare_.back());
     spare_.pop_back();
-    run_.clear();
+    pages_.clear();
   }
   lock.unlock();
   changed_.notify_all();
@@ -68,19 +70,27 @@ void PageSink::write_queued() {
   for (;;) {
     changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
     if (closing_) return;  // runs not flushed belong to a copy given up
-    QueuedRun run = std::move(queue_.front());
+    Batch batch = std::move(queue_.front());
     queue_.pop_front();
     ++writing_;
     lock.unlock();
     std::exception_ptr failed;
     try {
       const std::size_t size = format_.page_size;
-      for (std::size_t i = 0; cipher_ && i < run.pages.size() / size; ++i) {
-        const auto number = static_cast<std::uint32_t>(run.first + i);
-        if (number != 0) cipher_->encrypt(number, run.pages.data() + i * size, size);
+      if (cipher_) {
+        std::uint8_t* page = batch.pages.data();
+        for (const Run& run : batch.runs) {
+          for (std::uint32_t number = run.first; number < run.first + run.count; ++number, page += size) {
+            if (number != 0) cipher_->encrypt(number, page, size);
+          }
+        }
       }
       std::lock_guard file_lock(file_mutex_);
-      out_.write(std::uint64_t{run.first} * size, run.pages.data(), run.pages.size());
+      const std::uint8_t* pages = batch.pages.data();
+      for (const Run& run : batch.runs) {
+        out_.write(std::uint64_t{run.first} * size, pages, run.count * size);
+        pages += run.count * size;
+      }
     } catch (...) {
       failed = std::current_exception();
     }
@@ -88,7 +98,7 @@ void PageSink::write_queued() {
     --writing_;
     if (failed && !failure_) failure_ = failed;
     if (failure_) queue_.clear();  // nothing after a failed write is of use
-    spare_.push_back(std::move(run.pages));
+    spare_.push_back(std::move(batch.pages));
     changed_.notify_all();
   }
 }
