@@ -302,6 +302,16 @@ TEST_P(EncryptedRoundTrip, OpensAndCompactsWithItsPasswordOnly) {
   EXPECT_EQ(rows_of(*Database::open(r.destination_path, known), "People"), rows_of(*plain_db, "People"));
   const crypt::Sealed other = crypt::reseal(wrote.info, u"not it", copy->header().database_key);
   expect_wrong_password(r.destination_path, "not it", &other);
+
+  // A new password seals the copy instead of the source's.
+  CompactRequest renamed = r;
+  renamed.destination_path = (dir / "new-password.accdb").string();
+  renamed.destination_password = "Neu";
+  compact_database(renamed);
+  expect_wrong_password(renamed.destination_path, password);
+  OpenOptions with_new;
+  with_new.password = "Neu";
+  EXPECT_EQ(rows_of(*Database::open(renamed.destination_path, with_new), "People"), rows_of(*plain_db, "People"));
   const Bytes wide{'P', 0, 'e', 0, 'r', 0, 's', 0, 'o', 0, 'n', 0, ' ', 0};
   const Bytes narrow{'P', 'e', 'r', 's', 'o', 'n', ' '};
   ASSERT_TRUE(holds(testing::read_file(plain), wide) || holds(testing::read_file(plain), narrow));
