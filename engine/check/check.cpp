@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <set>
@@ -330,8 +331,10 @@ class Checker {
   // the index is checked entry by entry against a fresh scan of the rows,
   // which names every missing, stray or stale entry.
   //
-  // The indexes are checked side by side, one thread per handle; their
-  // findings go in table by table, index by index.
+  // The indexes are checked side by side, one thread per handle, those of
+  // the tables with the most rows first, so that no large one is left to
+  // run alone at the end; their findings go in table by table, index by
+  // index.
   void check_indexes() {
     struct Outcome {
       std::size_t table = 0, index = 0;
@@ -342,8 +345,13 @@ class Checker {
     for (std::size_t i = 0; i < tables_.size(); ++i) {
       for (std::size_t k = 0; k < tables_[i].index_data.size(); ++k) outcomes.push_back({i, k, {}, {}});
     }
+    std::vector<std::size_t> largest_first(outcomes.size());
+    std::iota(largest_first.begin(), largest_first.end(), std::size_t{0});
+    std::stable_sort(largest_first.begin(), largest_first.end(), [&](std::size_t a, std::size_t b) {
+      return rows_seen_[outcomes[a].table] > rows_seen_[outcomes[b].table];
+    });
     check::share_out(outcomes.size(), handles_.size(), [&](std::size_t n, std::size_t worker) {
-      Outcome& out = outcomes[n];
+      Outcome& out = outcomes[largest_first[n]];
       Database& db = *handles_[worker];
       const TableDef& t = tables_[out.table];
       try {
