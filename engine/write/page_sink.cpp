@@ -51,7 +51,7 @@ void PageSink::hand_off() {
     for (int i = 0; i < count; ++i) writers_.emplace_back([this] { write_queued(); });
   }
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return queue_.size() < kRunsQueued || failure_; });
+  changed_.wait(lock, [this] { return queue_.size() < kBatchesQueued || failure_; });
   throw_writer_failure();
   queue_.push_back(Batch{std::move(runs_), std::move(pages_)});
   runs_.clear();
@@ -69,7 +69,7 @@ void PageSink::write_queued() {
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
-    if (closing_) return;  // runs not flushed belong to a copy given up
+    if (closing_) return;  // batches not flushed belong to a copy given up
     Batch batch = std::move(queue_.front());
     queue_.pop_front();
     ++writing_;

@@ -88,7 +88,7 @@ class PageSink {
   std::vector<Run> runs_;  // the batch being gathered
   Bytes pages_;
 
-  static constexpr std::size_t kRunsQueued = 4;
+  static constexpr std::size_t kBatchesQueued = 4;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Batch> queue_;      // batches for the writers, oldest first
